@@ -1,0 +1,16 @@
+// Built-in addresses of the two services whose hosts are ours to choose: the album route service and the
+// vendor site. Both can be pointed elsewhere (the bundled album service, a test server) through the
+// environment, without any settings file.
+#pragma once
+
+#include <string>
+
+// Host (or host:port) of the album route service. LORVANTA_ROUTE_HOST overrides the built-in one.
+std::string RouteHost();
+
+// Host (or host:port) of the vendor site. LORVANTA_VENDOR_HOST overrides the built-in one.
+std::string VendorHost();
+
+// "http://" + VendorHost(), without a trailing slash: the initial vendorBase.
+std::string BuiltInVendorBase();
+
