@@ -1,0 +1,313 @@
+#include "tools/albumd/account.h"
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <set>
+#include <sstream>
+
+namespace albumd {
+namespace {
+
+// Generated accounts stay within what a benchmark needs, so a typo cannot make albumd build a
+// list of millions of entries per request.
+constexpr int kMaxGeneratedAlbums = 1000;
+constexpr int kMaxGeneratedPhotos = 10000;
+
+std::string Trim(const std::string& text) {
+  size_t begin = 0;
+  size_t end = text.size();
+  while (begin < end && (text[begin] == ' ' || text[begin] == '\t' || text[begin] == '\r')) ++begin;
+  while (end > begin && (text[end - 1] == ' ' || text[end - 1] == '\t' || text[end - 1] == '\r')) --end;
+  return text.substr(begin, end - begin);
+}
+
+// A value may be written in double quotes to keep blanks at its ends; one outer pair is removed.
+std::string Unquote(const std::string& value) {
+  if (value.size() >= 2 && value.front() == '"' && value.back() == '"')
+    return value.substr(1, value.size() - 2);
+  return value;
+}
+
+std::vector<std::string> SplitList(const std::string& value) {
+  std::vector<std::string> items;
+  std::stringstream in(value);
+  std::string item;
+  while (std::getline(in, item, ',')) {
+    item = Trim(item);
+    if (!item.empty()) items.push_back(item);
+  }
+  return items;
+}
+
+bool ParseInt(const std::string& text, int& out) {
+  if (text.empty() || text.size() > 9) return false;
+  int value = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+    value = value * 10 + (c - '0');
+  }
+  out = value;
+  return true;
+}
+
+std::string DefaultType(const std::string& image) {
+  auto dot = image.rfind('.');
+  std::string ext = dot == std::string::npos ? "" : image.substr(dot + 1);
+  if (ext == "gif") return "2";
+  if (ext == "png") return "3";
+  return "1";
+}
+
+const std::map<std::string, PhotoServe>& ServeNames() {
+  static const std::map<std::string, PhotoServe> names = {
+      {"ok", PhotoServe::kOk},       {"404", PhotoServe::kNotFound},    {"truncate", PhotoServe::kTruncate},
+      {"stall", PhotoServe::kStall}, {"html", PhotoServe::kHtml},       {"empty", PhotoServe::kEmpty},
+      {"429", PhotoServe::kTooMany}, {"500", PhotoServe::kServerError}, {"redirect", PhotoServe::kRedirect},
+  };
+  return names;
+}
+
+class Parser {
+ public:
+  Parser(const std::string& qq, const std::string& fileName) : fileName_(fileName) { account_.qq = qq; }
+
+  Account Parse(const std::string& text) {
+    std::stringstream in(text);
+    std::string raw;
+    while (std::getline(in, raw)) {
+      ++line_;
+      std::string trimmed = Trim(raw);
+      if (trimmed.empty() || trimmed[0] == '#' || trimmed[0] == ';') continue;
+      if (trimmed.front() == '[') {
+        OpenSection(trimmed);
+        continue;
+      }
+      auto eq = raw.find('=');
+      if (eq == std::string::npos) Fail("expected \"key = value\"");
+      SetValue(Trim(raw.substr(0, eq)), Unquote(Trim(raw.substr(eq + 1))));
+    }
+    FinishPhoto();
+    FinishAlbum();
+    return std::move(account_);
+  }
+
+ private:
+  enum class Section { kNone, kAccount, kAlbum, kPhoto };
+
+  [[noreturn]] void Fail(const std::string& message) const {
+    throw DataError(fileName_ + ":" + std::to_string(line_) + ": " + message);
+  }
+
+  void OpenSection(const std::string& header) {
+    FinishPhoto();
+    if (header == "[account]") {
+      FinishAlbum();
+      section_ = Section::kAccount;
+    } else if (header == "[album]") {
+      FinishAlbum();
+      album_ = Album{};
+      section_ = Section::kAlbum;
+    } else if (header == "[photo]") {
+      if (!album_) Fail("[photo] outside an [album]");
+      photo_ = Photo{};
+      section_ = Section::kPhoto;
+    } else {
+      Fail("unknown section " + header);
+    }
+  }
+
+  void SetValue(const std::string& key, const std::string& value) {
+    switch (section_) {
+      case Section::kNone:
+        Fail("key \"" + key + "\" before any section");
+      case Section::kAccount:
+        return SetAccountValue(key, value);
+      case Section::kAlbum:
+        return SetAlbumValue(key, value);
+      case Section::kPhoto:
+        return SetPhotoValue(key, value);
+    }
+  }
+
+  void SetAccountValue(const std::string& key, const std::string& value) {
+    if (key == "route") {
+      static const char* const kRoutes[] = {"wrapped", "plain",   "notjson", "404",
+                                            "nohosts", "numeric", "bracket"};
+      RequireOneOf(value, kRoutes);
+      account_.route = value;
+    } else if (key == "albumlist") {
+      static const char* const kLists[] = {"ok", "404", "notxml", "nodata", "noalbum"};
+      RequireOneOf(value, kLists);
+      account_.albumList = value;
+    } else if (key == "cdata") {
+      account_.cdata = (value == "yes");
+    } else if (key == "generate") {
+      Generate(value);
+    } else {
+      Fail("unknown account key \"" + key + "\"");
+    }
+  }
+
+  void SetAlbumValue(const std::string& key, const std::string& value) {
+    Album& album = *album_;
+    if (key == "id") {
+      album.id = value;
+    } else if (key == "name") {
+      album.name = value;
+    } else if (key == "desc") {
+      album.desc = value;
+    } else if (key == "priv") {
+      album.priv = value;
+    } else if (key == "cover") {
+      album.cover = value;
+    } else if (key == "total") {
+      album.total = value;
+    } else if (key == "omit") {
+      album.omit = SplitList(value);
+    } else if (key == "photolist") {
+      static const char* const kLists[] = {"ok", "404", "nopic", "notxml", "wrongroot"};
+      RequireOneOf(value, kLists);
+      album.photoList = value;
+    } else {
+      Fail("unknown album key \"" + key + "\"");
+    }
+  }
+
+  void SetPhotoValue(const std::string& key, const std::string& value) {
+    Photo& photo = *photo_;
+    if (key == "name") {
+      photo.name = value;
+    } else if (key == "image") {
+      photo.image = value;
+    } else if (key == "type") {
+      photo.phototype = value;
+      typeSet_ = true;
+    } else if (key == "url") {
+      photo.url = value;
+    } else if (key == "omit") {
+      photo.omit = SplitList(value);
+    } else if (key == "serve") {
+      auto it = ServeNames().find(value);
+      if (it == ServeNames().end()) Fail("unknown serve \"" + value + "\"");
+      photo.serve = it->second;
+    } else if (key == "stall") {
+      if (!ParseInt(value, photo.stallSeconds) || photo.stallSeconds > 3600)
+        Fail("stall takes 0..3600 seconds");
+    } else {
+      Fail("unknown photo key \"" + key + "\"");
+    }
+  }
+
+  template <size_t N>
+  void RequireOneOf(const std::string& value, const char* const (&allowed)[N]) {
+    for (const char* name : allowed) {
+      if (value == name) return;
+    }
+    Fail("unknown value \"" + value + "\"");
+  }
+
+  // "generate = ALBUMSxPHOTOS" appends that many albums of that many photos, cycling through the three
+  // photo types and the four privacy codes.
+  void Generate(const std::string& value) {
+    auto x = value.find('x');
+    int albums = 0;
+    int photos = 0;
+    if (x == std::string::npos || !ParseInt(Trim(value.substr(0, x)), albums) ||
+        !ParseInt(Trim(value.substr(x + 1)), photos) || albums > kMaxGeneratedAlbums ||
+        photos > kMaxGeneratedPhotos) {
+      Fail("generate takes ALBUMSxPHOTOS, at most " + std::to_string(kMaxGeneratedAlbums) + "x" +
+           std::to_string(kMaxGeneratedPhotos));
+    }
+    static const char* const kImages[] = {"sky.jpg", "sun.gif", "leaf.png"};
+    static const char* const kPrivs[] = {"1", "2", "3", "0"};
+    for (int a = 0; a < albums; ++a) {
+      Album album;
+      album.id = "g" + std::to_string(a + 1);
+      album.name = "生成相册" + std::to_string(a + 1);
+      album.desc = "第" + std::to_string(a + 1) + "个生成的相册";
+      album.priv = kPrivs[a % 4];
+      album.cover = "cover.jpg";
+      for (int p = 0; p < photos; ++p) {
+        Photo photo;
+        photo.name = "照片" + std::to_string(p + 1);
+        photo.image = kImages[p % 3];
+        photo.phototype = DefaultType(photo.image);
+        album.photos.push_back(std::move(photo));
+      }
+      account_.albums.push_back(std::move(album));
+    }
+  }
+
+  void FinishPhoto() {
+    if (!photo_) return;
+    if (photo_->image.empty()) photo_->image = "sky.jpg";
+    if (!typeSet_) photo_->phototype = DefaultType(photo_->image);
+    album_->photos.push_back(std::move(*photo_));
+    photo_.reset();
+    typeSet_ = false;
+  }
+
+  void FinishAlbum() {
+    FinishPhoto();
+    if (!album_) return;
+    if (album_->id.empty()) Fail("an album needs an id");
+    account_.albums.push_back(std::move(*album_));
+    album_.reset();
+  }
+
+  std::string fileName_;
+  int line_ = 0;
+  Section section_ = Section::kNone;
+  Account account_;
+  std::optional<Album> album_;
+  std::optional<Photo> photo_;
+  bool typeSet_ = false;
+};
+
+bool IsPlainFileName(const std::string& name) {
+  if (name.empty() || name == "." || name == "..") return false;
+  return name.find('/') == std::string::npos && name.find('\\') == std::string::npos;
+}
+
+}  // namespace
+
+bool IsQQText(const std::string& text) {
+  if (text.empty() || text.size() > 20) return false;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+  }
+  return true;
+}
+
+Account ParseAccount(const std::string& text, const std::string& qq, const std::string& fileName) {
+  return Parser(qq, fileName).Parse(text);
+}
+
+std::optional<Account> LoadAccount(const std::string& dataDir, const std::string& qq) {
+  if (!IsQQText(qq)) return std::nullopt;
+  std::filesystem::path file = std::filesystem::path(dataDir) / "accounts" / (qq + ".ini");
+  std::ifstream in(file, std::ios::binary);
+  if (!in) return std::nullopt;
+  std::stringstream text;
+  text << in.rdbuf();
+  Account account = ParseAccount(text.str(), qq, file.string());
+
+  // Images are named, never given as paths: the data folder is the only place albumd reads from.
+  auto images = std::filesystem::path(dataDir) / "images";
+  auto check = [&](const std::string& image) {
+    if (!IsPlainFileName(image))
+      throw DataError(file.string() + ": image \"" + image + "\" is not a plain file name");
+    if (!std::filesystem::is_regular_file(images / image))
+      throw DataError(file.string() + ": image \"" + image + "\" is not in " + images.string());
+  };
+  std::set<std::string> named;
+  for (const Album& album : account.albums) {
+    if (!album.cover.empty()) named.insert(album.cover);
+    for (const Photo& photo : album.photos) named.insert(photo.image);
+  }
+  for (const std::string& image : named) check(image);
+  return account;
+}
+
+}  // namespace albumd

@@ -1,0 +1,71 @@
+// The accounts albumd serves: read from one small UTF-8 text file per QQ number, or generated from
+// parameters for the large benchmark account. See README.md beside this file for the format.
+#pragma once
+
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace albumd {
+
+// How one photo address answers.
+enum class PhotoServe {
+  kOk,           ///< the image, with Content-Length and Last-Modified
+  kNotFound,     ///< 404
+  kTruncate,     ///< full Content-Length, half the bytes, then the connection is closed
+  kStall,        ///< headers and a few bytes, then nothing until the client leaves or the stall ends
+  kHtml,         ///< 200 with an HTML page instead of an image
+  kEmpty,        ///< 200 with an empty body
+  kTooMany,      ///< 429 with Retry-After: 1 on the first request, the image afterwards
+  kServerError,  ///< 500 on the first request, the image afterwards
+  kRedirect,     ///< the list gives an address that answers 302 to the image
+};
+
+struct Photo {
+  std::string name;
+  std::string image;               // file name in the images folder
+  std::string phototype;           // the text served in <phototype>
+  std::optional<std::string> url;  // literal address; "{host}" stands for albumd's host:port
+  std::vector<std::string> omit;   // child elements left out of <pic>
+  PhotoServe serve = PhotoServe::kOk;
+  int stallSeconds = 120;
+};
+
+struct Album {
+  std::string id;
+  std::string name;
+  std::string desc;
+  std::string priv = "0";
+  std::string cover;                 // file name in the images folder; empty gives an empty <pre>
+  std::optional<std::string> total;  // default: the number of photos
+  std::vector<std::string> omit;     // child elements left out of <album>
+  std::string photoList = "ok";      // ok | 404 | nopic | notxml | wrongroot
+  std::vector<Photo> photos;
+};
+
+struct Account {
+  std::string qq;
+  std::string route = "wrapped";  // wrapped | plain | notjson | 404 | nohosts | numeric | bracket
+  std::string albumList = "ok";   // ok | 404 | notxml | nodata | noalbum
+  bool cdata = false;             // element texts wrapped in CDATA sections
+  std::vector<Album> albums;
+};
+
+// A data file that cannot be read as an account; what() names the file and line.
+class DataError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// True for a non-empty text of ASCII digits only, short enough to be a file name.
+bool IsQQText(const std::string& text);
+
+// Reads "<dataDir>/accounts/<qq>.ini". Returns nothing when the account has no file; throws DataError
+// when the file is malformed or names an image that is not in "<dataDir>/images".
+std::optional<Account> LoadAccount(const std::string& dataDir, const std::string& qq);
+
+// Parses the text of an account file; fileName is used in error messages only.
+Account ParseAccount(const std::string& text, const std::string& qq, const std::string& fileName);
+
+}  // namespace albumd

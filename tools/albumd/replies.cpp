@@ -1,0 +1,238 @@
+#include "tools/albumd/replies.h"
+
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+#include <fstream>
+
+#include "tools/albumd/gbk.h"
+
+namespace albumd {
+namespace {
+
+constexpr const char* kXmlHead = "<?xml version=\"1.0\" encoding=\"GB2312\"?>\n";
+constexpr const char* kXmlType = "text/xml; charset=GB2312";
+constexpr const char* kHtmlType = "text/html; charset=utf-8";
+
+bool Omitted(const std::vector<std::string>& omit, const std::string& element) {
+  return std::find(omit.begin(), omit.end(), element) != omit.end();
+}
+
+// One child element with its text, in UTF-8; the whole document is converted to GBK at the end, where
+// characters that GBK lacks turn into numeric references. Such a reference means nothing inside a
+// CDATA section, so texts that need one (or that hold "]]>") are written escaped instead.
+void AppendElement(std::string& xml, const std::string& element, const std::string& text, bool cdata) {
+  xml += "<" + element + ">";
+  if (cdata && text.find("]]>") == std::string::npos && FitsGbk(text)) {
+    xml += "<![CDATA[" + text + "]]>";
+  } else {
+    xml += EscapeMarkup(text);
+  }
+  xml += "</" + element + ">\n";
+}
+
+Reply XmlReply(const std::string& utf8) {
+  return {200, kXmlType, Utf8ToGbk(kXmlHead + utf8)};
+}
+
+Reply NotFound() {
+  return {404, "text/html; charset=utf-8", "<html><body><h1>404 Not Found</h1></body></html>\n"};
+}
+
+Reply NotXml() {
+  return {200, "text/plain; charset=utf-8", "{\"code\":-10000,\"message\":\"系统繁忙，请稍后再试\"}\n"};
+}
+
+std::string Members(const std::string& host) {
+  return "{\"p\":\"" + host + "\",\"s\":\"" + host + "\",\"nu\":\"" + host + "\"}";
+}
+
+std::string PageHead(const std::string& title) {
+  return "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>" + EscapeMarkup(title) +
+         "</title></head>\n<body>\n";
+}
+
+}  // namespace
+
+std::string ImageExtension(const std::string& image) {
+  auto dot = image.rfind('.');
+  std::string ext = dot == std::string::npos ? "" : image.substr(dot + 1);
+  std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return std::tolower(c); });
+  return ext;
+}
+
+std::string ImageContentType(const std::string& image) {
+  std::string ext = ImageExtension(image);
+  if (ext == "gif") return "image/gif";
+  if (ext == "png") return "image/png";
+  return "image/jpeg";
+}
+
+std::string CoverAddress(const std::string& host, const Account& account, size_t album) {
+  const Album& a = account.albums[album];
+  return "http://" + host + "/covers/" + account.qq + "/" + std::to_string(album) + "." +
+         ImageExtension(a.cover);
+}
+
+std::string PhotoAddress(const std::string& host, const Account& account, size_t album, size_t photo) {
+  const Photo& p = account.albums[album].photos[photo];
+  return "http://" + host + "/photos/" + account.qq + "/" + std::to_string(album) + "/" +
+         std::to_string(photo) + "." + ImageExtension(p.image);
+}
+
+std::string RedirectAddress(const std::string& host, const Account& account, size_t album, size_t photo) {
+  return "http://" + host + "/redirect/" + account.qq + "/" + std::to_string(album) + "/" +
+         std::to_string(photo);
+}
+
+Reply RouteReply(const Account* account, const std::string& host) {
+  const std::string route = account ? account->route : "wrapped";
+  const std::string object = "{\"domain\":{\"default\":\"ctc\"},\"ctc\":" + Members(host) + "}";
+  if (route == "404") return NotFound();
+  if (route == "plain") return {200, "application/json", object};
+  if (route == "notjson") return {200, "text/html", "<html><body>route service busy</body></html>"};
+  std::string inner = object;
+  if (route == "nohosts") inner = "{\"domain\":{\"default\":\"ctc\"},\"cnc\":" + Members(host) + "}";
+  if (route == "numeric") inner = "{\"domain\":{\"default\":1},\"1\":" + Members(host) + "}";
+  // A closing bracket inside a text value: a reader that cuts the text at the first ")" gets broken JSON.
+  if (route == "bracket")
+    inner = "{\"domain\":{\"default\":\"ctc\",\"note\":\"(ctc)\"},\"ctc\":" + Members(host) + "}";
+  return {200, "application/x-javascript", "photoDomainNameCallback(" + inner + ")"};
+}
+
+Reply AlbumListReply(const Account* account, const std::string& qq, const std::string& host) {
+  const std::string list = account ? account->albumList : "noalbum";
+  if (list == "404") return NotFound();
+  if (list == "notxml") return NotXml();
+  bool cdata = account && account->cdata;
+  std::string xml = list == "nodata" ? "<result>\n" : "<data>\n";
+  xml += "<uin>" + qq + "</uin>\n<code>0</code>\n";
+  if (account && list != "noalbum") {
+    for (size_t i = 0; i < account->albums.size(); ++i) {
+      const Album& album = account->albums[i];
+      xml += "<album>\n";
+      const std::string total = album.total ? *album.total : std::to_string(album.photos.size());
+      const std::string pre = album.cover.empty() ? "" : CoverAddress(host, *account, i);
+      const std::pair<const char*, const std::string*> fields[] = {
+          {"name", &album.name}, {"pre", &pre},         {"desc", &album.desc},
+          {"total", &total},     {"priv", &album.priv}, {"id", &album.id},
+      };
+      for (const auto& [element, text] : fields) {
+        if (!Omitted(album.omit, element)) AppendElement(xml, element, *text, cdata);
+      }
+      xml += "</album>\n";
+    }
+  }
+  xml += list == "nodata" ? "</result>\n" : "</data>\n";
+  return XmlReply(xml);
+}
+
+Reply PhotoListReply(const Account& account, size_t album, const std::string& host) {
+  const Album& a = account.albums[album];
+  if (a.photoList == "404") return NotFound();
+  if (a.photoList == "notxml") return NotXml();
+  const std::string root = a.photoList == "wrongroot" ? "data" : "album";
+  std::string xml = "<" + root + ">\n";
+  AppendElement(xml, "name", a.name, account.cdata);
+  AppendElement(xml, "total", std::to_string(a.photos.size()), account.cdata);
+  if (a.photoList != "nopic") {
+    for (size_t i = 0; i < a.photos.size(); ++i) {
+      const Photo& photo = a.photos[i];
+      std::string url;
+      if (photo.url) {
+        url = *photo.url;
+        for (size_t at = url.find("{host}"); at != std::string::npos;
+             at = url.find("{host}", at + host.size()))
+          url.replace(at, 6, host);
+      } else if (photo.serve == PhotoServe::kRedirect) {
+        url = RedirectAddress(host, account, album, i);
+      } else {
+        url = PhotoAddress(host, account, album, i);
+      }
+      xml += "<pic>\n";
+      const std::pair<const char*, const std::string*> fields[] = {
+          {"name", &photo.name}, {"url", &url}, {"phototype", &photo.phototype}};
+      for (const auto& [element, text] : fields) {
+        if (!Omitted(photo.omit, element)) AppendElement(xml, element, *text, account.cdata);
+      }
+      xml += "</pic>\n";
+    }
+  }
+  xml += "</" + root + ">\n";
+  return XmlReply(xml);
+}
+
+VendorSettings LoadVendorSettings(const std::string& dataDir) {
+  VendorSettings settings;
+  std::ifstream in(std::filesystem::path(dataDir) / "vendor.ini");
+  std::string line;
+  while (std::getline(in, line)) {
+    auto eq = line.find('=');
+    if (line.empty() || line[0] == '#' || eq == std::string::npos) continue;
+    auto trim = [](std::string s) {
+      s.erase(0, s.find_first_not_of(" \t\r"));
+      s.erase(s.find_last_not_of(" \t\r") + 1);
+      return s;
+    };
+    std::string key = trim(line.substr(0, eq));
+    std::string value = trim(line.substr(eq + 1));
+    if (key == "subhost") settings.subhost = (value != "no");
+    if (key == "demo" && IsQQText(value)) settings.demoQQ = value;
+  }
+  return settings;
+}
+
+Reply ClientPage(const VendorSettings& settings, const std::string& host, const std::string& clientRand,
+                 bool fromClient) {
+  std::string page = PageHead("Lorvanta 相册助手");
+  page += "<h1>Lorvanta 相册助手</h1>\n";
+  if (settings.subhost) {
+    page += "<form action=\"#\"><input type=\"hidden\" id=\"subhost\" name=\"subhost\" value=\"http://" +
+            EscapeMarkup(host) + "\"></form>\n";
+  }
+  page += "<p>客户端编号：" + EscapeMarkup(clientRand) + (fromClient ? "（在线窗口）" : "") + "</p>\n";
+  // The link command rides in the fragment; the address itself is this page again, so following it
+  // changes nothing but the fragment.
+  page += "<p><a id=\"demo\" href=\"/client.php?clientver=2.1&amp;clientrand=" + EscapeMarkup(clientRand) +
+          "&amp;comefrom=client#TAVRENGOTO:DOWNVELQUAN|" + settings.demoQQ + "\">预览 " + settings.demoQQ +
+          " 的相册</a></p>\n";
+  page += "</body></html>\n";
+  return {200, kHtmlType, page};
+}
+
+Reply AccountPage(const Account* account, const std::string& client, const std::string& qq,
+                  const std::string& host) {
+  std::string page = PageHead(qq + "的相册");
+  page += "<h1>" + qq + "的相册</h1>\n<ul>\n";
+  if (account) {
+    for (size_t i = 0; i < account->albums.size(); ++i) {
+      const Album& album = account->albums[i];
+      page += "<li><a href=\"/" + client + "_" + qq + "/photo/" + EscapeMarkup(album.id) + "\">";
+      if (!album.cover.empty()) page += "<img src=\"" + CoverAddress(host, *account, i) + "\" alt=\"\"> ";
+      page += EscapeMarkup(album.name) + "</a> (" + std::to_string(album.photos.size()) + ")</li>\n";
+    }
+  }
+  page += "</ul>\n</body></html>\n";
+  return {200, kHtmlType, page};
+}
+
+Reply AlbumPage(const Account* account, const std::string& client, const std::string& qq,
+                const std::string& albumId, const std::string& host) {
+  if (!account) return NotFound();
+  for (size_t i = 0; i < account->albums.size(); ++i) {
+    const Album& album = account->albums[i];
+    if (album.id != albumId) continue;
+    std::string page = PageHead(album.name + " - " + qq + "的相册");
+    page += "<h1>" + EscapeMarkup(album.name) + "</h1>\n<p><a href=\"/" + client + "_" + qq + "\">" + qq +
+            "的相册</a></p>\n";
+    for (size_t p = 0; p < album.photos.size(); ++p) {
+      page += "<figure><img src=\"" + PhotoAddress(host, *account, i, p) + "\" alt=\"\"><figcaption>" +
+              EscapeMarkup(album.photos[p].name) + "</figcaption></figure>\n";
+    }
+    page += "</body></html>\n";
+    return {200, kHtmlType, page};
+  }
+  return NotFound();
+}
+
+}  // namespace albumd

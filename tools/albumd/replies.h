@@ -1,0 +1,51 @@
+// The bodies albumd sends: the route reply, the album and photo lists (GBK XML) and the vendor's pages.
+#pragma once
+
+#include <string>
+
+#include "tools/albumd/account.h"
+
+namespace albumd {
+
+struct Reply {
+  int status = 200;
+  std::string contentType;
+  std::string body;
+};
+
+// Addresses of the images an account's lists hand out; host is albumd's own host:port.
+std::string CoverAddress(const std::string& host, const Account& account, size_t album);
+std::string PhotoAddress(const std::string& host, const Account& account, size_t album, size_t photo);
+std::string RedirectAddress(const std::string& host, const Account& account, size_t album, size_t photo);
+// The file extension of an image name ("jpg", "gif", "png"), lower case.
+std::string ImageExtension(const std::string& image);
+std::string ImageContentType(const std::string& image);
+
+// "/GetRoute": every host in it is albumd's own. An unknown account gets the ordinary reply.
+Reply RouteReply(const Account* account, const std::string& host);
+
+// "/fcgi-bin/fcg_list_album". An unknown account gets a "data" element without albums.
+Reply AlbumListReply(const Account* account, const std::string& qq, const std::string& host);
+
+// "/fcgi-bin/fcg_list_photo" and "/cgi-bin/common/cgi_view_album" for album number `album`.
+Reply PhotoListReply(const Account& account, size_t album, const std::string& host);
+
+struct VendorSettings {
+  bool subhost = true;           // the client page carries the "subhost" field
+  std::string demoQQ = "10001";  // the account the client page's link command previews
+};
+
+// Reads "<dataDir>/vendor.ini" ("subhost = yes|no", "demo = QQ"); defaults when it is missing.
+VendorSettings LoadVendorSettings(const std::string& dataDir);
+
+// "/client.php?clientver=2.1&clientrand=ID[&comefrom=client]".
+Reply ClientPage(const VendorSettings& settings, const std::string& host, const std::string& clientRand,
+                 bool fromClient);
+
+// "/<client>_<qq>": the account's albums online; "/<client>_<qq>/photo/<albumid>": one album online.
+Reply AccountPage(const Account* account, const std::string& client, const std::string& qq,
+                  const std::string& host);
+Reply AlbumPage(const Account* account, const std::string& client, const std::string& qq,
+                const std::string& albumId, const std::string& host);
+
+}  // namespace albumd

@@ -1,0 +1,353 @@
+#include "tools/albumd/service.h"
+
+#include <arpa/inet.h>
+#include <dirent.h>
+#include <httplib.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+
+#include <chrono>
+#include <cstdio>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <thread>
+#include <vector>
+
+#include "tools/albumd/account.h"
+#include "tools/albumd/replies.h"
+#include "tools/albumd/requestlog.h"
+
+namespace albumd {
+namespace {
+
+// Bytes a stalled photo sends before it falls silent.
+constexpr size_t kStallBytes = 16;
+
+std::vector<std::string> SplitPath(const std::string& path) {
+  std::vector<std::string> parts;
+  std::stringstream in(path);
+  std::string part;
+  while (std::getline(in, part, '/')) {
+    if (!part.empty()) parts.push_back(part);
+  }
+  return parts;
+}
+
+bool ParseIndex(const std::string& text, size_t& out) {
+  if (text.empty() || text.size() > 7) return false;
+  size_t value = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+    value = value * 10 + static_cast<size_t>(c - '0');
+  }
+  out = value;
+  return true;
+}
+
+std::string Param(const httplib::Request& req, const char* name, const char* otherCase) {
+  if (req.has_param(name)) return req.get_param_value(name);
+  return req.get_param_value(otherCase);
+}
+
+std::string HttpDate(std::time_t when) {
+  std::tm tm{};
+  gmtime_r(&when, &tm);
+  static const char* const kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+  static const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                        "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+  char text[40];
+  std::snprintf(text, sizeof text, "%s, %02d %s %04d %02d:%02d:%02d GMT", kDays[tm.tm_wday], tm.tm_mday,
+                kMonths[tm.tm_mon], tm.tm_year + 1900, tm.tm_hour, tm.tm_min, tm.tm_sec);
+  return text;
+}
+
+std::string PercentDecode(const std::string& text) {
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '%' && i + 2 < text.size() && std::isxdigit(static_cast<unsigned char>(text[i + 1])) &&
+        std::isxdigit(static_cast<unsigned char>(text[i + 2]))) {
+      out += static_cast<char>(std::stoi(text.substr(i + 1, 2), nullptr, 16));
+      i += 2;
+    } else {
+      out += text[i];
+    }
+  }
+  return out;
+}
+
+// The connection's socket, found by its two ends: httplib does not hand it to a content provider, and a
+// stalled reply needs it to notice that the client has given up.
+int FindConnectionSocket(const httplib::Request& req) {
+  DIR* dir = opendir("/proc/self/fd");
+  if (dir == nullptr) return -1;
+  int found = -1;
+  while (dirent* entry = readdir(dir)) {
+    int fd = std::atoi(entry->d_name);
+    struct stat st {};
+    if (fd <= 2 || fstat(fd, &st) != 0 || !S_ISSOCK(st.st_mode)) continue;
+    sockaddr_storage peer{};
+    sockaddr_storage local{};
+    socklen_t peerLength = sizeof peer;
+    socklen_t localLength = sizeof local;
+    if (getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &peerLength) != 0 ||
+        getsockname(fd, reinterpret_cast<sockaddr*>(&local), &localLength) != 0 ||
+        peer.ss_family != AF_INET) {
+      continue;
+    }
+    auto* p = reinterpret_cast<sockaddr_in*>(&peer);
+    auto* l = reinterpret_cast<sockaddr_in*>(&local);
+    char address[INET_ADDRSTRLEN] = {};
+    inet_ntop(AF_INET, &p->sin_addr, address, sizeof address);
+    if (ntohs(p->sin_port) == req.remote_port && ntohs(l->sin_port) == req.local_port &&
+        req.remote_addr == address) {
+      found = fd;
+      break;
+    }
+  }
+  closedir(dir);
+  return found;
+}
+
+bool ClientGone(int fd) {
+  if (fd < 0) return false;
+  pollfd p{fd, POLLIN | POLLRDHUP, 0};
+  if (poll(&p, 1, 0) <= 0) return false;
+  if (p.revents & (POLLRDHUP | POLLHUP | POLLERR | POLLNVAL)) return true;
+  char byte;
+  return recv(fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT) == 0;
+}
+
+struct ImageFile {
+  std::string bytes;
+  std::time_t modified = 0;
+};
+
+bool ReadImage(const std::string& dataDir, const std::string& image, ImageFile& out) {
+  auto path = std::filesystem::path(dataDir) / "images" / image;
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  std::stringstream bytes;
+  bytes << in.rdbuf();
+  out.bytes = bytes.str();
+  struct stat st {};
+  out.modified = stat(path.c_str(), &st) == 0 ? st.st_mtime : std::time(nullptr);
+  return true;
+}
+
+}  // namespace
+
+Service::Service(ServiceOptions options, RequestLog& log, const std::atomic<bool>& stopping)
+    : options_(std::move(options)), log_(log), stopping_(stopping) {}
+
+std::string Service::HostFor(const httplib::Request& req) const {
+  if (!options_.wildcard) return options_.boundHost;
+  std::string host = req.get_header_value("Host");
+  bool sane = !host.empty() && host.size() < 256;
+  for (char c : host) {
+    if (!std::isalnum(static_cast<unsigned char>(c)) && c != '.' && c != ':' && c != '-' && c != '[' &&
+        c != ']')
+      sane = false;
+  }
+  return sane ? host : req.local_addr + ":" + std::to_string(req.local_port);
+}
+
+void Service::Sleep(int ms) const {
+  auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+  while (!stopping_ && std::chrono::steady_clock::now() < until) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(std::min(ms, 20)));
+  }
+}
+
+int Service::CountRequest(const std::string& key) {
+  std::lock_guard<std::mutex> lock(countMutex_);
+  return ++requestCounts_[key];
+}
+
+void Service::Handle(const httplib::Request& req, httplib::Response& res) {
+  if (options_.latencyMs > 0) Sleep(options_.latencyMs);
+  const std::string host = HostFor(req);
+  const std::string target = req.target;
+  const std::string path = target.substr(0, target.find('?'));
+  const std::vector<std::string> parts = SplitPath(path);
+
+  // Every reply goes through here, so its log line is written before the client can see the reply.
+  size_t logged = 0;
+  auto send = [&](const Reply& reply) {
+    res.status = reply.status;
+    res.set_content(reply.body, reply.contentType.c_str());
+    logged = reply.body.size();
+  };
+  auto finish = [&] { log_.Write(req.method, target, res.status, req.method == "HEAD" ? 0 : logged); };
+  auto notFound = [&] { send({404, "text/plain", "not found\n"}); };
+
+  if (req.method != "GET" && req.method != "HEAD") {
+    send({405, "text/plain", "only GET and HEAD\n"});
+    res.set_header("Connection", "close");
+    return finish();
+  }
+
+  try {
+    auto account = [&](const std::string& qq) { return LoadAccount(options_.dataDir, qq); };
+    auto badUin = [&] { send({400, "text/plain", "uin must be digits\n"}); };
+
+    if (path == "/GetRoute") {
+      std::string qq = Param(req, "UIN", "uin");
+      if (!IsQQText(qq)) {
+        badUin();
+      } else {
+        auto a = account(qq);
+        send(RouteReply(a ? &*a : nullptr, host));
+      }
+    } else if (path == "/fcgi-bin/fcg_list_album") {
+      std::string qq = Param(req, "uin", "UIN");
+      if (!IsQQText(qq)) {
+        badUin();
+      } else {
+        auto a = account(qq);
+        send(AlbumListReply(a ? &*a : nullptr, qq, host));
+      }
+    } else if (path == "/fcgi-bin/fcg_list_photo" || path == "/cgi-bin/common/cgi_view_album") {
+      std::string qq = Param(req, "uin", "UIN");
+      std::string id = req.get_param_value("albumid");
+      auto a = IsQQText(qq) ? account(qq) : std::nullopt;
+      if (!IsQQText(qq)) {
+        badUin();
+      } else {
+        notFound();
+        if (a) {
+          for (size_t i = 0; i < a->albums.size(); ++i) {
+            if (a->albums[i].id == id) {
+              send(PhotoListReply(*a, i, host));
+              break;
+            }
+          }
+        }
+      }
+    } else if (path == "/client.php") {
+      send(ClientPage(LoadVendorSettings(options_.dataDir), host, req.get_param_value("clientrand"),
+                      req.get_param_value("comefrom") == "client"));
+    } else if (parts.size() >= 3 &&
+               (parts[0] == "covers" || parts[0] == "photos" || parts[0] == "redirect")) {
+      ServeImage(req, res, parts, host, logged);
+    } else if ((parts.size() == 1 || (parts.size() == 3 && parts[1] == "photo")) &&
+               parts[0].find('_') != std::string::npos) {
+      std::string client = parts[0].substr(0, parts[0].find('_'));
+      std::string qq = parts[0].substr(parts[0].find('_') + 1);
+      if (!IsQQText(client) || !IsQQText(qq)) {
+        notFound();
+      } else {
+        auto a = account(qq);
+        if (parts.size() == 1) {
+          send(AccountPage(a ? &*a : nullptr, client, qq, host));
+        } else {
+          send(AlbumPage(a ? &*a : nullptr, client, qq, PercentDecode(parts[2]), host));
+        }
+      }
+    } else {
+      notFound();
+    }
+  } catch (const DataError& e) {
+    std::fprintf(stderr, "albumd: %s\n", e.what());
+    send({500, "text/plain; charset=utf-8", std::string("albumd: bad data: ") + e.what() + "\n"});
+  }
+  finish();
+}
+
+void Service::ServeImage(const httplib::Request& req, httplib::Response& res,
+                         const std::vector<std::string>& parts, const std::string& host, size_t& logged) {
+  auto plain = [&](int status, const std::string& body, const char* type = "text/plain") {
+    res.status = status;
+    res.set_content(body, type);
+    logged = body.size();
+  };
+  // "/covers/QQ/A.ext", "/photos/QQ/A/P.ext", "/redirect/QQ/A/P"
+  const std::string& kind = parts[0];
+  std::string last = parts.back();
+  std::string stem = kind == "redirect" ? last : last.substr(0, last.find('.'));
+  size_t album = 0;
+  size_t photo = 0;
+  bool shaped = kind == "covers"
+                    ? parts.size() == 3 && ParseIndex(stem, album)
+                    : parts.size() == 4 && ParseIndex(parts[2], album) && ParseIndex(stem, photo);
+  auto account = shaped && IsQQText(parts[1]) ? LoadAccount(options_.dataDir, parts[1]) : std::nullopt;
+  if (!account || album >= account->albums.size() ||
+      (kind != "covers" && photo >= account->albums[album].photos.size()) ||
+      (kind == "covers" && account->albums[album].cover.empty())) {
+    return plain(404, "not found\n");
+  }
+  if (kind == "redirect") {
+    res.status = 302;
+    res.set_header("Location", PhotoAddress(host, *account, album, photo));
+    return plain(302, "moved\n");
+  }
+
+  PhotoServe serve = PhotoServe::kOk;
+  int stallSeconds = 0;
+  std::string image = account->albums[album].cover;
+  if (kind == "photos") {
+    const Photo& p = account->albums[album].photos[photo];
+    serve = p.serve;
+    stallSeconds = p.stallSeconds;
+    image = p.image;
+  }
+  const std::string key = parts[1] + "/" + parts[2] + "/" + stem;
+
+  switch (serve) {
+    case PhotoServe::kNotFound:
+      return plain(404, "<html><body>404 Not Found</body></html>\n", "text/html");
+    case PhotoServe::kHtml:
+      return plain(200, "<html><head><title>提示</title></head><body>图片不存在或已被删除</body></html>\n",
+                   "text/html; charset=utf-8");
+    case PhotoServe::kTooMany:
+      if (CountRequest(key) == 1) {
+        res.set_header("Retry-After", "1");
+        return plain(429, "too many requests\n");
+      }
+      break;
+    case PhotoServe::kServerError:
+      if (CountRequest(key) == 1) return plain(500, "internal error\n");
+      break;
+    default:
+      break;
+  }
+
+  ImageFile file;
+  if (!ReadImage(options_.dataDir, image, file)) return plain(404, "not found\n");
+  res.set_header("Last-Modified", HttpDate(file.modified));
+  const std::string type = ImageContentType(image);
+  if (serve == PhotoServe::kEmpty) return plain(200, "", type.c_str());
+  if (serve != PhotoServe::kTruncate && serve != PhotoServe::kStall)
+    return plain(200, file.bytes, type.c_str());
+
+  // Faults in the body: Content-Length promises the whole image, fewer bytes arrive.
+  auto body = std::make_shared<std::string>(std::move(file.bytes));
+  const size_t sent =
+      serve == PhotoServe::kTruncate ? body->size() / 2 : std::min(kStallBytes, body->size() - 1);
+  logged = sent;
+  res.status = 200;
+  if (req.method == "HEAD") return;
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(stallSeconds);
+  const bool stall = serve == PhotoServe::kStall;
+  res.set_content_provider(
+      body->size(), type.c_str(),
+      [this, body, sent, stall, deadline, req = &req](size_t offset, size_t, httplib::DataSink& sink) {
+        if (offset < sent) {
+          sink.write(body->data() + offset, sent - offset);
+          return true;
+        }
+        if (stall) {
+          int fd = FindConnectionSocket(*req);
+          while (!stopping_ && std::chrono::steady_clock::now() < deadline && !ClientGone(fd)) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+          }
+        }
+        return false;  // httplib closes the connection with the body unfinished
+      });
+}
+
+}  // namespace albumd

@@ -1,0 +1,51 @@
+// albumd's request handling: one host:port stands for the route service, the photo hosts, the image
+// hosts and the vendor site. Data is read from the data folder on every request, so a test may change a
+// copy of it between requests.
+#pragma once
+
+#include <atomic>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace httplib {
+struct Request;
+struct Response;
+}  // namespace httplib
+
+namespace albumd {
+
+class RequestLog;
+
+struct ServiceOptions {
+  std::string dataDir;
+  std::string boundHost;  // "127.0.0.1:PORT" as bound
+  bool wildcard = false;  // bound to every address: hand out the host the client asked for
+  int latencyMs = 0;
+};
+
+class Service {
+ public:
+  Service(ServiceOptions options, RequestLog& log, const std::atomic<bool>& stopping);
+
+  // Answers one request and writes its log line before the reply goes out.
+  void Handle(const httplib::Request& req, httplib::Response& res);
+
+ private:
+  std::string HostFor(const httplib::Request& req) const;
+  void Sleep(int ms) const;
+  // Counts requests per address, for replies that fail only the first time.
+  int CountRequest(const std::string& key);
+  // Covers, photos and the redirecting photo address, with the faults an account asks for.
+  void ServeImage(const httplib::Request& req, httplib::Response& res, const std::vector<std::string>& parts,
+                  const std::string& host, size_t& logged);
+
+  ServiceOptions options_;
+  RequestLog& log_;
+  const std::atomic<bool>& stopping_;
+  std::mutex countMutex_;
+  std::map<std::string, int> requestCounts_;
+};
+
+}  // namespace albumd
