@@ -1,0 +1,70 @@
+// Folder and file names of a download: the album root, its backup name, album folders and photo files.
+// Paths use "/" and are UTF-8. None of these functions ever hands out a name that already exists, so a
+// download never writes over an earlier file or folder.
+#pragma once
+
+#include <ctime>
+#include <set>
+#include <string>
+#include <string_view>
+
+// Makes a name usable as one path component: trims bytes 0..32 at both ends, replaces every space, "*",
+// "/", ":", "<", ">", "?", "\" and "|" by "0", and trims again. Nothing else is changed, so the result can
+// still be empty, "." or ".." (the namers below deal with those) or longer than a component may be.
+std::string SafeFileName(std::string_view text);
+
+// "GIF" for phototype "2", "PNG" for "3", "JPG" for anything else.
+std::string PhotoExtension(std::string_view phototype);
+
+// The longest a single path component may be on the usual Linux file systems, in bytes.
+constexpr size_t kMaxComponentBytes = 255;
+
+// base + tail, with base shortened (on a UTF-8 character boundary) so that the whole fits in
+// kMaxComponentBytes. The tail (a suffix and extension) is always kept whole.
+std::string FitComponent(std::string_view base, std::string_view tail);
+
+// downloadFolder with a trailing "/" added when it lacks one.
+std::string WithTrailingSlash(std::string_view folder);
+
+// downloadFolder (ending in "/") + qqNumber + "的相册/".
+std::string AlbumRootFolder(std::string_view downloadFolder, std::string_view qqNumber);
+
+// downloadFolder (ending in "/") + qqNumber + "的相册_BAK_" + the time as "YYYY-mm-dd_HH-mm-ss".
+std::string BackupFolderName(std::string_view downloadFolder, std::string_view qqNumber, const std::tm& when);
+// The same for a calendar time, read in local time.
+std::string BackupFolderName(std::string_view downloadFolder, std::string_view qqNumber, std::time_t when);
+
+// BackupFolderName, or when that already exists (two downloads in one second) the first of it + "_2",
+// "_3", ... that does not.
+std::string UniqueBackupFolderName(std::string_view downloadFolder, std::string_view qqNumber,
+                                   std::time_t when);
+
+// True when something (a file, folder, or even a dangling link) is at the path.
+bool PathTaken(const std::string& path);
+
+// The folder for an album under albumRoot (ending in "/"), without a trailing "/":
+// SafeFileName(name); if that is taken (or empty, "." or ".."), SafeFileName(name) + "_" + the first 15
+// digits of Md5Hex(albumId); if that is taken too, the same + "_2", "_3", ... Long names are shortened.
+// Throws std::runtime_error when no free name is found.
+std::string AlbumFolderPath(std::string_view albumRoot, std::string_view albumName, std::string_view albumId);
+
+// The final component of a path without trailing "/" (what follows the last "/").
+std::string LastComponent(std::string_view path);
+
+// Names the photo files of one album folder. Names handed out are remembered, so photos planned before any
+// of them is fetched still get distinct names.
+class PhotoFileNamer {
+ public:
+  explicit PhotoFileNamer(std::string albumFolder);
+
+  // albumFolder + "/" + SafeFileName(name) + "." + PhotoExtension(phototype); when that is taken, the name
+  // gets "_" + the first 15 digits of Md5Hex(url) before the extension, then "_2", "_3", ... after that.
+  // An empty name is replaced by Md5Hex(url). Throws std::runtime_error when no free name is found.
+  std::string NextPath(std::string_view photoName, std::string_view url, std::string_view phototype);
+
+ private:
+  bool Taken(const std::string& path) const;
+
+  std::string folder_;
+  std::set<std::string> handedOut_;
+};

@@ -1,0 +1,143 @@
+#include "app/filenames.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "machine/md5unit.h"
+#include "tests/core/testfolder.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+TEST(SafeFileName, ReplacesTheNineBytesAndTrims) {
+  struct Case {
+    std::string in, out;
+  } cases[] = {
+      {"a b/d", "a0b0d"},
+      {"x:y", "x0y"},
+      {"*/:<>?\\|", "00000000"},
+      {"  \t\r\n name \x01", "name"},
+      {"a\"b", "a\"b"},        // the double quote stays
+      {"相册 一", "相册0一"},  // bytes above 127 stay
+      {"a\tb", "a\tb"},        // a tab inside is not one of the nine
+      {"   ", ""},
+      {"..", ".."},
+      {" a ", "a"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(SafeFileName(c.in), c.out) << c.in;
+}
+
+TEST(PhotoExtension, ByPhototype) {
+  EXPECT_EQ(PhotoExtension("1"), "JPG");
+  EXPECT_EQ(PhotoExtension("2"), "GIF");
+  EXPECT_EQ(PhotoExtension("3"), "PNG");
+  EXPECT_EQ(PhotoExtension("4"), "JPG");
+  EXPECT_EQ(PhotoExtension(""), "JPG");
+  EXPECT_EQ(PhotoExtension(" 2"), "JPG");
+}
+
+TEST(BackupFolderName, TimeStampFormat) {
+  std::tm t{};
+  t.tm_year = 2026 - 1900;
+  t.tm_mon = 11;
+  t.tm_mday = 7;
+  t.tm_hour = 23;
+  t.tm_min = 5;
+  t.tm_sec = 9;
+  EXPECT_EQ(BackupFolderName("/d/", "12345", t), "/d/12345的相册_BAK_2026-12-07_23-05-09");
+  EXPECT_EQ(BackupFolderName("/d", "12345", t), "/d/12345的相册_BAK_2026-12-07_23-05-09");
+  EXPECT_EQ(AlbumRootFolder("/d", "12345"), "/d/12345的相册/");
+}
+
+TEST(BackupFolderName, NeverReusesATakenName) {
+  TestFolder dir;
+  const std::time_t now = 1800000000;
+  const std::string first = BackupFolderName(dir.path(), "1", now);
+  EXPECT_EQ(UniqueBackupFolderName(dir.path(), "1", now), first);
+  fs::create_directory(first);
+  EXPECT_EQ(UniqueBackupFolderName(dir.path(), "1", now), first + "_2");
+  fs::create_directory(first + "_2");
+  EXPECT_EQ(UniqueBackupFolderName(dir.path(), "1", now), first + "_3");
+}
+
+TEST(FitComponent, ShortensOnACharacterBoundaryAndKeepsTheTail) {
+  EXPECT_EQ(FitComponent("abc", ".JPG"), "abc.JPG");
+  const std::string ascii(300, 'a');
+  EXPECT_EQ(FitComponent(ascii, ".JPG"), std::string(251, 'a') + ".JPG");
+  std::string chinese;
+  for (int i = 0; i < 100; ++i) chinese += "相";  // 300 bytes, 3 per character
+  const std::string fitted = FitComponent(chinese, ".JPG");
+  EXPECT_LE(fitted.size(), kMaxComponentBytes);
+  EXPECT_EQ(fitted.size(), 249u + 4);  // 83 whole characters
+  EXPECT_EQ(fitted.substr(249), ".JPG");
+  EXPECT_EQ(fitted.substr(0, 249).size() % 3, 0u);
+}
+
+TEST(AlbumFolderPath, CollisionsGetTheIdSuffixThenNumbers) {
+  TestFolder dir;
+  const std::string root = dir.path();
+  const std::string md5 = Md5Hex("V1").substr(0, 15);
+  EXPECT_EQ(AlbumFolderPath(root, "a b/d", "V1"), root + "a0b0d");
+  fs::create_directory(root + "a0b0d");
+  EXPECT_EQ(AlbumFolderPath(root, "a b/d", "V1"), root + "a0b0d_" + md5);
+  fs::create_directory(root + "a0b0d_" + md5);
+  EXPECT_EQ(AlbumFolderPath(root, "a b/d", "V1"), root + "a0b0d_" + md5 + "_2");
+  // A file of that name is taken too.
+  dir.Write("x", "");
+  EXPECT_EQ(AlbumFolderPath(root, "x", "V1"), root + "x_" + md5);
+}
+
+TEST(AlbumFolderPath, DotAndEmptyNamesNeverNameTheRootOrItsParent) {
+  TestFolder dir;
+  const std::string md5 = Md5Hex("id").substr(0, 15);
+  EXPECT_EQ(AlbumFolderPath(dir.path(), ".", "id"), dir.path() + "._" + md5);
+  EXPECT_EQ(AlbumFolderPath(dir.path(), "..", "id"), dir.path() + ".._" + md5);
+  EXPECT_EQ(AlbumFolderPath(dir.path(), "  ", "id"), dir.path() + "_" + md5);
+  EXPECT_EQ(AlbumFolderPath(dir.path(), "...", "id"), dir.path() + "...");
+}
+
+TEST(AlbumFolderPath, LongNamesFitOneComponent) {
+  TestFolder dir;
+  std::string name;
+  for (int i = 0; i < 120; ++i) name += "册";
+  const std::string first = AlbumFolderPath(dir.path(), name, "id");
+  EXPECT_LE(LastComponent(first).size(), kMaxComponentBytes);
+  ASSERT_TRUE(fs::create_directory(first));
+  const std::string second = AlbumFolderPath(dir.path(), name, "id");
+  EXPECT_NE(second, first);
+  EXPECT_LE(LastComponent(second).size(), kMaxComponentBytes);
+  EXPECT_TRUE(fs::create_directory(second));
+}
+
+TEST(PhotoFileNamer, SameNameTwiceAndOnDisk) {
+  TestFolder dir;
+  PhotoFileNamer namer(dir.path() + "album");
+  const std::string md5a = Md5Hex("http://h/a").substr(0, 15);
+  EXPECT_EQ(namer.NextPath("x:y", "http://h/a", "3"), dir.path() + "album/x0y.PNG");
+  // Planned but not yet fetched: the second photo of that name still gets the suffix.
+  EXPECT_EQ(namer.NextPath("x:y", "http://h/a", "3"), dir.path() + "album/x0y_" + md5a + ".PNG");
+  EXPECT_EQ(namer.NextPath("x:y", "http://h/a", "3"), dir.path() + "album/x0y_" + md5a + "_2.PNG");
+  EXPECT_EQ(namer.NextPath("x:y", "http://h/a", "1"), dir.path() + "album/x0y.JPG");
+
+  dir.Write("album/p.GIF", "old");
+  PhotoFileNamer fresh(dir.path() + "album/");
+  EXPECT_EQ(fresh.NextPath("p", "u", "2"), dir.path() + "album/p_" + Md5Hex("u").substr(0, 15) + ".GIF");
+  EXPECT_EQ(ReadFileBytes(dir.path() + "album/p.GIF"), "old");
+  EXPECT_EQ(fresh.NextPath("", "http://h/b", "1"), dir.path() + "album/" + Md5Hex("http://h/b") + ".JPG");
+}
+
+TEST(PhotoFileNamer, LongNameKeepsItsExtension) {
+  TestFolder dir;
+  PhotoFileNamer namer(dir.path());
+  const std::string path = namer.NextPath(std::string(400, 'n'), "u", "2");
+  EXPECT_EQ(LastComponent(path).size(), kMaxComponentBytes);
+  EXPECT_EQ(path.substr(path.size() - 4), ".GIF");
+  const std::string second = namer.NextPath(std::string(400, 'n'), "u", "2");
+  EXPECT_EQ(LastComponent(second).size(), kMaxComponentBytes);
+  EXPECT_NE(second, path);
+  EXPECT_NE(second.find("_" + Md5Hex("u").substr(0, 15) + ".GIF"), std::string::npos);
+}
+
+}  // namespace
