@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <mutex>
 #include <set>
 #include <sstream>
 
@@ -284,29 +285,44 @@ Account ParseAccount(const std::string& text, const std::string& qq, const std::
   return Parser(qq, fileName).Parse(text);
 }
 
-std::optional<Account> LoadAccount(const std::string& dataDir, const std::string& qq) {
-  if (!IsQQText(qq)) return std::nullopt;
+std::shared_ptr<const Account> LoadAccount(const std::string& dataDir, const std::string& qq) {
+  if (!IsQQText(qq)) return nullptr;
   std::filesystem::path file = std::filesystem::path(dataDir) / "accounts" / (qq + ".ini");
   std::ifstream in(file, std::ios::binary);
-  if (!in) return std::nullopt;
-  std::stringstream text;
-  text << in.rdbuf();
-  Account account = ParseAccount(text.str(), qq, file.string());
+  if (!in) return nullptr;
+  std::stringstream read;
+  read << in.rdbuf();
+  std::string text = read.str();
 
+  struct Cached {
+    std::string text;
+    std::shared_ptr<const Account> account;
+  };
+  static std::mutex mutex;
+  static std::map<std::string, Cached> cache;
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    auto it = cache.find(file.string());
+    if (it != cache.end() && it->second.text == text) return it->second.account;
+  }
+
+  auto account = std::make_shared<Account>(ParseAccount(text, qq, file.string()));
   // Images are named, never given as paths: the data folder is the only place albumd reads from.
   auto images = std::filesystem::path(dataDir) / "images";
-  auto check = [&](const std::string& image) {
+  std::set<std::string> named;
+  for (const Album& album : account->albums) {
+    if (!album.cover.empty()) named.insert(album.cover);
+    for (const Photo& photo : album.photos) named.insert(photo.image);
+  }
+  for (const std::string& image : named) {
     if (!IsPlainFileName(image))
       throw DataError(file.string() + ": image \"" + image + "\" is not a plain file name");
     if (!std::filesystem::is_regular_file(images / image))
       throw DataError(file.string() + ": image \"" + image + "\" is not in " + images.string());
-  };
-  std::set<std::string> named;
-  for (const Album& album : account.albums) {
-    if (!album.cover.empty()) named.insert(album.cover);
-    for (const Photo& photo : album.photos) named.insert(photo.image);
   }
-  for (const std::string& image : named) check(image);
+
+  std::lock_guard<std::mutex> lock(mutex);
+  cache[file.string()] = Cached{std::move(text), account};
   return account;
 }
 

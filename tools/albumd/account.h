@@ -2,6 +2,7 @@
 // parameters for the large benchmark account. See README.md beside this file for the format.
 #pragma once
 
+#include <memory>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -61,9 +62,10 @@ class DataError : public std::runtime_error {
 // True for a non-empty text of ASCII digits only, short enough to be a file name.
 bool IsQQText(const std::string& text);
 
-// Reads "<dataDir>/accounts/<qq>.ini". Returns nothing when the account has no file; throws DataError
-// when the file is malformed or names an image that is not in "<dataDir>/images".
-std::optional<Account> LoadAccount(const std::string& dataDir, const std::string& qq);
+// Reads "<dataDir>/accounts/<qq>.ini". Returns null when the account has no file; throws DataError when
+// the file is malformed or names an image that is not in "<dataDir>/images". The file is read on every
+// call; it is parsed again only when its text has changed (the generated accounts are large).
+std::shared_ptr<const Account> LoadAccount(const std::string& dataDir, const std::string& qq);
 
 // Parses the text of an account file; fileName is used in error messages only.
 Account ParseAccount(const std::string& text, const std::string& qq, const std::string& fileName);

@@ -4,6 +4,7 @@
 #include <httplib.h>
 #include <pthread.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -115,6 +116,12 @@ int main(int argc, char** argv) {
   server.set_keep_alive_max_count(1000);
   server.set_keep_alive_timeout(3);
   server.set_payload_max_length(1 << 20);
+  // httplib's default also sets SO_REUSEPORT, which lets a second albumd bind a port already in use and
+  // share its connections; a busy port must be an error instead.
+  server.set_socket_options([](int sock) {
+    int yes = 1;
+    setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+  });
 
   int port = args.port;
   if (port == 0) {
@@ -155,7 +162,7 @@ int main(int argc, char** argv) {
     stopping = true;
     server.stop();
     // An idle kept-alive connection holds its thread until its timeout; do not let it delay the exit.
-    for (int i = 0; i < 40 && !g_finished; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    for (int i = 0; i < 20 && !g_finished; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
     if (!g_finished) {
       std::fflush(nullptr);
       _exit(0);

@@ -214,7 +214,7 @@ void Service::Handle(const httplib::Request& req, httplib::Response& res) {
     } else if (path == "/fcgi-bin/fcg_list_photo" || path == "/cgi-bin/common/cgi_view_album") {
       std::string qq = Param(req, "uin", "UIN");
       std::string id = req.get_param_value("albumid");
-      auto a = IsQQText(qq) ? account(qq) : std::nullopt;
+      auto a = IsQQText(qq) ? account(qq) : nullptr;
       if (!IsQQText(qq)) {
         badUin();
       } else {
@@ -274,7 +274,7 @@ void Service::ServeImage(const httplib::Request& req, httplib::Response& res,
   bool shaped = kind == "covers"
                     ? parts.size() == 3 && ParseIndex(stem, album)
                     : parts.size() == 4 && ParseIndex(parts[2], album) && ParseIndex(stem, photo);
-  auto account = shaped && IsQQText(parts[1]) ? LoadAccount(options_.dataDir, parts[1]) : std::nullopt;
+  auto account = shaped && IsQQText(parts[1]) ? LoadAccount(options_.dataDir, parts[1]) : nullptr;
   if (!account || album >= account->albums.size() ||
       (kind != "covers" && photo >= account->albums[album].photos.size()) ||
       (kind == "covers" && account->albums[album].cover.empty())) {
