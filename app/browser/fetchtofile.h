@@ -1,0 +1,56 @@
+// Downloading one address into one file, on the calling thread. The album jobs use it for every service
+// reply and every photo.
+//
+// The reply goes to a temporary file beside the target and replaces the target only once it is complete and
+// accepted, so after any failure the target is as it was (absent or the older file) and no partial or
+// temporary file is left behind. Each thread keeps its own transfer handle and reuses it, so connections to
+// a host stay open from one photo to the next; a handle is never shared between threads. Nothing here
+// throws into the caller.
+#pragma once
+
+#include <atomic>
+#include <functional>
+#include <string>
+
+// What became of one fetch.
+struct FetchReport {
+  bool ok = false;               ///< the target file now holds the complete, accepted reply
+  long httpStatus = 0;           ///< status of the final response, 0 when none arrived
+  long long bytes = 0;           ///< body bytes received
+  long long contentLength = -1;  ///< announced Content-Length, -1 when absent
+  long long lastModified = -1;   ///< seconds since epoch from Last-Modified, -1 when absent
+  long retryAfterSeconds = -1;   ///< from Retry-After (seconds form), -1 when absent
+  std::string contentType;       ///< Content-Type of the final response
+  int curlCode = 0;              ///< the transfer library's result code
+  std::string error;             ///< what went wrong, in plain words; empty when ok
+  bool aborted = false;          ///< ended because the caller's abort flag was set
+  bool timedOut = false;         ///< ended by the connect, low-speed or total time limit
+};
+
+struct FetchOptions {
+  // Another thread sets it: the transfer ends (within a fraction of a second) as a failure.
+  const std::atomic<bool>* abort = nullptr;
+  long connectTimeoutMs = 15000;
+  // Fail when below 1 byte/s for this long, so a server that stops sending cannot hang a job.
+  long lowSpeedTimeSec = 30;
+  long totalTimeoutMs = 0;              ///< 0 = none
+  long long maxRecvBytesPerSecond = 0;  ///< 0 = unlimited
+  std::string userAgent;                ///< empty = a built-in one
+  // Give the target file the reply's Last-Modified time when it has one.
+  bool keepServerTime = true;
+  // Called with the completed temporary file before it is renamed over the target; false rejects the
+  // reply (it then counts as a failure and no file is left). Used for integrity checks of photos.
+  std::function<bool(const std::string& tempPath, const FetchReport&)> accept;
+};
+
+// Fetches url (http or https; redirects are followed, at most 10) into file. Success needs a complete body
+// and a final status of 2xx; 4xx and 5xx answers, redirects that were not followed, a body shorter than its
+// Content-Length, time limits, the abort flag and a rejecting accept callback are failures.
+FetchReport FetchToFileReport(const std::string& url, const std::string& file,
+                              const FetchOptions& options = {});
+
+// FetchToFileReport(...).ok
+bool FetchToFile(const std::string& url, const std::string& file, const FetchOptions& options = {});
+
+// Initialises the transfer library once; call at program start on the main thread. Safe to call again.
+void FetchGlobalInit();
