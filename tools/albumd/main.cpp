@@ -118,9 +118,11 @@ int main(int argc, char** argv) {
   server.set_payload_max_length(1 << 20);
   // httplib's default also sets SO_REUSEPORT, which lets a second albumd bind a port already in use and
   // share its connections; a busy port must be an error instead.
-  server.set_socket_options([](int sock) {
+  int listeningSocket = -1;
+  server.set_socket_options([&listeningSocket](int sock) {
     int yes = 1;
     setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    listeningSocket = sock;
   });
 
   int port = args.port;
@@ -134,6 +136,9 @@ int main(int argc, char** argv) {
     return 1;
   }
   const std::string bound = args.host + ":" + std::to_string(port);
+  // httplib listens with a backlog of 5; a benchmark opening many connections at once would see its
+  // connection attempts dropped and retried a second later. Listening again only raises the backlog.
+  if (listeningSocket >= 0) ::listen(listeningSocket, 256);
 
   std::atomic<bool> stopping{false};
   albumd::ServiceOptions options;
