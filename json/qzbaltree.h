@@ -4,17 +4,29 @@
 #define LORVANTA_JSON_QZBALTREE_H
 
 #include <cstdint>
-#include <deque>
+#include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
-// One tree node. Links never hold null: an empty subtree is the tree's sentinel.
+// One tree node. Links never hold null: an empty subtree is the tree's sentinel. A short key is kept in
+// the node itself, so that a lookup reads one cache line per level; a longer one in storage of the tree.
 struct TqzBalNode {
+  static constexpr std::uint32_t kInlineKey = 12;
+
   TqzBalNode* left = nullptr;   ///< smaller keys (not owning)
   TqzBalNode* right = nullptr;  ///< greater keys (not owning)
   std::uint8_t level = 1;       ///< AA level: 1 for a new node, 0 only for the sentinel
   std::int32_t index = -1;      ///< position of the field in the owning object
-  std::u16string key;           ///< the field name
+  std::uint32_t keyLength = 0;  ///< the field name's length in code units
+  union {
+    char16_t inlineKey[kInlineKey];  ///< the name, when it is short
+    const char16_t* longKey;         ///< the name in the tree's storage (not owning)
+  };
+
+  TqzBalNode() : inlineKey() {}
+  // The field name.
+  std::u16string_view Key() const { return {keyLength <= kInlineKey ? inlineKey : longKey, keyLength}; }
 };
 
 class TqzBalTree {
@@ -42,11 +54,16 @@ class TqzBalTree {
   bool InsertAt(TqzBalNode*& t, std::u16string_view key, std::int32_t index);
   void Skew(TqzBalNode*& t);
   void Split(TqzBalNode*& t);
+  TqzBalNode& NewNode();
 
   TqzBalNode sentinel_;
   TqzBalNode* root_;
-  // The nodes live here; the links only point into it. A deque keeps every node where it was put.
-  std::deque<TqzBalNode> nodes_;
+  // The nodes live in blocks of doubling size (the links only point into them), so that a tree costs a
+  // few allocations instead of one per key, and an empty tree none at all.
+  std::vector<std::unique_ptr<TqzBalNode[]>> blocks_;
+  std::vector<std::unique_ptr<char16_t[]>> longKeys_;
+  std::size_t blockSize_ = 0;
+  std::size_t blockUsed_ = 0;
   std::size_t count_ = 0;
 };
 

@@ -157,23 +157,24 @@ TqzJSONbase* TqzJSONlist::EntryAt(int index, std::string& name) const {
 TqzJSONobject::~TqzJSONobject() = default;
 
 int TqzJSONobject::AddItem(std::unique_ptr<TqzJSONbase> node) {
+  if (!indexBuilt_) return TqzJSONcustomlist::AddItem(std::move(node));
   const auto* pair = dynamic_cast<const TqzJSONobjectmethod*>(node.get());
   const int index = TqzJSONcustomlist::AddItem(std::move(node));
   // A name already present keeps its first position, so a later duplicate changes nothing.
-  if (index >= 0 && useIndex_ && !indexStale_ && pair) index_.Insert(pair->Name(), index);
+  if (index >= 0 && pair) index_.Insert(pair->Name(), index);
   return index;
 }
 
 void TqzJSONobject::DeleteItem(int index) {
   if (!InRange(index)) return;
   TqzJSONcustomlist::DeleteItem(index);
-  indexStale_ = true;
+  indexBuilt_ = false;
 }
 
 void TqzJSONobject::SetItemAt(int index, std::unique_ptr<TqzJSONbase> node) {
   if (!InRange(index)) return;
   TqzJSONcustomlist::SetItemAt(index, std::move(node));
-  indexStale_ = true;
+  indexBuilt_ = false;
 }
 
 void TqzJSONobject::RebuildIndex() const {
@@ -183,12 +184,12 @@ void TqzJSONobject::RebuildIndex() const {
       index_.Insert(pair->Name(), static_cast<int>(i));
     }
   }
-  indexStale_ = false;
+  indexBuilt_ = true;
 }
 
 int TqzJSONobject::FieldIndex(std::u16string_view name) const {
   if (useIndex_) {
-    if (indexStale_) RebuildIndex();
+    if (!indexBuilt_) RebuildIndex();
     return index_.Lookup(name);
   }
   for (size_t i = 0; i < items_.size(); ++i) {

@@ -185,8 +185,11 @@ class TqzJSONobject : public TqzJSONcustomlist {
   explicit TqzJSONobject(bool useIndex = false) : useIndex_(useIndex) {}
   ~TqzJSONobject() override;
 
-  // Item edits keep the name index right: AddItem enters a new pair's name, and after SetItemAt or
-  // DeleteItem the index is rebuilt from the fields before its next use.
+  // The name index is built from the fields on the first lookup by name and kept up to date by AddItem
+  // from then on; after SetItemAt or DeleteItem it is rebuilt before its next use, so it never points at
+  // a moved or replaced field. Building on demand keeps parsing cheap for the many objects of a document
+  // that are never searched. (So a lookup may write to the index: one object is not for concurrent use
+  // by several threads, not even for lookups alone.)
   int AddItem(std::unique_ptr<TqzJSONbase> node) override;
   void DeleteItem(int index) override;
   void SetItemAt(int index, std::unique_ptr<TqzJSONbase> node) override;
@@ -215,7 +218,7 @@ class TqzJSONobject : public TqzJSONcustomlist {
 
   bool useIndex_;
   mutable TqzBalTree index_;
-  mutable bool indexStale_ = false;
+  mutable bool indexBuilt_ = false;
 };
 
 class TqzJSON {

@@ -318,7 +318,7 @@ class Parser {
     return list;
   }
 
-  // As a list, with field pairs for elements; names go into the object's index as they come, and a name
+  // As a list, with field pairs for elements. The object looks names up through its index, where a name
   // seen before keeps its first position.
   std::unique_ptr<TqzJSONbase> Object() {
     const size_t start = pos_;

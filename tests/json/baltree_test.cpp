@@ -26,7 +26,7 @@ int CheckNode(const TqzBalTree& tree, const TqzBalNode* node, std::vector<std::u
     EXPECT_NE(node->right, nil);
   }
   const int hl = CheckNode(tree, node->left, keys);
-  keys.push_back(node->key);
+  keys.push_back(std::u16string(node->Key()));
   const int hr = CheckNode(tree, node->right, keys);
   return 1 + std::max(hl, hr);
 }
@@ -82,6 +82,19 @@ TEST(BalTree, KeysCompareByUnsignedCodeUnitsWithPrefixFirst) {
   const std::vector<std::u16string> expected = {u"",      u"A", u"a", u"ab", u"z", u"\u00e9", u"\xD83D\xDE00",
                                                 u"\uffff"};
   EXPECT_EQ(order, expected);
+}
+
+TEST(BalTree, ShortAndLongKeysAroundTheInlineSize) {
+  TqzBalTree tree;
+  std::vector<std::u16string> keys;
+  for (size_t n = 0; n <= 2 * TqzBalNode::kInlineKey + 1; ++n) {
+    keys.push_back(std::u16string(n, u'k'));
+    keys.push_back(std::u16string(n, u'k') + u'\xFFFF');
+  }
+  for (size_t i = 0; i < keys.size(); ++i) ASSERT_TRUE(tree.Insert(keys[i], static_cast<int>(i))) << i;
+  for (size_t i = 0; i < keys.size(); ++i) EXPECT_EQ(tree.Lookup(keys[i]), static_cast<int>(i));
+  EXPECT_EQ(tree.Lookup(std::u16string(TqzBalNode::kInlineKey + 1, u'k') + u'x'), -1);
+  CheckTree(tree);
 }
 
 TEST(BalTree, AscendingInsertsStayBalanced) {
