@@ -169,7 +169,7 @@ TEST_F(AlbumdFaults, TruncatedPhotoClosesMidBody) {
 }
 
 TEST_F(AlbumdFaults, StalledPhotoSendsAFewBytesThenNothing) {
-  Fetched stalled = Fetch(SecondPhoto("10035"), {.timeoutMs = 700});
+  Fetched stalled = Fetch(SecondPhoto("10035"), {.timeoutMs = 1000});
   EXPECT_EQ(stalled.code, CURLE_OPERATION_TIMEDOUT);
   EXPECT_EQ(stalled.status, 200);
   EXPECT_EQ(stalled.body.size(), 16u);
@@ -186,7 +186,7 @@ TEST_F(AlbumdFaults, AbandonedStallsDoNotExhaustTheServer) {
     CURL* h = curl_easy_init();
     curl_easy_setopt(h, CURLOPT_URL, url.c_str());
     curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, 800L);
+    curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, 1500L);
     curl_easy_setopt(
         h, CURLOPT_WRITEFUNCTION, +[](char*, size_t s, size_t n, void*) { return s * n; });
     curl_multi_add_handle(multi, h);

@@ -165,8 +165,8 @@ TEST(AlbumdProcessTest, ABusyPortIsReportedNotIgnored) {
 }
 
 TEST(AlbumdProcessTest, HelperThrowsWhenAlbumdCannotStart) {
-  std::string empty = std::filesystem::temp_directory_path() / "albumd-no-accounts";
-  std::filesystem::create_directories(empty);
+  std::string empty = std::filesystem::temp_directory_path() / "albumd-no-accounts-XXXXXX";
+  ASSERT_NE(mkdtemp(empty.data()), nullptr);
   EXPECT_THROW(AlbumdProcess::Start({.dataDir = empty}), std::runtime_error);
   std::filesystem::remove_all(empty);
 }
