@@ -1,0 +1,100 @@
+// The album download job: asks for a target folder, moves an older copy of the QQ number's album folder
+// aside, and for every ticked album fetches its photo list and every photo in it into a folder of its own.
+// Runs on a worker thread; every window step goes through the DownloadHost.
+//
+// Each album is walked in two steps so that a front end may fetch several photos at once: PlanAlbumPhotos
+// reads the photo list and decides every file name in list order, then the photos are fetched.
+#pragma once
+
+#include <atomic>
+#include <ctime>
+#include <functional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "app/browser/fetchtofile.h"
+#include "app/jobhost.h"
+#include "app/xmldoc.h"
+
+// What the job works from, taken at its start.
+struct DownloadInput {
+  std::string qqNumber;
+  std::string photoListHost;              // for albums of priv "1"
+  std::string albumViewHost;              // for every other priv
+  std::vector<std::string> albumEntries;  // AlbumEntry lines of the preview; index = album number
+  std::string downloadFolder;             // the folder browser's preselection
+  std::string photoListFile;              // temporary reply file
+  // Polled at the start of each album and before each photo: the job ends there when set. A photo being
+  // fetched finishes first.
+  const std::atomic<bool>* stopRequested = nullptr;
+  // Ends a fetch under way (the window sets it when it closes).
+  const std::atomic<bool>* fetchAbort = nullptr;
+  // Time limits and the like for every fetch; its abort member is replaced by fetchAbort.
+  FetchOptions fetchOptions;
+  // The clock of the backup name; empty means the system clock.
+  std::function<std::time_t()> clock;
+};
+
+struct DownloadOutcome {
+  enum class End {
+    kCancelled,   // the folder browser was cancelled
+    kStopped,     // stopRequested was seen
+    kEntryLimit,  // an album's photo walk passed kMaxPhotoEntries nodes
+    kCompleted,   // all albums done: the summary was shown
+  };
+  End end = End::kCancelled;
+  DownloadCounters counters;
+  std::string albumRoot;  // empty when cancelled
+};
+
+// Runs the whole job. Never throws for bad replies or file-system trouble.
+DownloadOutcome DownloadCheckedAlbums(const DownloadInput& input, DownloadHost& host);
+
+// The fields of an AlbumEntry line that the job uses.
+struct AlbumEntryFields {
+  std::string id, priv, name, total, desc;
+};
+// Splits an AlbumEntry line at its first four "|"; desc is at most 10000 bytes. Throws
+// std::invalid_argument for a line with fewer than four.
+AlbumEntryFields SplitAlbumEntry(std::string_view line);
+
+// The photo list address: for priv exactly "1" the photo-list host's fcg_list_photo, else the view-album
+// host's cgi_view_album. The album id is percent-encoded so it cannot change the query.
+std::string PhotoListAddress(const AlbumEntryFields& album, std::string_view qqNumber,
+                             std::string_view photoListHost, std::string_view albumViewHost);
+
+// Nodes one album's photo walk may visit; beyond it the whole job ends.
+constexpr int kMaxPhotoEntries = 10000;
+
+// One photo entry of the plan, in list order. Entries that are skipped uncounted do not appear.
+struct PlannedPhoto {
+  enum class Kind {
+    kFetch,      // fetch url into file
+    kNoAddress,  // the address is empty: counts as a failed photo
+    kRefused,    // no file name could be given, or not an http/https address: counts as a failed fetch
+  };
+  Kind kind = Kind::kFetch;
+  std::string statusName;  // album name + "/" + photo name + "." + extension, the raw names
+  std::string url;
+  std::string file;
+};
+
+struct AlbumPlan {
+  std::vector<PlannedPhoto> photos;
+  bool entryLimitHit = false;  // the list had more nodes than kMaxPhotoEntries: the job ends after it
+};
+
+// Reads an album's photo walk starting at its first "pic" node and names every file in albumFolder.
+AlbumPlan PlanAlbumPhotos(XmlNode firstPic, const std::string& albumFolder, std::string_view albumName);
+
+inline constexpr std::string_view kChooseFolderTitle = "请选择你要将下载的相片保存到哪里";
+inline constexpr std::string_view kSummaryCaption = "下载完成";
+inline constexpr std::string_view kDownloadStoppedStatus = "停止下载";
+inline constexpr std::string_view kDownloadFinishedStatus = "下载完成";
+inline constexpr std::string_view kStartedRowColor = "#FF6600";
+inline constexpr std::string_view kDoneRowColor = "#FFFFFF";
+
+// The summary box text for the counters (lines separated by LF CR).
+std::string DownloadSummary(std::string_view qqNumber, const DownloadCounters& counters);

@@ -1,0 +1,95 @@
+// The hosts of the two jobs: every step that a job hands to the main thread is one call here. The window
+// implements these with blocking calls onto its main thread (so a call returns only once the step has
+// run); the command-line front end and the tests implement them directly. A job never shares state with
+// another job: it works from the input it took at its start and hands its results over through its host.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// What an album list retrieval has built so far. Every preview host call carries it whole, so the window
+// can adopt the results on its own thread; jobId tells a stale (stopped and superseded) retrieval's
+// results from the current one's, which the window drops.
+struct PreviewResult {
+  std::uint64_t jobId = 0;
+  std::string qqNumber;
+  std::string albumListHost;              // route reply member "p"
+  std::string photoListHost;              // route reply member "s"
+  std::string albumViewHost;              // route reply member "nu"
+  std::vector<std::string> pageLines;     // the album list page, line by line
+  std::vector<std::string> albumEntries;  // one AlbumEntry line per listed album; index = album number
+};
+
+class PreviewHost {
+ public:
+  virtual ~PreviewHost() = default;
+  // The route reply was not fetched: notice page "无法预览相册[1]", preview caption back to idle.
+  virtual void RouteFailed(const PreviewResult& result) = 0;
+  // The album list has no "data" or no "album", or no album was listed: notice page "无法预览相册列表！".
+  virtual void PreviewFailed(const PreviewResult& result) = 0;
+  // The album list page is complete: load result.pageLines into the album pane.
+  virtual void ShowAlbumPage(const PreviewResult& result) = 0;
+  // The walk is over: caption back to idle, status text kPreviewDoneStatus, and the message box
+  // PreviewDoneMessage(result.qqNumber); returns when the box is closed.
+  virtual void PreviewDone(const PreviewResult& result) = 0;
+};
+
+// One status update of the album at work, for the album page (the window turns it into page scripts with
+// the plain function ShowAlbumStatus of app/albumscripts.h and runs them).
+struct AlbumStatusUpdate {
+  int currentAlbum = 0;
+  std::string statusHtml;
+  std::string rowColor;
+  // The final name component of the album's folder under the album root (what the "#GOTO2:" links
+  // carry); before the folder is chosen, the album name from its entry.
+  std::string currentAlbumName;
+};
+
+struct DownloadCounters {
+  int albumsOk = 0;      // ticked albums whose photo list held "album" with a "pic"
+  int albumsFailed = 0;  // ticked albums whose photo list was not fetched or not usable
+  int photosOk = 0;      // photos written to disk
+  int photosFailed = 0;  // photos without an address, and photos whose download failed
+
+  bool operator==(const DownloadCounters&) const = default;
+};
+
+// One photo of the album at work, for live progress.
+struct PhotoProgress {
+  int album = 0;       // the album's number N
+  int photo = 0;       // position among the album's photos to fetch, from 0
+  int photoCount = 0;  // how many the album has to fetch
+  std::string url;
+  std::string file;  // the file it is written to
+};
+
+class DownloadHost {
+ public:
+  virtual ~DownloadHost() = default;
+  // The folder browser with the given title, preselecting `folder`; on success `folder` becomes the
+  // chosen path and the result is true.
+  virtual bool ChooseFolder(const std::string& title, std::string& folder) = 0;
+  // Runs the read-check-box script of album n and returns its result as text ("true", "false", or empty
+  // when the element is missing or the call failed); the job upper-cases it.
+  virtual std::string ReadAlbumCheck(int n) = 0;
+  // Shows a status update of one album in the album page.
+  virtual void ShowAlbumStatus(const AlbumStatusUpdate& update) = 0;
+  // The job status text (first status-bar panel).
+  virtual void SetStatusText(const std::string& text) = 0;
+  // The album root is ready: the window's download folder from now on ("#GOTO2:" links resolve in it,
+  // the next folder browser starts there). Ends in "/".
+  virtual void DownloadFolderPrepared(const std::string& albumRoot) = 0;
+  // The summary box (caption kSummaryCaption, Yes and No); true for Yes.
+  virtual bool AskOpenFolder(const std::string& summary) = 0;
+  // Opens a folder with the desktop.
+  virtual void OpenFolder(const std::string& folder) = 0;
+  // The job ended normally: download caption back to idle, status text kDownloadFinishedStatus.
+  virtual void DownloadFinished(const DownloadCounters& counters) = 0;
+
+  // Live progress for front ends that show it; the window needs neither.
+  virtual void PhotoStarted(const PhotoProgress& photo) { (void)photo; }
+  virtual void PhotoFinished(const PhotoProgress& photo, bool ok, long long bytes) {
+    (void)photo, (void)ok, (void)bytes;
+  }
+};
