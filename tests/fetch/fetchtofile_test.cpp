@@ -67,7 +67,13 @@ int ClosedPort() {
 
 class Fetch : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() { FetchGlobalInit(); }
+  static void SetUpTestSuite() {
+    // The transfer library honours proxy variables; the test server is only reachable directly.
+    for (const char* name :
+         {"http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"})
+      ::unsetenv(name);
+    FetchGlobalInit();
+  }
 
   void SetUp() override {
     static std::atomic<int> counter{0};
