@@ -17,16 +17,17 @@ RequestLog::~RequestLog() {
 void RequestLog::Write(const std::string& method, const std::string& target, int status, size_t bytes) {
   if (file_ == nullptr) return;
   auto q = target.find('?');
-  std::string path = target.substr(0, q);
-  std::string query = q == std::string::npos ? "" : target.substr(q + 1);
-  if (path.empty()) path = "-";
-  if (query.empty()) query = "-";
-  // A client can put anything but a blank into a target; keep control bytes out of the log.
-  for (std::string* part : {&path, &query}) {
-    for (char& c : *part) {
+  // The path and the query as logged: "-" when empty, and no control bytes (a client can put anything
+  // but a blank into a target).
+  auto shown = [](std::string part) {
+    if (part.empty()) return std::string(1, '-');
+    for (char& c : part) {
       if (static_cast<unsigned char>(c) < 0x21 || c == 0x7F) c = '?';
     }
-  }
+    return part;
+  };
+  const std::string path = shown(target.substr(0, q));
+  const std::string query = shown(q == std::string::npos ? std::string() : target.substr(q + 1));
   std::lock_guard<std::mutex> lock(mutex_);
   std::fprintf(file_, "%s %s %s %d %zu\n", method.c_str(), path.c_str(), query.c_str(), status, bytes);
   std::fflush(file_);
