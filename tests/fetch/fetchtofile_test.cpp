@@ -366,12 +366,15 @@ TEST_F(Fetch, AbortFromAnotherThreadEndsTheFetch) {
   FetchOptions options;
   options.abort = &abort;
   options.lowSpeedTimeSec = 0;  // only the abort flag can end this transfer
+  std::atomic<bool> returned{false};
   std::thread closer([&] {
-    while (Hits() == 0) std::this_thread::sleep_for(5ms);
+    // Waits for the request to arrive, but never outlives a fetch that failed before it got there.
+    while (Hits() == 0 && !returned) std::this_thread::sleep_for(5ms);
     std::this_thread::sleep_for(100ms);
     abort = true;
   });
   const FetchReport report = FetchToFileReport(Url("/stall"), Target(), options);
+  returned = true;
   closer.join();
   EXPECT_FALSE(report.ok);
   EXPECT_TRUE(report.aborted);
