@@ -146,6 +146,8 @@ class TRegEngine {
   bool MatchPrim(int node);
   bool MatchRepeat(int node, int next);
   bool MatchLoop(int node, int next);
+  int LoopExitOf(int jumpBack, int target) const;
+  bool IterationWasEmpty(int jumpBack) const;
   int RegRepeat(int node, int max);
   bool StackExhausted() const;
 
@@ -188,6 +190,7 @@ class TRegEngine {
   bool hasSubject_ = false;
   const unsigned char* subStart_[kMaxGroups + 1] = {};
   const unsigned char* subEnd_[kMaxGroups + 1] = {};
+  const unsigned char* openStart_[kMaxGroups + 1] = {};  // start of a group still open while matching
   bool anyMatch_ = false;
 
   // Match-time state.
@@ -198,6 +201,6 @@ class TRegEngine {
   int loopDepth_ = 0;
   JumpMark* jumpTrail_ = nullptr;
   long long steps_ = 0;
-  long long stepLimit_ = 200'000'000;
+  long long stepLimit_ = 50'000'000;
   const char* stackFloor_ = nullptr;  // below this address the matcher stops recursing
 };

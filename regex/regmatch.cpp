@@ -234,11 +234,16 @@ bool TRegEngine::MatchPrim(int node) {
       }
       case JumpBack: {
         // Back to the start of a loop. If nothing was consumed since this loop last came back here, one
-        // more round would find the same state again: end the iteration, let the exit be taken instead.
+        // more round would find the same state again: the iteration ends and the loop is left.
+        if (IterationWasEmpty(node)) {
+          const int exit = LoopExitOf(node, next);
+          return exit != 0 && MatchPrim(exit);
+        }
         for (JumpMark* m = jumpTrail_; m; m = m->prev)
           if (m->node == node) {
-            if (m->pos == scan_) return false;
-            break;
+            if (m->pos != scan_) break;
+            const int exit = LoopExitOf(node, next);
+            return exit != 0 && MatchPrim(exit);
           }
         JumpMark mark{node, scan_, jumpTrail_};
         jumpTrail_ = &mark;
@@ -307,20 +312,63 @@ bool TRegEngine::MatchPrim(int node) {
       case LoopLazy:
         return MatchLoop(node, next);
       default:
-        if (IsGroupOpen(op) || IsGroupClose(op)) {
-          const bool open = IsGroupOpen(op);
-          const int n = open ? op - GroupOpenBase : op - GroupCloseBase;
-          const unsigned char*& slot = open ? subStart_[n] : subEnd_[n];
-          const unsigned char* saved = slot;
-          slot = scan_;
+        if (IsGroupOpen(op)) {
+          // The start stays pending until the group closes, so that a back-reference inside a repeated
+          // group still sees the previous complete capture.
+          const int n = op - GroupOpenBase;
+          const unsigned char* saved = openStart_[n];
+          openStart_[n] = scan_;
           if (MatchPrim(next)) return true;
-          slot = saved;
+          openStart_[n] = saved;
+          return false;
+        }
+        if (IsGroupClose(op)) {
+          const int n = op - GroupCloseBase;
+          const unsigned char *savedStart = subStart_[n], *savedEnd = subEnd_[n];
+          subStart_[n] = openStart_[n];
+          subEnd_[n] = scan_;
+          if (MatchPrim(next)) return true;
+          subStart_[n] = savedStart;
+          subEnd_[n] = savedEnd;
           return false;
         }
         Fail(1001);
     }
     node = next;
   }
+}
+
+// Where a loop built from alternatives continues once it is done. "x*" is
+//   A1(x JumpBack->A1) A2(Empty) ...   and "x+" is   x B1(JumpBack->x) B2(Empty) ...
+// so the exit is the body of A2 (found through the JumpBack's target) or of B2 (the JumpBack is B1's body).
+int TRegEngine::LoopExitOf(int jumpBack, int target) const {
+  const std::uint8_t* prog = program_.data();
+  auto nextOf = [prog](int node) {
+    std::int32_t off = ReadInt(prog + node + 1);
+    return off == 0 ? 0 : node + off;
+  };
+  if (target > 0 && prog[target] == Alternative) {
+    int second = nextOf(target);
+    if (second && prog[second] == Alternative) return second + kNodeHeader;
+  }
+  const int owner = jumpBack - kNodeHeader;
+  if (owner > 0 && prog[owner] == Alternative) {
+    int second = nextOf(owner);
+    if (second && prog[second] == Alternative) return second + kNodeHeader;
+  }
+  return 0;
+}
+
+// True when the group that forms this loop's body has just captured nothing here: the loop's last
+// iteration consumed nothing. The group's GroupClose is stored right before the JumpBack ("x*"), or right
+// before the Alternative that holds it ("x+").
+bool TRegEngine::IterationWasEmpty(int jumpBack) const {
+  const std::uint8_t* prog = program_.data();
+  int close = jumpBack - kNodeHeader;
+  if (close > 0 && prog[close] == Alternative) close -= kNodeHeader;
+  if (close <= 0 || !IsGroupClose(prog[close])) return false;
+  const int n = prog[close] - GroupCloseBase;
+  return subEnd_[n] == scan_ && subStart_[n] == scan_;
 }
 
 // The simple repeats: count the run of the single-character operand once, then try the rest of the
@@ -441,8 +489,10 @@ bool TRegEngine::MatchLoop(int node, int next) {
     return ok;
   };
 
-  // An iteration that consumed nothing would repeat itself unchanged: count the loop as satisfied.
-  if (c > 0 && scan_ == frame.iterStart) return leave();
+  // An open-ended loop whose last optional iteration consumed nothing would come back here unchanged
+  // for ever: it is left. The required iterations, and bounded loops up to their maximum, still run,
+  // so that every iteration keeps its full choice of paths; their counts bound them.
+  if (c > min && max == kUnbounded && scan_ == frame.iterStart) return leave();
   if (c < min) return iterate();
   if (!lazy) {
     if (c < max && iterate()) return true;
