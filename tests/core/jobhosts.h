@@ -1,0 +1,94 @@
+// Hosts for the job tests: they record every call the jobs make, in order, so a test can check what the
+// window would have been asked to do.
+#pragma once
+
+#include <atomic>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "app/jobhost.h"
+
+class RecordingPreviewHost : public PreviewHost {
+ public:
+  void RouteFailed(const PreviewResult& r) override { Record("RouteFailed", r); }
+  void PreviewFailed(const PreviewResult& r) override { Record("PreviewFailed", r); }
+  void ShowAlbumPage(const PreviewResult& r) override { Record("ShowAlbumPage", r); }
+  void PreviewDone(const PreviewResult& r) override { Record("PreviewDone", r); }
+
+  std::vector<std::string> calls;
+  std::vector<PreviewResult> results;
+
+ private:
+  void Record(const char* name, const PreviewResult& r) {
+    calls.push_back(name);
+    results.push_back(r);
+  }
+};
+
+class RecordingDownloadHost : public DownloadHost {
+ public:
+  bool ChooseFolder(const std::string& title, std::string& folder) override {
+    events.push_back("ChooseFolder");
+    chooseTitle = title;
+    preselected = folder;
+    if (chosenFolder.empty()) return false;
+    folder = chosenFolder;
+    return true;
+  }
+  std::string ReadAlbumCheck(int n) override {
+    events.push_back("ReadAlbumCheck " + std::to_string(n));
+    auto it = checks.find(n);
+    return it != checks.end() ? it->second : defaultCheck;
+  }
+  void ShowAlbumStatus(const AlbumStatusUpdate& update) override {
+    events.push_back("ShowAlbumStatus " + std::to_string(update.currentAlbum));
+    updates.push_back(update);
+  }
+  void SetStatusText(const std::string& text) override { statusTexts.push_back(text); }
+  void DownloadFolderPrepared(const std::string& albumRoot) override {
+    events.push_back("DownloadFolderPrepared");
+    preparedRoot = albumRoot;
+  }
+  bool AskOpenFolder(const std::string& text) override {
+    events.push_back("AskOpenFolder");
+    summary = text;
+    return answerYes;
+  }
+  void OpenFolder(const std::string& folder) override {
+    events.push_back("OpenFolder");
+    opened.push_back(folder);
+  }
+  void DownloadFinished(const DownloadCounters& counters) override {
+    events.push_back("DownloadFinished");
+    finishedCounters = counters;
+  }
+  void PhotoStarted(const PhotoProgress& photo) override {
+    if (onPhotoStarted) onPhotoStarted(photo);
+  }
+  void PhotoFinished(const PhotoProgress& photo, bool ok, long long bytes) override {
+    finished.push_back({photo, ok, bytes});
+  }
+
+  // Set up by the test.
+  std::string chosenFolder;  // empty: the folder browser is cancelled
+  std::map<int, std::string> checks;
+  std::string defaultCheck = "true";
+  bool answerYes = false;
+  std::function<void(const PhotoProgress&)> onPhotoStarted;
+
+  // Recorded.
+  struct Finished {
+    PhotoProgress photo;
+    bool ok;
+    long long bytes;
+  };
+  std::vector<std::string> events;
+  std::string chooseTitle, preselected, preparedRoot, summary;
+  std::vector<AlbumStatusUpdate> updates;
+  std::vector<std::string> statusTexts;
+  std::vector<std::string> opened;
+  std::vector<Finished> finished;
+  DownloadCounters finishedCounters;
+};
