@@ -1,0 +1,522 @@
+#include "app/browser/webpane.h"
+
+#include <errno.h>
+#include <iconv.h>
+
+#include <QAction>
+#include <QBuffer>
+#include <QContextMenuEvent>
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QFileInfo>
+#include <QHash>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPointer>
+#include <QTimer>
+#include <QWebEngineLoadingInfo>
+#include <QWebEnginePage>
+#include <QWebEngineProfile>
+#include <QWebEngineScript>
+#include <QWebEngineScriptCollection>
+#include <QWebEngineUrlRequestJob>
+#include <QWebEngineUrlScheme>
+#include <QWebEngineUrlSchemeHandler>
+#include <cstdint>
+#include <memory>
+
+namespace {
+
+// Prefix of the console message by which the injected click watcher reports a fragment link.
+constexpr const char* kNavMarker = "lorvanta-nav:";
+constexpr const char* kNavScriptName = "lorvanta-nav";
+
+// Same-document (fragment) navigations never reach acceptNavigationRequest, yet the panes must be able to
+// veto "#GOTO1:"-style links before they happen. This watcher runs in its own script world, catches clicks
+// on links whose href starts with "#" (a user's click and a script's .click() alike), stops the default
+// action and tells the host; the host then lets an approved link go on by assigning location.href.
+constexpr const char* kNavScript = R"JS(
+(function () {
+  window.addEventListener('click', function (e) {
+    if (e.defaultPrevented || e.button !== 0) return;
+    var node = e.target;
+    while (node && !(node.nodeType === 1 && /^(a|area)$/i.test(node.tagName) && node.hasAttribute('href')))
+      node = node.parentNode;
+    if (!node || typeof node.href !== 'string') return;
+    var raw = node.getAttribute('href').replace(/^\s+/, '');
+    if (raw.charAt(0) !== '#') return;
+    e.preventDefault();
+    console.log('lorvanta-nav:' + node.href);
+  }, true);
+})();
+)JS";
+
+// Generated pages, served to the panes from memory under the pane's own scheme. A page stays available
+// until the pane shows the next one (so a reload still works) or the pane goes away.
+class TPageStore : public QWebEngineUrlSchemeHandler {
+ public:
+  using QWebEngineUrlSchemeHandler::QWebEngineUrlSchemeHandler;
+
+  void requestStarted(QWebEngineUrlRequestJob* job) override {
+    auto it = pages_.constFind(job->requestUrl().path());
+    if (it == pages_.constEnd()) {
+      job->fail(QWebEngineUrlRequestJob::UrlNotFound);
+      return;
+    }
+    auto* body = new QBuffer(job);
+    body->setData(it.value());
+    body->open(QIODevice::ReadOnly);
+    job->reply("text/html;charset=gb2312", body);
+  }
+
+  void Put(const QString& path, const QByteArray& bytes) { pages_.insert(path, bytes); }
+  void Remove(const QString& path) { pages_.remove(path); }
+
+ private:
+  QHash<QString, QByteArray> pages_;
+};
+
+// The one store, installed on the profile all panes share; it lives as long as that profile.
+TPageStore* PageStore() {
+  static QPointer<TPageStore> store;
+  if (store.isNull()) {
+    QWebEngineProfile* profile = QWebEngineProfile::defaultProfile();
+    store = new TPageStore(profile);
+    profile->installUrlSchemeHandler(kWebPaneScheme, store);
+  }
+  return store;
+}
+
+// A text as a script string literal.
+QString ScriptString(const QString& text) {
+  QByteArray json = QJsonDocument(QJsonArray{text}).toJson(QJsonDocument::Compact);
+  return QString::fromUtf8(json.mid(1, json.size() - 2));
+}
+
+// Decodes one UTF-8 sequence; returns its length, or 0 when the bytes are not valid UTF-8.
+std::size_t DecodeUtf8(const unsigned char* p, std::size_t left, std::uint32_t& codePoint) {
+  if (left == 0) return 0;
+  unsigned char c = p[0];
+  std::size_t length;
+  std::uint32_t min;
+  if (c < 0x80) {
+    codePoint = c;
+    return 1;
+  } else if ((c & 0xE0) == 0xC0) {
+    length = 2, min = 0x80, codePoint = c & 0x1F;
+  } else if ((c & 0xF0) == 0xE0) {
+    length = 3, min = 0x800, codePoint = c & 0x0F;
+  } else if ((c & 0xF8) == 0xF0) {
+    length = 4, min = 0x10000, codePoint = c & 0x07;
+  } else {
+    return 0;
+  }
+  if (left < length) return 0;
+  for (std::size_t i = 1; i < length; ++i) {
+    if ((p[i] & 0xC0) != 0x80) return 0;
+    codePoint = (codePoint << 6) | (p[i] & 0x3F);
+  }
+  if (codePoint < min || codePoint > 0x10FFFF || (codePoint >= 0xD800 && codePoint <= 0xDFFF)) return 0;
+  return length;
+}
+
+class TPanePage : public QWebEnginePage {
+ public:
+  TPanePage(QWebEngineProfile* profile, TWebPane* pane) : QWebEnginePage(profile, pane), pane_(pane) {}
+  void Detach() { pane_ = nullptr; }
+
+ protected:
+  bool acceptNavigationRequest(const QUrl& url, NavigationType, bool isMainFrame) override {
+    return pane_ == nullptr || pane_->HandleNavigationRequest(url, isMainFrame);
+  }
+  void javaScriptConsoleMessage(JavaScriptConsoleMessageLevel level, const QString& message, int line,
+                                const QString& source) override {
+    if (pane_ != nullptr) pane_->HandleConsoleMessage(level, message, line, source);
+  }
+  void javaScriptAlert(const QUrl&, const QString& message) override {
+    if (pane_ != nullptr) pane_->HandleAlert(message);
+  }
+  // A link or script that asks for a new window opens in this pane, as the program has no other window.
+  QWebEnginePage* createWindow(WebWindowType) override { return this; }
+
+ private:
+  TWebPane* pane_;
+};
+
+// Two forms of one address (the engine may add the root path's slash).
+bool SameAddress(const QUrl& a, const QUrl& b) {
+  return a.matches(b, QUrl::StripTrailingSlash | QUrl::NormalizePathSegments);
+}
+
+int NextPaneId() {
+  static int id = 0;
+  return ++id;
+}
+
+}  // namespace
+
+void RegisterWebPaneScheme() {
+  QWebEngineUrlScheme scheme(kWebPaneScheme);
+  scheme.setSyntax(QWebEngineUrlScheme::Syntax::Path);
+  scheme.setFlags(QWebEngineUrlScheme::LocalScheme | QWebEngineUrlScheme::LocalAccessAllowed);
+  QWebEngineUrlScheme::registerScheme(scheme);
+}
+
+QByteArray EncodeHtmlAsGbk(const std::string& utf8) {
+  QByteArray out;
+  out.reserve(static_cast<qsizetype>(utf8.size()));
+  iconv_t cd = iconv_open("GBK", "UTF-8");
+  const auto* in = reinterpret_cast<const unsigned char*>(utf8.data());
+  std::size_t inLeft = utf8.size();
+
+  auto appendReference = [&] {
+    std::uint32_t codePoint = 0xFFFD;
+    std::size_t length = DecodeUtf8(in, inLeft, codePoint);
+    if (length == 0) {
+      codePoint = 0xFFFD;
+      length = 1;
+    }
+    out.append("&#").append(QByteArray::number(codePoint)).append(';');
+    in += length;
+    inLeft -= length;
+  };
+
+  if (cd == reinterpret_cast<iconv_t>(-1)) {
+    // Without a GBK converter every non-ASCII character still reaches the page, as a reference.
+    while (inLeft > 0) {
+      if (*in < 0x80) {
+        out.append(static_cast<char>(*in++));
+        --inLeft;
+      } else {
+        appendReference();
+      }
+    }
+    return out;
+  }
+
+  char buffer[8192];
+  while (inLeft > 0) {
+    char* inPtr = const_cast<char*>(reinterpret_cast<const char*>(in));
+    char* outPtr = buffer;
+    std::size_t outLeft = sizeof buffer;
+    std::size_t result = iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft);
+    in = reinterpret_cast<const unsigned char*>(inPtr);
+    out.append(buffer, static_cast<qsizetype>(outPtr - buffer));
+    if (result == static_cast<std::size_t>(-1) && errno != E2BIG) {
+      // EILSEQ: a character GBK lacks, or a byte that is not UTF-8; EINVAL: a cut sequence at the end.
+      appendReference();
+      iconv(cd, nullptr, nullptr, nullptr, nullptr);
+    }
+  }
+  iconv_close(cd);
+  return out;
+}
+
+TWebPane::TWebPane(QWidget* parent) : QWebEngineView(parent) {
+  PageStore();
+  auto* page = new TPanePage(QWebEngineProfile::defaultProfile(), this);
+  setPage(page);
+  setProperty("paneId", NextPaneId());
+
+  QWebEngineScript watcher;
+  watcher.setName(kNavScriptName);
+  watcher.setSourceCode(kNavScript);
+  watcher.setInjectionPoint(QWebEngineScript::DocumentCreation);
+  watcher.setWorldId(QWebEngineScript::ApplicationWorld);
+  watcher.setRunsOnSubFrames(false);
+  page->scripts().insert(watcher);
+
+  connect(page, &QWebEnginePage::loadingChanged, this, [this](const QWebEngineLoadingInfo& info) {
+    if (info.status() == QWebEngineLoadingInfo::LoadStartedStatus) {
+      awaitingStart_ = false;
+      loading_ = true;
+      return;
+    }
+    bool stopped = info.status() == QWebEngineLoadingInfo::LoadStoppedStatus ||
+                   (info.status() == QWebEngineLoadingInfo::LoadFailedStatus && info.errorCode() == -3);
+    // The end of a stopped load can arrive after the next load has been asked for (and a load that
+    // replaces a running one reports no start of its own); it says nothing about that next load.
+    if (stopped && awaitingStart_) return;
+    awaitingStart_ = false;
+    loading_ = false;
+    emit readyStateChanged();
+    if (!stopped && OnDocumentComplete) OnDocumentComplete(info.url().toString());
+  });
+  connect(page, &QWebEnginePage::renderProcessTerminated, this, [this] {
+    loading_ = false;
+    emit readyStateChanged();
+  });
+  connect(page, &QWebEnginePage::titleChanged, this, [this](const QString& title) {
+    // The engine names an untitled blank page by its address; that is no title to show.
+    if (title == QLatin1String("about:blank") && url().toString() == title) return;
+    if (OnTitleChange) OnTitleChange(title);
+  });
+  connect(page, &QWebEnginePage::linkHovered, this, [this](const QString& url) {
+    if (OnStatusTextChange) OnStatusTextChange(url);
+  });
+}
+
+TWebPane::~TWebPane() {
+  // The page outlives this part of the object for a moment (it is a child); it must not call back.
+  if (auto* panePage = dynamic_cast<TPanePage*>(page())) panePage->Detach();
+  if (TPageStore* store = PageStore()) store->Remove(internalUrl_.path());
+  emit readyStateChanged();
+}
+
+void TWebPane::SetDisableCtrlShortcuts(const QString& letters) {
+  ctrlLetters_ = letters.toUpper();
+  WatchFocusProxy();
+}
+
+void TWebPane::SetContextMenuEnabled(bool enabled) {
+  contextMenuEnabled_ = enabled;
+  setContextMenuPolicy(enabled ? Qt::DefaultContextMenu : Qt::NoContextMenu);
+}
+
+void TWebPane::contextMenuEvent(QContextMenuEvent* event) {
+  if (!contextMenuEnabled_) {
+    event->accept();
+    return;
+  }
+  QMenu* menu = createStandardContextMenu();
+  if (QAction* viewSource = pageAction(QWebEnginePage::ViewSource)) menu->removeAction(viewSource);
+  menu->setAttribute(Qt::WA_DeleteOnClose);
+  menu->popup(event->globalPos());
+}
+
+bool TWebPane::event(QEvent* event) {
+  if (event->type() == QEvent::ChildPolished || event->type() == QEvent::ChildAdded) WatchFocusProxy();
+  return QWebEngineView::event(event);
+}
+
+void TWebPane::WatchFocusProxy() {
+  // Keys go to the engine's render widget, which the view takes as its focus proxy once a page exists.
+  QWidget* proxy = focusProxy();
+  if (proxy == nullptr || proxy == watchedProxy_) return;
+  proxy->installEventFilter(this);
+  watchedProxy_ = proxy;
+}
+
+bool TWebPane::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::KeyPress || event->type() == QEvent::ShortcutOverride ||
+      event->type() == QEvent::KeyRelease) {
+    auto* key = static_cast<QKeyEvent*>(event);
+    Qt::KeyboardModifiers mods = key->modifiers() & ~Qt::KeypadModifier;
+    if (mods == Qt::ControlModifier && key->key() >= Qt::Key_A && key->key() <= Qt::Key_Z &&
+        ctrlLetters_.contains(QChar('A' + (key->key() - Qt::Key_A)))) {
+      event->accept();
+      return true;
+    }
+  }
+  return QWebEngineView::eventFilter(watched, event);
+}
+
+bool TWebPane::FireBeforeNavigate(const QString& address) {
+  bool cancel = false;
+  if (OnBeforeNavigate2) OnBeforeNavigate2(address, cancel);
+  return cancel;
+}
+
+bool TWebPane::HandleNavigationRequest(const QUrl& url, bool isMainFrame) {
+  if (isMainFrame && !internalUrl_.isEmpty() && url == internalUrl_) return true;  // our own page
+  if (!approvedUrl_.isEmpty() && url == approvedUrl_) {
+    approvedUrl_.clear();
+    return true;
+  }
+  QPointer<TWebPane> guard(this);
+  bool cancel = FireBeforeNavigate(url.toString());
+  if (!guard) return false;
+  if (cancel && isMainFrame && SameAddress(url, requestedUrl_)) {
+    // The load this pane started will not happen: a waiter must not wait for it.
+    awaitingStart_ = false;
+    loading_ = false;
+    emit readyStateChanged();
+  }
+  return !cancel;
+}
+
+void TWebPane::HandleConsoleMessage(int level, const QString& message, int line, const QString& source) {
+  if (source.startsWith(QLatin1String("userscript:")) && message.startsWith(QLatin1String(kNavMarker))) {
+    QString address = message.mid(static_cast<qsizetype>(qstrlen(kNavMarker)));
+    QPointer<TWebPane> guard(this);
+    bool cancel = FireBeforeNavigate(address);
+    if (!guard || cancel) return;
+    approvedUrl_ = QUrl(address);
+    page()->runJavaScript("location.href = " + ScriptString(address) + ";",
+                          QWebEngineScript::ApplicationWorld);
+    return;
+  }
+  if (level == QWebEnginePage::ErrorMessageLevel) {
+    // A script error: reported, answered with continue, never shown.
+    TScriptErrorAction action = eaContinue;
+    if (OnScriptError) OnScriptError(line, source, message, action);
+  }
+}
+
+void TWebPane::HandleAlert(const QString& message) {
+  if (OnAlert) OnAlert(message);
+  // The page's message is shown, but without a nested modal loop: a page must never be able to block the
+  // window, a job waiting on the main thread, or a test.
+  auto* box =
+      new QMessageBox(QMessageBox::Information, window()->windowTitle(), message, QMessageBox::Ok, window());
+  box->setObjectName("webPaneAlert");
+  box->setAttribute(Qt::WA_DeleteOnClose);
+  box->setModal(false);
+  box->show();
+}
+
+void TWebPane::StartLoad(const QUrl& url) {
+  stopRequested_ = false;  // a new load supersedes an older stop request
+  loading_ = true;
+  awaitingStart_ = true;
+  requestedUrl_ = url;
+  load(url);
+}
+
+void TWebPane::ShowHtmlLines(const std::vector<std::string>& lines) {
+  std::string text;
+  std::size_t size = 0;
+  for (const auto& line : lines) size += line.size() + 2;
+  text.reserve(size);
+  for (const auto& line : lines) {
+    text += line;
+    text += "\r\n";
+  }
+  TPageStore* store = PageStore();
+  store->Remove(internalUrl_.path());
+  // A fresh address per page, so that showing a page is always a new document, never a same-page jump.
+  QString path = QString("pane%1-%2").arg(property("paneId").toInt()).arg(++pageSerial_);
+  store->Put(path, EncodeHtmlAsGbk(text));
+  internalUrl_ = QUrl(QString(kWebPaneScheme) + ":" + path);
+  StartLoad(internalUrl_);
+}
+
+void TWebPane::ShowHtmlLines(const QStringList& lines) {
+  std::vector<std::string> utf8;
+  utf8.reserve(static_cast<std::size_t>(lines.size()));
+  for (const QString& line : lines) utf8.push_back(line.toStdString());
+  ShowHtmlLines(utf8);
+}
+
+void TWebPane::OpenAddress(const QString& address, int timeoutMs) {
+  QString trimmed = address.trimmed();
+  if (trimmed.isEmpty()) return;
+  QFileInfo folder(trimmed);
+  if (folder.isDir()) {
+    StartLoad(QUrl::fromLocalFile(folder.absoluteFilePath()));
+    return;
+  }
+  // A "javascript:" address would run its text inside whatever page the pane shows now. Addresses here
+  // are built from typed text and from remote page fields, so that is never done.
+  if (trimmed.startsWith(QLatin1String("javascript:"), Qt::CaseInsensitive)) return;
+  StartLoad(QUrl::fromUserInput(trimmed));
+  if (timeoutMs != 0) WaitUntilReady(timeoutMs);
+}
+
+bool TWebPane::WaitUntilReady(int timeoutMs) {
+  if (!loading_ || QCoreApplication::closingDown()) {
+    stopRequested_ = false;
+    return true;
+  }
+  QPointer<TWebPane> guard(this);
+  QEventLoop loop;
+  bool timedOut = false;
+  bool quitting = false;
+  QTimer timer;
+  timer.setSingleShot(true);
+  connect(&timer, &QTimer::timeout, &loop, [&] {
+    timedOut = true;
+    loop.quit();
+  });
+  connect(this, &TWebPane::readyStateChanged, &loop, &QEventLoop::quit);
+  connect(this, &QObject::destroyed, &loop, &QEventLoop::quit);
+  connect(qApp, &QCoreApplication::aboutToQuit, &loop, [&] {
+    quitting = true;
+    loop.quit();
+  });
+  if (timeoutMs > 0) timer.start(timeoutMs);
+  while (guard && loading_ && !stopRequested_ && !timedOut && !quitting) loop.exec();
+  if (!guard || quitting) return true;
+  bool stopped = stopRequested_;
+  stopRequested_ = false;
+  return !stopped && !timedOut;
+}
+
+void TWebPane::ShowBlankPage() {
+  OpenAddress("about:blank", 0);
+  // The blank page has no network behind it; the limit only keeps a dead renderer from holding the
+  // caller forever.
+  WaitUntilReady(30000);
+}
+
+void TWebPane::StopLoading() {
+  stopRequested_ = true;
+  loading_ = false;
+  awaitingStart_ = false;
+  emit readyStateChanged();
+  stop();
+}
+
+std::optional<QVariant> TWebPane::RunScriptAndWait(const QString& script, unsigned world, int timeoutMs) {
+  struct Answer {
+    bool done = false;
+    QVariant value;
+    QPointer<QEventLoop> loop;
+  };
+  auto answer = std::make_shared<Answer>();
+  QPointer<TWebPane> guard(this);
+  QEventLoop loop;
+  answer->loop = &loop;
+  page()->runJavaScript(script, world, [answer](const QVariant& value) {
+    answer->value = value;
+    answer->done = true;
+    if (answer->loop) answer->loop->quit();
+  });
+  if (!answer->done) {
+    QTimer timer;
+    timer.setSingleShot(true);
+    connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
+    connect(this, &QObject::destroyed, &loop, &QEventLoop::quit);
+    connect(qApp, &QCoreApplication::aboutToQuit, &loop, &QEventLoop::quit);
+    timer.start(timeoutMs);
+    loop.exec();
+  }
+  if (!guard || !answer->done) return std::nullopt;
+  return answer->value;
+}
+
+bool TWebPane::HasHtmlDocument() {
+  auto answer = RunScriptAndWait(
+      "(function(){var d=document;return !!(d&&d.documentElement&&/html/i.test(d.contentType||''));})()",
+      QWebEngineScript::ApplicationWorld, scriptTimeoutMs_);
+  return answer && answer->toBool();
+}
+
+QString TWebPane::PageMarkup() {
+  auto answer = RunScriptAndWait(
+      "(function(){var d=document;if(!d||!d.documentElement||!/html/i.test(d.contentType||''))return null;"
+      "return d.documentElement.innerHTML;})()",
+      QWebEngineScript::ApplicationWorld, scriptTimeoutMs_);
+  if (!answer || answer->typeId() != QMetaType::QString) return {};
+  return answer->toString() + "\r\n";
+}
+
+QString TWebPane::CallPageFunction(const QString& name, const QString& a, const QString& b) {
+  // The conversion to text happens in the page, so every kind of value has one fixed spelling.
+  QString script = "(function(){try{var f=window[" + ScriptString(name) +
+                   "];if(typeof f!=='function')return '';var v=f(" + ScriptString(a) + "," + ScriptString(b) +
+                   ");if(v===undefined||v===null)return '';"
+                   "if(typeof v==='boolean')return v?'True':'False';"
+                   "if(typeof v==='number'||typeof v==='bigint')return ''+v;"
+                   "if(typeof v==='string')return v;return '';}catch(e){return '';}})()";
+  auto answer = RunScriptAndWait(script, QWebEngineScript::MainWorld, scriptTimeoutMs_);
+  if (!answer || answer->typeId() != QMetaType::QString) return {};
+  return answer->toString();
+}
+
+QString TWebPane::CurrentAddress() const {
+  return url().toString();
+}

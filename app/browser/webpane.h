@@ -1,0 +1,118 @@
+// TWebPane: one browser pane of the main window on Qt WebEngine. It offers the operations the window and
+// the jobs rely on (load generated GBK pages, run the page's script functions synchronously, open
+// addresses, wait for a page) and reports navigations, completed documents, title and status texts and
+// script errors to the window through callbacks named after the events.
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+#include <QUrl>
+#include <QWebEngineView>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+class QWebEngineUrlRequestJob;
+
+// The script-error answer; the panes always continue (no dialog, the page's scripts keep running).
+enum TScriptErrorAction { eaContinue, eaCancel, eaAskUser };
+
+// Scheme under which generated pages are served. It must be registered before the QApplication exists:
+// call RegisterWebPaneScheme() first thing in main().
+inline constexpr const char* kWebPaneScheme = "lorvanta-page";
+void RegisterWebPaneScheme();
+
+// Encodes UTF-8 text to GBK, the code page the generated pages declare (charset gb2312). A character
+// GBK cannot hold is written as a numeric character reference ("&#128512;"); an invalid UTF-8 byte becomes
+// "&#65533;". Shown in markup, both read as the intended character.
+QByteArray EncodeHtmlAsGbk(const std::string& utf8);
+
+class TWebPane : public QWebEngineView {
+  Q_OBJECT
+
+ public:
+  explicit TWebPane(QWidget* parent = nullptr);
+  ~TWebPane() override;
+
+  // --- settings --------------------------------------------------------------------------------------
+  // Letters whose key press with Ctrl alone held is swallowed by the pane ("Y" on the album pane).
+  void SetDisableCtrlShortcuts(const QString& letters);
+  QString DisableCtrlShortcuts() const { return ctrlLetters_; }
+  // No context menu at all (album pane), or the standard menu without its view-source item (online pane).
+  void SetContextMenuEnabled(bool enabled);
+  bool ContextMenuEnabled() const { return contextMenuEnabled_; }
+
+  // --- operations ------------------------------------------------------------------------------------
+  // Shows the lines, each followed by CR LF, as an HTML page in GBK. Lines are UTF-8.
+  void ShowHtmlLines(const std::vector<std::string>& lines);
+  void ShowHtmlLines(const QStringList& lines);
+  // An existing folder opens as a file address without waiting; a blank address does nothing; anything
+  // else is navigated to and, with a timeout (ms) other than 0, waited for.
+  void OpenAddress(const QString& address, int timeoutMs = 0);
+  // Waits, processing events, until the page is loaded. False when StopLoading() interrupted it or the
+  // timeout (ms; 0 = none) passed; true when loaded or when the application is shutting down.
+  bool WaitUntilReady(int timeoutMs);
+  // Opens about:blank and waits for it.
+  void ShowBlankPage();
+  // True when the pane shows an HTML document (not an image, a text file or nothing yet).
+  bool HasHtmlDocument();
+  // Interrupts a running WaitUntilReady and stops the page's loading.
+  void StopLoading();
+  // documentElement.innerHTML followed by CR LF; empty when the pane holds no HTML document.
+  QString PageMarkup();
+  // Calls the page's global function `name` with two text arguments and waits for its value, as text:
+  // a text as it is, "True"/"False" for a boolean, the decimal text of a number, empty for undefined,
+  // null, an object, a missing function, a thrown error or no answer within the time limit.
+  QString CallPageFunction(const QString& name, const QString& a, const QString& b);
+  QString CurrentAddress() const;
+
+  // Time limit of one synchronous script call, ms.
+  void SetScriptTimeout(int ms) { scriptTimeoutMs_ = ms; }
+
+  // --- events (main thread) --------------------------------------------------------------------------
+  // Every navigation of the pane, same-document fragment links included. Setting cancel stops it.
+  std::function<void(const QString& address, bool& cancel)> OnBeforeNavigate2;
+  // A document finished loading (also an error page); not called for a load that was stopped.
+  std::function<void(const QString& address)> OnDocumentComplete;
+  std::function<void(const QString& title)> OnTitleChange;
+  std::function<void(const QString& text)> OnStatusTextChange;
+  // A script error of the page; the action starts as eaContinue.
+  std::function<void(int line, const QString& address, const QString& message, TScriptErrorAction& action)>
+      OnScriptError;
+  // A page's alert(): shown in a message box that does not block the page or the caller.
+  std::function<void(const QString& message)> OnAlert;
+
+  // Internal hand-over from the pane's page object.
+  bool HandleNavigationRequest(const QUrl& url, bool isMainFrame);
+  void HandleConsoleMessage(int level, const QString& message, int line, const QString& source);
+  void HandleAlert(const QString& message);
+
+ signals:
+  // The loading state changed, a stop was requested, or the pane is going away: waits re-check.
+  void readyStateChanged();
+
+ protected:
+  void contextMenuEvent(QContextMenuEvent* event) override;
+  bool event(QEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  std::optional<QVariant> RunScriptAndWait(const QString& script, unsigned world, int timeoutMs);
+  void StartLoad(const QUrl& url);
+  void WatchFocusProxy();
+  bool FireBeforeNavigate(const QString& address);
+
+  QString ctrlLetters_;
+  bool contextMenuEnabled_ = true;
+  int scriptTimeoutMs_ = 5000;
+  bool loading_ = false;
+  bool awaitingStart_ = false;  // a load was asked for and the engine has not reported its start yet
+  bool stopRequested_ = false;
+  QUrl internalUrl_;   // the generated page that the pane itself is loading
+  QUrl approvedUrl_;   // a fragment navigation already approved by OnBeforeNavigate2
+  QUrl requestedUrl_;  // the last address this pane itself asked to load
+  int pageSerial_ = 0;
+  QObject* watchedProxy_ = nullptr;
+};

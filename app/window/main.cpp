@@ -1,0 +1,40 @@
+// Program entry of the window.
+#include <curl/curl.h>
+#include <libxml/parser.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <cstdlib>
+
+#include "app/browser/webpane.h"
+#include "app/window/mainfrm.h"
+
+int main(int argc, char** argv) {
+  // The engine's sandbox cannot start as root; headless runs (no display) need the offscreen platform
+  // and no GPU. Values the user set are kept.
+  if (::geteuid() == 0) ::setenv("QTWEBENGINE_DISABLE_SANDBOX", "1", 0);
+  if (std::getenv("DISPLAY") == nullptr && std::getenv("WAYLAND_DISPLAY") == nullptr) {
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    ::setenv("QTWEBENGINE_CHROMIUM_FLAGS", "--disable-gpu", 0);
+  }
+  curl_global_init(CURL_GLOBAL_ALL);
+  xmlInitParser();
+
+  RegisterWebPaneScheme();  // before the application object, or the engine refuses the scheme
+  QApplication app(argc, argv);
+  QApplication::setApplicationName("Lorvanta");
+
+  auto* mainfrm = new Tmainfrm();
+  mainfrm->showMaximized();
+  int rc = QApplication::exec();
+
+  // The window has closed and told a running job to stop; its transfer aborts at the next progress
+  // callback. Give it a moment; a job that still runs after that is not waited for: the thread is never
+  // destroyed while it runs, so the process ends without tearing anything down.
+  if (!mainfrm->WaitForWorker(5000)) {
+    DeleteTempFiles(mainfrm->TempFiles());
+    std::_Exit(rc);
+  }
+  delete mainfrm;
+  return rc;
+}

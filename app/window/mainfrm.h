@@ -1,0 +1,175 @@
+// Tmainfrm: the program's only window and the holder of its run state. The left half is the album pane
+// (QQ box, preview / online / download buttons, the generated album page in `iedown`), the right half the
+// online pane (address box, visit and home buttons, the web view `ie`).
+//
+// Jobs run on one TDownThread at a time and reach the window only through CallOnMainThread.
+#pragma once
+
+#include <QMainWindow>
+#include <QPointer>
+#include <atomic>
+#include <condition_variable>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "app/startup.h"
+#include "app/window/downthread.h"
+
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QSplitter;
+class QStatusBar;
+class QTimer;
+class TWebPane;
+
+// Job-state captions of the two job buttons; handlers compare them byte for byte.
+inline constexpr const char* kCaptionPreviewIdle = "相册预览";
+inline constexpr const char* kCaptionPreviewRunning = "停止预览";
+inline constexpr const char* kCaptionDownloadIdle = "开始下载QQ相册";
+inline constexpr const char* kCaptionDownloadRunning = "停止下载QQ相册";
+inline constexpr const char* kMessageInvalidQQ = "请输入有效的QQ号码！";
+
+// What start-up reads from the machine; tests replace them.
+struct TStartupInputs {
+  EnvLookup env = SystemEnvironment;
+  LocalClock clock = SystemLocalTime;
+  std::function<std::string()> machineId;  // empty: BuildMachineId() of the running machine
+};
+
+class Tmainfrm : public QMainWindow {
+  Q_OBJECT
+
+ public:
+  explicit Tmainfrm(TStartupInputs inputs = TStartupInputs(), QWidget* parent = nullptr);
+  // Waits for a worker that still runs (it has been told to stop), so that it never outlives the run
+  // state it works on. main() waits with a limit first; see WaitForWorker.
+  ~Tmainfrm() override;
+
+  // --- controls ----------------------------------------------------------------------------------------
+  QGroupBox* left_gb = nullptr;
+  QWidget* Panel1 = nullptr;
+  QLabel* Label1 = nullptr;
+  QLineEdit* edtqq = nullptr;
+  QPushButton* btnview = nullptr;
+  QPushButton* btnonline = nullptr;
+  QWidget* Panel2 = nullptr;
+  QPushButton* btn_down = nullptr;
+  QWidget* Panel3 = nullptr;
+  TWebPane* iedown = nullptr;
+  QSplitter* Splitter1 = nullptr;
+  QGroupBox* ie_gb = nullptr;
+  QWidget* Panel4 = nullptr;
+  QLineEdit* edtieurl = nullptr;
+  QPushButton* btniego = nullptr;
+  QPushButton* btn_home = nullptr;
+  TWebPane* ie = nullptr;
+  QStatusBar* sb = nullptr;
+  QTimer* iedown_start = nullptr;
+  QTimer* TimerCheck = nullptr;
+
+  // --- run state (UTF-8 texts) ---------------------------------------------------------------------------
+  std::vector<std::string> pageLines;
+  std::string downloadFolder;
+  std::vector<std::string> albumEntries;
+  std::string qqNumber;
+  std::string albumListHost;
+  std::string photoListHost;
+  std::string albumViewHost;
+  int currentAlbum = 0;
+  std::string statusHtml;
+  std::string currentAlbumName;
+  std::string rowColor;
+  // The running job, main thread only. Cleared when the thread reports finished() (a queued call onto
+  // the main thread) and, at the latest, when the thread object deletes itself; so the window never
+  // touches a thread whose body has ended.
+  QPointer<TDownThread> worker;
+  std::atomic<bool> stopRequested{false};
+  std::string vendorBase;
+  std::string machineId;
+  std::string workFolder;
+  int clientNumber = 0;
+  std::string albumPaneHtml;
+  std::string currentChecked;
+  int albumsOk = 0;
+  int albumsFailed = 0;
+  int photosOk = 0;
+  int photosFailed = 0;
+  std::string photoListFile;
+  std::string routeFile;
+  std::string albumListFile;
+  // Abort flag for every transfer a job makes; set when the window closes so a running fetch ends at
+  // once instead of finishing a large download nobody waits for.
+  std::atomic<bool> fetchAbort{false};
+
+  // --- jobs ----------------------------------------------------------------------------------------------
+  // The body a worker runs for a mode (1 preview, 2 download). Empty: the worker ends at once.
+  std::function<void(int mode)> jobBody;
+
+  // Starts a worker with the mode: clears stopRequested and fetchAbort and keeps it in `worker`. Refuses
+  // (false) while an earlier worker has not ended yet, as two jobs must never share the run state.
+  bool StartJob(int mode);
+  // stopRequested := true and the running worker (if any) is asked to stop (requestInterruption).
+  void StopJob();
+  bool WorkerRunning() const;
+
+  // Runs `step` on the main thread and waits for it. From the main thread the step runs directly. False,
+  // without running the step, once the window is closing or the main thread waits for the worker (it
+  // could never serve the call then). A step that has begun is always waited for to its end.
+  bool CallOnMainThread(std::function<void()> step);
+
+  // After the window has closed: refuses further hand-overs, waits up to timeoutMs for the worker, and
+  // deletes the temporary files once more (an aborted job may have left one after the close). True when
+  // no worker runs any more.
+  bool WaitForWorker(int timeoutMs);
+
+  // --- small window helpers ------------------------------------------------------------------------------
+  void SetStatusPanel(int index, const QString& text);
+  QString StatusPanel(int index) const;
+  // The program's message box; tests may catch messages through messageHook instead.
+  void ShowMessage(const QString& text);
+  std::function<void(const QString& text)> messageHook;
+  // IsValidQQNumber on the QQ box, the trimmed text written back into it.
+  bool CheckQQBox();
+  TTempFilePaths TempFiles() const { return TTempFilePaths{photoListFile, routeFile, albumListFile}; }
+  // The vendor's client page address without the machine identifier.
+  static std::string ClientPageAddress();
+
+ public slots:
+  void FormCreate();
+  void iedown_startTimer();
+  void TimerCheckTimer();
+  void edtqqKeyDown(int key);
+  void edtieurlKeyDown(int key);
+  void btnviewClick();
+  void btn_downClick();
+  void btnonlineClick();
+  void btniegoClick();
+  void btn_homeClick();
+  void ieTitleChange(const QString& title);
+  void ieStatusTextChange(const QString& text);
+  void ieBeforeNavigate2(const QString& address, bool& cancel);
+  void iedownBeforeNavigate2(const QString& address, bool& cancel);
+  void iedownDocumentComplete(const QString& address);
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  void BuildControls();
+  void FormCloseQuery(bool& canClose);
+  void CloseHandOver();
+
+  struct THandOverCall;
+  TStartupInputs inputs_;
+  TProgramRandom random_;
+  std::mutex handOverMutex_;
+  bool handOverClosed_ = false;
+  std::vector<std::shared_ptr<THandOverCall>> pendingCalls_;
+  QLabel* statusPanels_[2] = {nullptr, nullptr};
+};

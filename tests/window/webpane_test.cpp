@@ -1,0 +1,317 @@
+#include "app/browser/webpane.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QDir>
+#include <QMessageBox>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <memory>
+
+#include "testserver.h"
+
+namespace {
+
+constexpr int kLoadMs = 15000;
+
+// Shows `body` (UTF-8) in a page that carries the album page's two script functions.
+std::vector<std::string> PageWith(const std::string& body, const std::string& script = "") {
+  return {
+      "<html><head><meta http-equiv=\"Content-Type\" content=\"text/html; charset=gb2312\" />"
+      "<title>页面</title><script>function $(obj){return document.getElementById(obj);}"
+      "function cmd(obj,str){try{if($(obj)!==null) return eval(str);}finally{}}" +
+          script + "</script></head>",
+      "<body>" + body + "</body></html>"};
+}
+
+const std::string kLinks =
+    "<a id=\"scrolid\" href=\"#\"></a><a id=\"go\" href=\"#GOTO1:/93015_12345/photo/V1\">go</a> "
+    "<a id=\"m\" href=\"#mao_1\">m</a><div style=\"height:5000px\"></div><a id=\"mao_1\" name=\"mao_1\"></a>"
+    "<div style=\"height:5000px\"></div>";
+
+class WebPaneTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    pane = std::make_unique<TWebPane>();
+    pane->resize(500, 400);
+    pane->show();
+    pane->OnBeforeNavigate2 = [this](const QString& address, bool& cancel) {
+      seen << address;
+      cancel = cancelWhen && cancelWhen(address);
+    };
+  }
+  void TearDown() override { pane.reset(); }
+
+  void Show(const std::vector<std::string>& lines) {
+    pane->ShowHtmlLines(lines);
+    ASSERT_TRUE(pane->WaitUntilReady(kLoadMs));
+  }
+  int ScrollY() { return pane->CallPageFunction("cmd", "m", "window.scrollY").toInt(); }
+  // Centre of an element in the pane's coordinates.
+  QPoint CentreOf(const QString& id) {
+    QString xy = pane->CallPageFunction(
+        "cmd", id,
+        "var r=$('" + id +
+            "').getBoundingClientRect();Math.round(r.left+r.width/2)+','+Math.round(r.top+r.height/2)");
+    QStringList parts = xy.split(',');
+    return parts.size() == 2 ? QPoint(parts[0].toInt(), parts[1].toInt()) : QPoint();
+  }
+  bool SeenContaining(const QString& text) {
+    for (const QString& s : seen)
+      if (s.contains(text)) return true;
+    return false;
+  }
+
+  std::unique_ptr<TWebPane> pane;
+  QStringList seen;
+  std::function<bool(const QString&)> cancelWhen;
+};
+
+TEST(EncodeHtmlAsGbk, WritesGbkAndReferencesForTheRest) {
+  const struct {
+    std::string utf8;
+    QByteArray gbk;
+  } cases[] = {
+      {"abc\r\n", "abc\r\n"},
+      {"中", "\xD6\xD0"},
+      {"相册", "\xCF\xE0\xB2\xE1"},
+      {"a😀b", "a&#128512;b"},  // outside GBK
+      {"\xFF"
+       "x",
+       "&#65533;x"},                       // not UTF-8
+      {"a\xE4\xB8", "a&#65533;&#65533;"},  // a sequence cut at the end
+      {std::string("a\0b", 3), QByteArray("a\0b", 3)},
+  };
+  for (const auto& c : cases) EXPECT_EQ(EncodeHtmlAsGbk(c.utf8), c.gbk) << c.utf8;
+
+  // Longer than one conversion buffer: nothing is lost at the seams.
+  std::string many;
+  QByteArray expected;
+  for (int i = 0; i < 10000; ++i) {
+    many += (i % 7 == 0) ? "😀" : "中";
+    expected += (i % 7 == 0) ? QByteArray("&#128512;") : QByteArray("\xD6\xD0");
+  }
+  EXPECT_EQ(EncodeHtmlAsGbk(many), expected);
+}
+
+TEST_F(WebPaneTest, GbkPageShowsChineseAndMarkupRoundTrips) {
+  Show(PageWith("<div id=\"t\">请选择要下载的相册😀</div>"));
+  QString markup = pane->PageMarkup();
+  EXPECT_TRUE(markup.contains(QString::fromUtf8("<div id=\"t\">请选择要下载的相册😀</div>")))
+      << markup.toStdString();
+  EXPECT_TRUE(markup.endsWith("\r\n"));
+  EXPECT_EQ(pane->CallPageFunction("cmd", "t", "document.characterSet"), "GBK");
+  EXPECT_EQ(pane->CallPageFunction("cmd", "t", "$('t').textContent"),
+            QString::fromUtf8("请选择要下载的相册😀"));
+  EXPECT_TRUE(pane->HasHtmlDocument());
+  EXPECT_TRUE(pane->CurrentAddress().startsWith(QString(kWebPaneScheme) + ":"));
+  EXPECT_TRUE(seen.isEmpty()) << "showing a generated page is no navigation of the page";
+}
+
+TEST_F(WebPaneTest, LargePageLoadsWhole) {
+  // Well past what a data address could carry.
+  std::string body;
+  for (int i = 0; i < 40000; ++i) body += "<p>相册列表" + std::to_string(i) + "</p>";
+  Show(PageWith(body, "function count(){return document.getElementsByTagName('p').length;}"));
+  EXPECT_EQ(pane->CallPageFunction("count", "", ""), "40000");
+}
+
+TEST_F(WebPaneTest, CallPageFunctionGivesTheValueAsText) {
+  Show(PageWith("<div id=\"status_0\"></div><input type=\"checkbox\" id=\"check_0\" checked />",
+                "function count(){return document.getElementsByTagName('p').length;}"
+                "function obj(){return {a:1};}function two(a,b){return a+'|'+b;}"));
+  const struct {
+    const char* function;
+    const char* a;
+    const char* b;
+    const char* expected;
+  } cases[] = {
+      {"cmd", "status_0", "$(\"status_0\").innerHTML=\"<b style=\\\"color:red\\\">开始</b>\";",
+       "<b style=\"color:red\">开始</b>"},
+      {"cmd", "check_0", "$(\"check_0\").checked", "True"},
+      {"cmd", "check_0", "$(\"check_0\").checked=false;$(\"check_0\").checked", "False"},
+      {"cmd", "check_0", "42", "42"},
+      {"cmd", "check_0", "1.5", "1.5"},
+      {"cmd", "check_0", "-7", "-7"},
+      {"cmd", "missing_9", "42", ""},  // no such element: cmd returns nothing
+      {"cmd", "check_0", "null", ""},
+      {"cmd", "check_0", "undefined", ""},
+      {"cmd", "check_0", "throw new Error('x')", ""},
+      {"cmd", "check_0", "syntax error (", ""},
+      {"obj", "", "", ""},
+      {"nosuchfunction", "", "", ""},
+      {"two", "a'\"\\\n", "中", "a'\"\\\n|中"},  // arguments arrive as they were given
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(pane->CallPageFunction(c.function, QString::fromUtf8(c.a), QString::fromUtf8(c.b)),
+              QString::fromUtf8(c.expected))
+        << c.function << " " << c.b;
+  }
+  EXPECT_EQ(pane->CallPageFunction("cmd", "status_0", "$(\"status_0\").innerHTML"),
+            QString::fromUtf8("<b style=\"color:red\">开始</b>"));
+}
+
+TEST_F(WebPaneTest, CallPageFunctionOnAPaneDestroyedMeanwhileReturnsEmpty) {
+  Show(PageWith("<div id=\"x\"></div>"));
+  // The pane goes away while the call waits in its nested loop.
+  QTimer::singleShot(0, [this] { pane.reset(); });
+  TWebPane* raw = pane.get();
+  EXPECT_EQ(raw->CallPageFunction("cmd", "x", "var t=Date.now();while(Date.now()-t<300){}1"), "");
+  EXPECT_EQ(pane, nullptr);
+}
+
+TEST_F(WebPaneTest, FragmentLinkClickIsCancelledWhenTheHandlerSaysSo) {
+  cancelWhen = [](const QString& a) { return a.contains("#GOTO1:"); };
+  Show(PageWith(kLinks));
+  QString before = pane->CurrentAddress();
+  QPoint at = CentreOf("go");
+  ASSERT_FALSE(at.isNull());
+  QTest::mouseClick(pane->focusProxy(), Qt::LeftButton, {}, at);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return SeenContaining("#GOTO1:/93015_12345/photo/V1"); }, kLoadMs));
+  EXPECT_TRUE(seen.last().startsWith(before)) << "the address is the resolved link";
+  QTest::qWait(300);
+  EXPECT_EQ(pane->CurrentAddress(), before);
+  EXPECT_FALSE(pane->url().hasFragment());
+}
+
+TEST_F(WebPaneTest, FragmentLinkClickNotCancelledScrolls) {
+  cancelWhen = [](const QString& a) { return a.contains("#GOTO1:"); };
+  Show(PageWith(kLinks));
+  EXPECT_EQ(ScrollY(), 0);
+  QTest::mouseClick(pane->focusProxy(), Qt::LeftButton, {}, CentreOf("m"));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return pane->url().fragment() == "mao_1"; }, kLoadMs));
+  EXPECT_TRUE(SeenContaining("#mao_1"));
+  EXPECT_TRUE(QTest::qWaitFor([&] { return ScrollY() > 1000; }, kLoadMs));
+  EXPECT_EQ(seen.count(), 1) << "reported once, not again when the pane carries it out";
+}
+
+TEST_F(WebPaneTest, ScriptClickOnFragmentLinksReachesTheHandler) {
+  cancelWhen = [](const QString& a) { return a.contains("#GOTO1:"); };
+  Show(PageWith(kLinks));
+  pane->CallPageFunction("cmd", "go", "$(\"go\").click();");
+  ASSERT_TRUE(QTest::qWaitFor([&] { return SeenContaining("#GOTO1:"); }, kLoadMs));
+  QTest::qWait(200);
+  EXPECT_FALSE(pane->url().hasFragment());
+
+  // The album page's own scroll script: point the hidden link at an anchor and click it.
+  pane->CallPageFunction("cmd", "scrolid", "$(\"scrolid\").href=\"#mao_1\";$(\"scrolid\").click();");
+  ASSERT_TRUE(QTest::qWaitFor([&] { return pane->url().fragment() == "mao_1"; }, kLoadMs));
+  EXPECT_TRUE(QTest::qWaitFor([&] { return ScrollY() > 1000; }, kLoadMs));
+}
+
+TEST_F(WebPaneTest, OrdinaryNavigationsReachTheHandler) {
+  const std::string base = TestServer::Instance().Base();
+  cancelWhen = [](const QString& a) { return a.contains("/blocked"); };
+  QStringList completed;
+  pane->OnDocumentComplete = [&](const QString& a) { completed << a; };
+
+  pane->OpenAddress(QString::fromStdString(base + "/blocked"), 3000);
+  EXPECT_TRUE(SeenContaining("/blocked"));
+  EXPECT_FALSE(pane->CurrentAddress().contains("/blocked"));
+
+  pane->OpenAddress(QString::fromStdString(base + "/open"), kLoadMs);
+  EXPECT_TRUE(pane->CurrentAddress().endsWith("/open"));
+  EXPECT_TRUE(
+      QTest::qWaitFor([&] { return completed.contains(QString::fromStdString(base + "/open")); }, kLoadMs));
+
+  // A link to another document on the page is an ordinary navigation too.
+  Show(PageWith("<a id=\"l\" href=\"" + base + "/blocked/x\">l</a>"));
+  seen.clear();
+  pane->CallPageFunction("cmd", "l", "$(\"l\").click();");
+  ASSERT_TRUE(QTest::qWaitFor([&] { return SeenContaining("/blocked/x"); }, kLoadMs));
+  QTest::qWait(200);
+  EXPECT_TRUE(pane->CurrentAddress().startsWith(kWebPaneScheme));
+}
+
+TEST_F(WebPaneTest, OpenAddressRules) {
+  pane->OpenAddress("   ");
+  QTest::qWait(100);
+  EXPECT_TRUE(seen.isEmpty()) << "a blank address does nothing";
+
+  pane->OpenAddress("javascript:document.title='hacked'");
+  QTest::qWait(100);
+  EXPECT_TRUE(seen.isEmpty());
+
+  QTemporaryDir folder;
+  pane->OpenAddress(folder.path());
+  ASSERT_TRUE(QTest::qWaitFor([&] { return pane->url().isLocalFile(); }, kLoadMs));
+  EXPECT_EQ(QDir(pane->url().toLocalFile()).canonicalPath(), QDir(folder.path()).canonicalPath());
+  EXPECT_TRUE(pane->CurrentAddress().startsWith("file:///"));
+}
+
+TEST_F(WebPaneTest, WaitUntilReadyEndsOnStopAndOnTimeout) {
+  const QString slow = QString::fromStdString(TestServer::Instance().Base() + "/slow");
+  pane->OpenAddress(slow);
+  QTimer::singleShot(100, pane.get(), [this] { pane->StopLoading(); });
+  EXPECT_FALSE(pane->WaitUntilReady(10000));
+
+  pane->OpenAddress(slow);
+  EXPECT_FALSE(pane->WaitUntilReady(150));
+  EXPECT_TRUE(pane->WaitUntilReady(kLoadMs));  // the same load, waited for to its end
+
+  pane->ShowBlankPage();
+  EXPECT_EQ(pane->CurrentAddress(), "about:blank");
+  EXPECT_TRUE(pane->WaitUntilReady(0)) << "nothing loading: ready at once";
+}
+
+TEST_F(WebPaneTest, HasHtmlDocumentOnlyForHtml) {
+  Show(PageWith("x"));
+  EXPECT_TRUE(pane->HasHtmlDocument());
+  EXPECT_TRUE(pane->PageMarkup().contains("<body>x")) << pane->PageMarkup().toStdString();
+  pane->OpenAddress(QString::fromStdString(TestServer::Instance().Base() + "/plain.txt"), kLoadMs);
+  EXPECT_FALSE(pane->HasHtmlDocument());
+  EXPECT_EQ(pane->PageMarkup(), "");
+  pane->ShowBlankPage();
+  EXPECT_TRUE(pane->HasHtmlDocument()) << "about:blank is an (empty) HTML document";
+}
+
+TEST_F(WebPaneTest, ScriptErrorsAndAlertsNeverBlock) {
+  QStringList errors, alerts;
+  pane->OnScriptError = [&](int, const QString&, const QString& message, TScriptErrorAction& action) {
+    errors << message;
+    EXPECT_EQ(action, eaContinue);
+  };
+  pane->OnAlert = [&](const QString& message) { alerts << message; };
+  Show(PageWith(
+      "<a id=\"a\" href=\"javascript:alert('此相册可能是加密相册，无法访问！')\">a</a><div id=\"d\"></div>",
+      "window.onload=function(){undefinedFunction();};"));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !errors.isEmpty(); }, kLoadMs));
+  EXPECT_TRUE(errors.first().contains("undefinedFunction"));
+
+  pane->CallPageFunction("cmd", "a", "$(\"a\").click();");
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !alerts.isEmpty(); }, kLoadMs));
+  EXPECT_EQ(alerts.first(), QString::fromUtf8("此相册可能是加密相册，无法访问！"));
+  // The page runs on at once, while the box is still open.
+  EXPECT_EQ(pane->CallPageFunction("cmd", "d", "1+1"), "2");
+  auto* box = pane->window()->findChild<QMessageBox*>("webPaneAlert");
+  ASSERT_NE(box, nullptr);
+  EXPECT_TRUE(box->isVisible());
+  EXPECT_FALSE(box->isModal());
+}
+
+TEST_F(WebPaneTest, CtrlLettersOfTheSettingAreSwallowed) {
+  Show(PageWith("<div id=\"k\"></div>",
+                "document.addEventListener('keydown',function(e){if(e.ctrlKey&&e.key.length===1)"
+                "document.getElementById('k').textContent+=e.key.toUpperCase();});"));
+  pane->SetDisableCtrlShortcuts("Y");
+  pane->setFocus();
+  QTest::qWait(50);
+  ASSERT_NE(pane->focusProxy(), nullptr);
+  QTest::keyClick(pane->focusProxy(), Qt::Key_B, Qt::ControlModifier);
+  QTest::keyClick(pane->focusProxy(), Qt::Key_Y, Qt::ControlModifier);
+  QTest::keyClick(pane->focusProxy(), Qt::Key_N, Qt::ControlModifier);
+  ASSERT_TRUE(
+      QTest::qWaitFor([&] { return pane->CallPageFunction("cmd", "k", "$('k').textContent") == "BN"; }, 3000))
+      << pane->CallPageFunction("cmd", "k", "$('k').textContent").toStdString();
+}
+
+TEST_F(WebPaneTest, ContextMenuSettings) {
+  pane->SetContextMenuEnabled(false);
+  EXPECT_EQ(pane->contextMenuPolicy(), Qt::NoContextMenu);
+  pane->SetContextMenuEnabled(true);
+  EXPECT_EQ(pane->contextMenuPolicy(), Qt::DefaultContextMenu);
+}
+
+}  // namespace
