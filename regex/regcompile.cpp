@@ -7,6 +7,7 @@
 //   quantified:= atom ( "*" | "+" | "?" | "{" min [ "," [ max ] ] "}" ) [ "?" ]
 //   atom      := literal-run | "." | "^" | "$" | "[" class "]" | "\" escape | "(" reg ")" | "(?" ... ")"
 // Every parse step returns the position of the first node it emitted and a set of flags about the piece.
+#include <array>
 #include <cstring>
 
 #include "regex/regengine.h"
@@ -25,8 +26,15 @@ constexpr int kStartsRep = 4;   // starts with a repetition (enables the require
 
 constexpr const char* kMeta = "^$.[()|?+*\\{";
 
+// Lookup table: literal runs test every pattern character against the metacharacters.
+constexpr auto kMetaTable = [] {
+  std::array<bool, 256> t{};
+  for (const char* p = kMeta; *p; ++p) t[static_cast<unsigned char>(*p)] = true;
+  return t;
+}();
+
 bool IsMeta(char c) {
-  return c != '\0' && std::strchr(kMeta, c) != nullptr;
+  return kMetaTable[static_cast<unsigned char>(c)];
 }
 bool IsQuantifier(char c) {
   return c == '*' || c == '+' || c == '?' || c == '{';
