@@ -1,11 +1,11 @@
 // Program entry of the window.
-#include <curl/curl.h>
 #include <libxml/parser.h>
 #include <unistd.h>
 
 #include <QApplication>
 #include <cstdlib>
 
+#include "app/browser/fetchtofile.h"
 #include "app/browser/webpane.h"
 #include "app/window/mainfrm.h"
 
@@ -17,7 +17,7 @@ int main(int argc, char** argv) {
     ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
     ::setenv("QTWEBENGINE_CHROMIUM_FLAGS", "--disable-gpu", 0);
   }
-  curl_global_init(CURL_GLOBAL_ALL);
+  FetchGlobalInit();
   xmlInitParser();
 
   RegisterWebPaneScheme();  // before the application object, or the engine refuses the scheme
