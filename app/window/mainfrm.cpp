@@ -4,6 +4,7 @@
 #include <QCloseEvent>
 #include <QDesktopServices>
 #include <QDir>
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -19,7 +20,12 @@
 #include <QUrl>
 #include <QVBoxLayout>
 #include <exception>
+#include <utility>
 
+#include "app/albumdownload.h"
+#include "app/albumlist.h"
+#include "app/albumpage.h"
+#include "app/albumscripts.h"
 #include "app/browser/webpane.h"
 #include "app/hosts.h"
 #include "app/qqnumber.h"
@@ -235,6 +241,10 @@ bool Tmainfrm::WorkerRunning() const {
 }
 
 bool Tmainfrm::StartJob(int mode) {
+  return StartJobWith(mode, jobBody);
+}
+
+bool Tmainfrm::StartJobWith(int mode, std::function<void(int mode)> body) {
   if (WorkerRunning()) return false;
   {
     std::lock_guard<std::mutex> lock(handOverMutex_);
@@ -242,18 +252,32 @@ bool Tmainfrm::StartJob(int mode) {
   }
   stopRequested = false;
   fetchAbort = false;
-  auto body = jobBody;  // the worker gets its own copy; the window may change jobBody later
   auto* thread = new TDownThread(mode, std::move(body));
   // finished() is emitted on the worker; the queued call below runs on the main thread, and from then on
   // the window regards the job as over.
   connect(thread, &QThread::finished, this, [this, thread] {
-    if (worker == thread) worker = nullptr;
+    if (worker != thread) return;
+    worker = nullptr;
+    // A start that waited for this job to end runs now, after the handler has returned.
+    if (queuedStart_) QTimer::singleShot(0, this, std::exchange(queuedStart_, nullptr));
   });
   worker = thread;
   return true;
 }
 
+bool Tmainfrm::StartOrQueueJob(int mode, std::function<void(int mode)> body) {
+  {
+    std::lock_guard<std::mutex> lock(handOverMutex_);
+    if (handOverClosed_) return false;
+  }
+  if (!WorkerRunning()) return StartJobWith(mode, std::move(body));
+  // The stopped job keeps stopRequested set until it has ended; only then is it cleared for this one.
+  queuedStart_ = [this, mode, body = std::move(body)] { StartJobWith(mode, body); };
+  return true;
+}
+
 void Tmainfrm::StopJob() {
+  queuedStart_ = nullptr;
   stopRequested = true;
   if (worker) worker->requestInterruption();
 }
@@ -426,7 +450,8 @@ void Tmainfrm::btniegoClick() {
 }
 
 void Tmainfrm::btn_homeClick() {
-  std::string client = ClientPageAddress() + machineId;
+  // The identifier may hold blanks or "&" (a disk serial is free text): encoded, it stays one query value.
+  std::string client = ClientPageAddress() + QUrl::toPercentEncoding(Q(machineId)).toStdString();
   // The album pane only gets the client page while it shows no album list and no job can still write
   // one (a stopped preview runs on to its end).
   if (btnview->text() == kCaptionPreviewIdle && albumEntries.empty() &&
@@ -459,22 +484,20 @@ void Tmainfrm::ieBeforeNavigate2(const QString& address, bool& cancel) {
 }
 
 void Tmainfrm::iedownBeforeNavigate2(const QString& address, bool& cancel) {
-  if (auto online = TextAfter(address, "#GOTO1:", 1000)) {
-    if (online->startsWith(QLatin1String("http://")))
-      ie->OpenAddress(*online);
-    else
-      ie->OpenAddress(Q(vendorBase) + *online);
-    cancel = true;
-    return;
+  const AlbumPaneNavigation nav = AlbumPaneLink(address.toStdString(), vendorBase, downloadFolder);
+  switch (nav.action) {
+    case AlbumPaneNavigation::Action::kProceed:
+      return;
+    case AlbumPaneNavigation::Action::kOpenOnline:
+      ie->OpenAddress(Q(nav.target));
+      break;
+    case AlbumPaneNavigation::Action::kOpenFolder:
+      OpenFolderWithDesktop(nav.target);
+      break;
+    case AlbumPaneNavigation::Action::kIgnore:
+      break;
   }
-  if (auto folder = TextAfter(address, "#GOTO2:", 1000)) {
-    cancel = true;
-    QString name = QUrl::fromPercentEncoding(folder->toUtf8());
-    // The name comes from the album list; it must stay one folder below the download folder.
-    if (downloadFolder.empty() || name.isEmpty() || name.contains('/') || name == "." || name == "..") return;
-    QFileInfo target(Q(downloadFolder) + name + "/");
-    if (target.isDir()) QDesktopServices::openUrl(QUrl::fromLocalFile(target.absoluteFilePath()));
-  }
+  cancel = true;
 }
 
 void Tmainfrm::iedownDocumentComplete(const QString& address) {
@@ -490,7 +513,247 @@ void Tmainfrm::iedownDocumentComplete(const QString& address) {
   }
 }
 
-// The job-driven handlers are completed together with the jobs.
-void Tmainfrm::btnviewClick() {}
+// --- album pane steps ----------------------------------------------------------------------------------
 
-void Tmainfrm::btn_downClick() {}
+QString Tmainfrm::RunAlbumScript(const std::string& elementId, const std::string& script) {
+  return iedown->CallPageFunction("cmd", Q(elementId), Q(script));
+}
+
+void Tmainfrm::ShowPageText(const std::string& page) {
+  // The page builders end every line with CR LF; the pane adds those itself.
+  std::vector<std::string> lines;
+  size_t from = 0;
+  while (from < page.size()) {
+    size_t end = page.find("\r\n", from);
+    if (end == std::string::npos) end = page.size();
+    lines.push_back(page.substr(from, end - from));
+    from = end + 2;
+  }
+  iedown->ShowHtmlLines(lines);
+}
+
+bool Tmainfrm::AdoptPreview(const PreviewResult& result) {
+  if (result.jobId != newestPreviewJob) return false;
+  qqNumber = result.qqNumber;
+  albumListHost = result.albumListHost;
+  photoListHost = result.photoListHost;
+  albumViewHost = result.albumViewHost;
+  pageLines = result.pageLines;
+  albumEntries = result.albumEntries;
+  return true;
+}
+
+void Tmainfrm::OpenFolderWithDesktop(const std::string& folder) {
+  QFileInfo target(Q(folder));
+  if (folder.empty() || !target.isDir()) return;
+  if (openFolderHook) {
+    openFolderHook(target.absoluteFilePath());
+    return;
+  }
+  QDesktopServices::openUrl(QUrl::fromLocalFile(target.absoluteFilePath()));
+}
+
+// --- the two jobs' hosts -------------------------------------------------------------------------------
+
+namespace {
+
+// Every step runs on the main thread; a step the window refuses (it is closing) is simply not done.
+class TWindowPreviewHost : public PreviewHost {
+ public:
+  explicit TWindowPreviewHost(Tmainfrm& win) : win_(win) {}
+
+  void RouteFailed(const PreviewResult& result) override {
+    win_.CallOnMainThread([&] {
+      if (!win_.AdoptPreview(result)) return;
+      win_.ShowPageText(NoticePage(result.qqNumber, kRouteFailedMessage));
+      win_.btnview->setText(kCaptionPreviewIdle);
+    });
+  }
+  void PreviewFailed(const PreviewResult& result) override {
+    win_.CallOnMainThread([&] {
+      if (!win_.AdoptPreview(result)) return;
+      win_.ShowPageText(NoticePage(result.qqNumber, kAlbumListFailedMessage));
+    });
+  }
+  void ShowAlbumPage(const PreviewResult& result) override {
+    win_.CallOnMainThread([&] {
+      if (!win_.AdoptPreview(result)) return;
+      win_.iedown->ShowHtmlLines(win_.pageLines);
+    });
+  }
+  // A stale job ends silently: its caption change and message would belong to the newer preview.
+  void PreviewDone(const PreviewResult& result) override {
+    win_.CallOnMainThread([&] {
+      if (!win_.AdoptPreview(result)) return;
+      win_.btnview->setText(kCaptionPreviewIdle);
+      win_.SetStatusPanel(0, Q(std::string(kPreviewDoneStatus)));
+      win_.ShowMessage(Q(PreviewDoneMessage(result.qqNumber)));
+    });
+  }
+
+ private:
+  Tmainfrm& win_;
+};
+
+class TWindowDownloadHost : public DownloadHost {
+ public:
+  explicit TWindowDownloadHost(Tmainfrm& win) : win_(win) {}
+
+  bool ChooseFolder(const std::string& title, std::string& folder) override {
+    bool chosen = false;
+    win_.CallOnMainThread([&] {
+      QString path = Q(folder);
+      if (win_.chooseFolderHook) {
+        if (!win_.chooseFolderHook(Q(title), path)) return;
+      } else {
+        path = QFileDialog::getExistingDirectory(&win_, Q(title), path);
+      }
+      if (path.isEmpty()) return;
+      folder = path.toStdString();
+      chosen = true;
+    });
+    return chosen;
+  }
+  std::string ReadAlbumCheck(int n) override {
+    std::string text;
+    win_.CallOnMainThread([&] {
+      const AlbumScript call = ReadCheckScript(n);
+      text = win_.RunAlbumScript(call.elementId, call.script).toStdString();
+      win_.currentAlbum = n;
+      win_.currentChecked = ::ReadAlbumCheck(text);
+    });
+    return text;
+  }
+  void ShowAlbumStatus(const AlbumStatusUpdate& update) override {
+    win_.CallOnMainThread([&] {
+      win_.currentAlbum = update.currentAlbum;
+      win_.statusHtml = update.statusHtml;
+      win_.rowColor = update.rowColor;
+      win_.currentAlbumName = update.currentAlbumName;
+      // Each call stands alone: a failing one does not keep the later ones from running.
+      for (const AlbumScript& call : ::ShowAlbumStatus(update.currentAlbum, update.statusHtml,
+                                                       update.rowColor, update.currentAlbumName))
+        win_.RunAlbumScript(call.elementId, call.script);
+    });
+  }
+  void SetStatusText(const std::string& text) override {
+    win_.CallOnMainThread([&] { win_.SetStatusPanel(0, Q(text)); });
+  }
+  void DownloadFolderPrepared(const std::string& albumRoot) override {
+    win_.CallOnMainThread([&] { win_.downloadFolder = albumRoot; });
+  }
+  bool AskOpenFolder(const std::string& summary) override {
+    bool yes = false;
+    win_.CallOnMainThread([&] {
+      if (win_.askOpenFolderHook) {
+        yes = win_.askOpenFolderHook(Q(summary));
+        return;
+      }
+      QString shown = Q(summary);
+      shown.remove('\r');
+      yes = QMessageBox::question(&win_, Q(std::string(kSummaryCaption)), shown,
+                                  QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
+    });
+    return yes;
+  }
+  void OpenFolder(const std::string& folder) override {
+    win_.CallOnMainThread([&] { win_.OpenFolderWithDesktop(folder); });
+  }
+  void DownloadFinished(const DownloadCounters& counters) override {
+    win_.CallOnMainThread([&] {
+      win_.albumsOk = counters.albumsOk;
+      win_.albumsFailed = counters.albumsFailed;
+      win_.photosOk = counters.photosOk;
+      win_.photosFailed = counters.photosFailed;
+      win_.btn_down->setText(kCaptionDownloadIdle);
+      win_.SetStatusPanel(0, Q(std::string(kDownloadFinishedStatus)));
+    });
+  }
+
+ private:
+  Tmainfrm& win_;
+};
+
+}  // namespace
+
+// --- the job buttons -----------------------------------------------------------------------------------
+
+void Tmainfrm::StartPreview() {
+  // Everything the job uses is taken now; the QQ box, the online view and later clicks cannot change it.
+  PreviewInput input;
+  input.jobId = ++newestPreviewJob;
+  input.qqNumber = edtqq->text().toStdString();
+  input.routeHost = RouteHost();
+  input.clientNumber = clientNumber;
+  input.routeFile = routeFile;
+  input.albumListFile = albumListFile;
+  input.fetchAbort = &fetchAbort;
+  StartOrQueueJob(1, [this, input](int) {
+    TWindowPreviewHost host(*this);
+    RetrieveAlbumList(input, host);
+  });
+}
+
+void Tmainfrm::StartDownload() {
+  DownloadInput input;
+  input.qqNumber = qqNumber;
+  input.photoListHost = photoListHost;
+  input.albumViewHost = albumViewHost;
+  input.albumEntries = albumEntries;
+  input.downloadFolder = downloadFolder;
+  input.photoListFile = photoListFile;
+  input.stopRequested = &stopRequested;
+  input.fetchAbort = &fetchAbort;
+  StartOrQueueJob(2, [this, input](int) {
+    TWindowDownloadHost host(*this);
+    DownloadCheckedAlbums(input, host);
+  });
+}
+
+void Tmainfrm::btnviewClick() {
+  if (!CheckQQBox()) {
+    ShowMessage(kMessageInvalidQQ);
+    return;
+  }
+  if (btn_down->text() == kCaptionDownloadRunning) {
+    ShowMessage(kMessageDownloadRunning);
+    return;
+  }
+  SetStatusPanel(0, Q(std::string(kPreviewRunningStatus)));
+  iedown->ShowBlankPage();
+  if (btnview->text() != kCaptionPreviewIdle) {
+    // The retrieval is not interrupted: it runs on and still shows its page, unless a newer preview
+    // is started before it ends.
+    StopJob();
+    btnview->setText(kCaptionPreviewIdle);
+    return;
+  }
+  DeleteTempFiles(TempFiles());
+  ShowPageText(LoadingPage(edtqq->text().toStdString()));
+  btnview->setText(kCaptionPreviewRunning);
+  StartPreview();
+}
+
+void Tmainfrm::btn_downClick() {
+  if (!iedown->HasHtmlDocument()) {
+    ShowMessage(kMessageAlbumPaneBusy);
+    TimerCheck->start();
+    return;
+  }
+  if (btnview->text() == kCaptionPreviewRunning) {
+    ShowMessage(kMessagePreviewRunning);
+    return;
+  }
+  if (QString::fromStdString(albumPaneHtml).toLower().indexOf("check_0") < 0 || albumEntries.empty()) {
+    ShowMessage(kMessageNoAlbumList);
+    return;
+  }
+  if (btn_down->text() == kCaptionDownloadIdle) {
+    btn_down->setText(kCaptionDownloadRunning);
+    StartDownload();
+    return;
+  }
+  StopJob();
+  btn_down->setText(kCaptionDownloadIdle);
+  SetStatusPanel(0, Q(std::string(kDownloadStoppedStatus)));
+}

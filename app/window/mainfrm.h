@@ -9,12 +9,14 @@
 #include <QPointer>
 #include <atomic>
 #include <condition_variable>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
+#include "app/jobhost.h"
 #include "app/startup.h"
 #include "app/window/downthread.h"
 
@@ -33,6 +35,10 @@ inline constexpr const char* kCaptionPreviewRunning = "停止预览";
 inline constexpr const char* kCaptionDownloadIdle = "开始下载QQ相册";
 inline constexpr const char* kCaptionDownloadRunning = "停止下载QQ相册";
 inline constexpr const char* kMessageInvalidQQ = "请输入有效的QQ号码！";
+inline constexpr const char* kMessageDownloadRunning = "正在下载相片，请先停止！";
+inline constexpr const char* kMessageAlbumPaneBusy = "正在处理相册列表，请稍等一会...";
+inline constexpr const char* kMessagePreviewRunning = "正在获取相册列表，请稍候。。";
+inline constexpr const char* kMessageNoAlbumList = "相册列表为空不能下载，请先预览相册！";
 
 // What start-up reads from the machine; tests replace them.
 struct TStartupInputs {
@@ -139,6 +145,24 @@ class Tmainfrm : public QMainWindow {
   // The vendor's client page address without the machine identifier.
   static std::string ClientPageAddress();
 
+  // --- album pane and job steps (main thread) -------------------------------------------------------
+  // Calls the album page's `cmd` function with the element id and the script; the value as text, empty
+  // for no value or any failure.
+  QString RunAlbumScript(const std::string& elementId, const std::string& script);
+  // A page made of CR LF terminated lines (notice and loading pages) into the album pane.
+  void ShowPageText(const std::string& page);
+  // Takes the results of preview job `result.jobId` into the run state; false (nothing taken) when a
+  // newer preview has been started since, so a stale job can never overwrite a newer page.
+  bool AdoptPreview(const PreviewResult& result);
+  // Opens a folder with the desktop, but only an existing directory.
+  void OpenFolderWithDesktop(const std::string& folder);
+  // Id of the newest preview started; every preview result carries the id of its job.
+  std::uint64_t newestPreviewJob = 0;
+  // Dialogs the download job asks for; tests answer them instead of a person.
+  std::function<bool(const QString& title, QString& folder)> chooseFolderHook;
+  std::function<bool(const QString& summary)> askOpenFolderHook;
+  std::function<void(const QString& folder)> openFolderHook;
+
  public slots:
   void FormCreate();
   void iedown_startTimer();
@@ -164,6 +188,13 @@ class Tmainfrm : public QMainWindow {
   void BuildControls();
   void FormCloseQuery(bool& canClose);
   void CloseHandOver();
+  // Starts the body at once, or, while a stopped job still runs, as soon as that one has ended (the two
+  // must never share the run state). False when the window is closing.
+  bool StartOrQueueJob(int mode, std::function<void(int mode)> body);
+  bool StartJobWith(int mode, std::function<void(int mode)> body);
+  void StartPreview();
+  void StartDownload();
+  std::function<void()> queuedStart_;
 
   struct THandOverCall;
   TStartupInputs inputs_;
