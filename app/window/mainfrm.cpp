@@ -470,12 +470,14 @@ void Tmainfrm::ieStatusTextChange(const QString& text) {
 
 void Tmainfrm::ieBeforeNavigate2(const QString& address, bool& cancel) {
   cancel = false;  // the online pane always goes on to the address it was given
-  auto command = TextAfter(address, "#TAVRENGOTO:", 10000);
-  if (!command) return;
-  qsizetype bar = command->indexOf('|');
+  auto found = TextAfter(address, "#TAVRENGOTO:", 10000);
+  if (!found) return;
+  // The pane reports addresses percent-encoded ("|" arrives as "%7C"); the command is plain text.
+  const QString command = QUrl::fromPercentEncoding(found->toUtf8());
+  qsizetype bar = command.indexOf('|');
   if (bar < 0) return;
-  if (command->left(bar) != QLatin1String("DOWNVELQUAN")) return;
-  QString argument = command->mid(bar + 1, 10000);
+  if (command.left(bar) != QLatin1String("DOWNVELQUAN")) return;
+  QString argument = command.mid(bar + 1, 10000);
   // Start the preview after the navigation callback has returned: the preview loads pages itself.
   QTimer::singleShot(0, this, [this, argument] {
     edtqq->setText(argument);
