@@ -142,11 +142,21 @@ std::string JsonString(std::string_view s) {
   std::string out = "\"";
   for (unsigned char c : s) {
     switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
       default:
         if (c < 0x20) {
           char buf[8];
@@ -204,11 +214,16 @@ class TerminalPreviewHost : public PreviewHost {
 
 const char* PreviewFailureText(PreviewOutcome::End end) {
   switch (end) {
-    case PreviewOutcome::End::kRouteFailed: return "the album route service could not be reached";
-    case PreviewOutcome::End::kSilentEnd: return "the route reply or the album list could not be read";
-    case PreviewOutcome::End::kNoAlbumList: return "the album list holds no albums (no \"data\" or \"album\")";
-    case PreviewOutcome::End::kNoAlbumListed: return "no album of the list could be read";
-    case PreviewOutcome::End::kListed: return "";
+    case PreviewOutcome::End::kRouteFailed:
+      return "the album route service could not be reached";
+    case PreviewOutcome::End::kSilentEnd:
+      return "the route reply or the album list could not be read";
+    case PreviewOutcome::End::kNoAlbumList:
+      return "the album list holds no albums (no \"data\" or \"album\")";
+    case PreviewOutcome::End::kNoAlbumListed:
+      return "no album of the list could be read";
+    case PreviewOutcome::End::kListed:
+      return "";
   }
   return "";
 }
@@ -294,7 +309,8 @@ struct AlbumReport {
 // summary is printed instead of asked.
 class TerminalDownloadHost : public DownloadHost {
  public:
-  TerminalDownloadHost(const Options& o, std::vector<std::string> entries) : o_(o), entries_(std::move(entries)) {
+  TerminalDownloadHost(const Options& o, std::vector<std::string> entries)
+      : o_(o), entries_(std::move(entries)) {
     tty_ = !o.quiet && !o.json && isatty(STDOUT_FILENO);
     plain_ = !o.quiet && !o.json && !tty_;
     for (const auto& line : entries_) {
@@ -383,8 +399,7 @@ class TerminalDownloadHost : public DownloadHost {
  private:
   void DrawLine(int n) {
     const AlbumReport& r = reports[n];
-    const double secs =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - albumStart_).count();
+    const double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - albumStart_).count();
     const double kib = r.bytes / 1024.0;
     std::printf("\r\033[K%s: %d/%d photos, %.1f KiB, %.1f KiB/s, %.1f s", r.name.c_str(), r.ok + r.failed,
                 r.photos, kib, secs > 0 ? kib / secs : 0.0, secs);
