@@ -1,0 +1,400 @@
+// The window against the bundled album service: previews, the whole walk from the client page to files on
+// disk, stopping and closing while a job is at work.
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QWebEnginePage>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <sstream>
+
+#include "app/albumdownload.h"
+#include "app/albumlist.h"
+#include "app/albumpage.h"
+#include "app/browser/webpane.h"
+#include "app/window/mainfrm.h"
+#include "testserver.h"
+#include "tools/albumd/testing/albumdprocess.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int kLoadMs = 15000;
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+// One albumd per suite (its start costs a process), one window per case.
+class AlbumWindowTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { albumd = AlbumdProcess::Start(); }
+  static void TearDownTestSuite() { albumd.reset(); }
+
+  void SetUp() override {
+    ASSERT_TRUE(albumd);
+    ASSERT_TRUE(sandbox.isValid());
+    root = sandbox.path().toStdString();
+    ::setenv("LORVANTA_ROUTE_HOST", albumd->HostPort().c_str(), 1);
+    ::setenv("LORVANTA_VENDOR_HOST", albumd->HostPort().c_str(), 1);
+  }
+  void TearDown() override {
+    if (win) {
+      win->close();
+      EXPECT_TRUE(win->WaitForWorker(10000));
+      win.reset();
+    }
+    ::setenv("LORVANTA_ROUTE_HOST", TestServer::Instance().HostPort().c_str(), 1);
+    ::setenv("LORVANTA_VENDOR_HOST", TestServer::Instance().HostPort().c_str(), 1);
+  }
+
+  void Open(bool keepHomeTimer = false, std::string machine = "Btest") {
+    TStartupInputs inputs;
+    const std::string r = root;
+    inputs.env = [r](const std::string& name) -> std::string {
+      if (name == "XDG_DATA_HOME") return r + "/data";
+      if (name == "XDG_CACHE_HOME") return r + "/cache";
+      return {};
+    };
+    inputs.clock = [] { return TLocalTime{9, 30, 15}; };
+    inputs.machineId = [machine] { return machine; };
+    win = std::make_unique<Tmainfrm>(inputs);
+    if (!keepHomeTimer) win->iedown_start->stop();
+    win->messageHook = [this](const QString& text) { messages << text; };
+    win->chooseFolderHook = [this](const QString& title, QString& folder) {
+      chooseTitles << title;
+      if (target.empty()) return false;
+      folder = QString::fromStdString(target);
+      return true;
+    };
+    win->askOpenFolderHook = [this](const QString& summary) {
+      summaries << summary;
+      return true;
+    };
+    win->openFolderHook = [this](const QString& folder) { opened << folder; };
+    win->resize(1280, 800);
+    win->show();
+  }
+
+  std::string Markup() { return win->iedown->PageMarkup().toStdString(); }
+  // Addresses as the pane reports them may show encoded characters decoded.
+  static bool SameAddress(const QString& a, const QString& b) { return QUrl(a).toEncoded() == QUrl(b).toEncoded(); }
+  bool PageHas(const std::string& text) { return Markup().find(text) != std::string::npos; }
+  std::string Script(const std::string& id, const std::string& script) {
+    return win->RunAlbumScript(id, script).toStdString();
+  }
+  bool WaitForMessages(int count) {
+    return QTest::qWaitFor([&] { return messages.size() >= count; }, kLoadMs);
+  }
+  void Preview(const char* qq) {
+    win->edtqq->setText(qq);
+    win->btnview->click();
+  }
+  // The album page of a preview has been shown and announced.
+  void PreviewAndWait(const char* qq) {
+    Preview(qq);
+    ASSERT_TRUE(WaitForMessages(1)) << qq;
+    ASSERT_TRUE(QTest::qWaitFor([&] { return win->albumPaneHtml.find("check_0") != std::string::npos; },
+                                kLoadMs))
+        << win->iedown->CurrentAddress().toStdString();
+  }
+  // Waits for albumd's log while the window keeps serving its jobs (albumd's own wait would block it).
+  bool WaitForLog(const std::string& needle, int timeoutMs = kLoadMs) {
+    return QTest::qWaitFor(
+        [&] {
+          for (const std::string& line : albumd->LogLines())
+            if (line.find(needle) != std::string::npos) return true;
+          return false;
+        },
+        timeoutMs);
+  }
+  void SaveShot(const char* name) {
+    if (const char* dir = std::getenv("LORVANTA_SHOTS")) {
+      QTest::qWait(500);
+      win->grab().save(QString::fromUtf8(dir) + "/" + name);
+    }
+  }
+
+  static std::unique_ptr<AlbumdProcess> albumd;
+  QTemporaryDir sandbox;
+  std::string root;
+  std::string target;  // what the folder dialog answers; empty: cancelled
+  std::unique_ptr<Tmainfrm> win;
+  QStringList messages, chooseTitles, summaries, opened;
+};
+std::unique_ptr<AlbumdProcess> AlbumWindowTest::albumd;
+
+TEST_F(AlbumWindowTest, PreviewShowsTheAlbumPageAndAnnouncesIt) {
+  Open();
+  Preview("10001");
+  EXPECT_EQ(win->btnview->text(), QString::fromUtf8(kCaptionPreviewRunning));
+  EXPECT_TRUE(win->WorkerRunning());
+  ASSERT_TRUE(WaitForMessages(1));
+  EXPECT_EQ(messages.first().toStdString(), PreviewDoneMessage("10001"));
+  EXPECT_EQ(win->btnview->text(), QString::fromUtf8(kCaptionPreviewIdle));
+  EXPECT_EQ(win->StatusPanel(0).toStdString(), std::string(kPreviewDoneStatus));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return PageHas("check_5"); }, kLoadMs));
+  for (const char* block : {"check_0", "tbl_3", "status_4", "春节回家", "台灣之旅·裏山", "密", "私"})
+    EXPECT_TRUE(PageHas(block)) << block;
+  EXPECT_FALSE(PageHas("check_6"));
+  EXPECT_EQ(win->qqNumber, "10001");
+  EXPECT_EQ(win->albumEntries.size(), 6u);
+  EXPECT_EQ(win->photoListHost, albumd->HostPort());
+  EXPECT_EQ(win->albumViewHost, albumd->HostPort());
+  SaveShot("preview-10001.png");
+
+  // A preview is refused while a download shows its running caption; the page stays.
+  messages.clear();
+  win->btn_down->setText(kCaptionDownloadRunning);
+  Preview("10002");
+  ASSERT_EQ(messages.size(), 1);
+  EXPECT_EQ(messages.first(), QString::fromUtf8(kMessageDownloadRunning));
+  EXPECT_FALSE(win->WorkerRunning());
+  EXPECT_TRUE(PageHas("春节回家"));
+  win->btn_down->setText(kCaptionDownloadIdle);
+}
+
+TEST_F(AlbumWindowTest, FaultAccountsGiveTheirNoticePage) {
+  const struct {
+    const char* qq;
+    std::string_view notice;
+    const char* caption;  // after the job
+    int messages;         // PreviewDone shown or not
+  } cases[] = {
+      {"10004", kRouteFailedMessage, kCaptionPreviewIdle, 0},
+      {"10014", kAlbumListFailedMessage, kCaptionPreviewRunning, 0},
+      {"10013", kAlbumListFailedMessage, kCaptionPreviewRunning, 0},
+  };
+  Open();
+  for (const auto& c : cases) {
+    messages.clear();
+    win->btnview->setText(kCaptionPreviewIdle);
+    Preview(c.qq);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !win->WorkerRunning(); }, kLoadMs)) << c.qq;
+    ASSERT_TRUE(QTest::qWaitFor([&] { return PageHas(std::string(c.notice)); }, kLoadMs)) << c.qq;
+    EXPECT_EQ(win->btnview->text(), QString::fromUtf8(c.caption)) << c.qq;
+    EXPECT_EQ(messages.size(), c.messages) << c.qq;
+    // No album list: the download is refused with its message.
+    messages.clear();
+    win->btnview->setText(kCaptionPreviewIdle);
+    win->btn_down->click();
+    ASSERT_EQ(messages.size(), 1) << c.qq;
+    EXPECT_EQ(messages.first(), QString::fromUtf8(kMessageNoAlbumList));
+  }
+}
+
+TEST_F(AlbumWindowTest, DownloadRefusalsBeforeAnyAlbumList) {
+  Open();
+  // A pane still loading holds no document yet: the stop timer is armed.
+  win->iedown->OpenAddress(QString::fromStdString("http://" + albumd->HostPort() + "/123_10001"));
+  if (!win->iedown->HasHtmlDocument()) {
+    win->btn_down->click();
+    ASSERT_EQ(messages.size(), 1);
+    EXPECT_EQ(messages.first(), QString::fromUtf8(kMessageAlbumPaneBusy));
+    EXPECT_TRUE(win->TimerCheck->isActive());
+  }
+  ASSERT_TRUE(win->iedown->WaitUntilReady(kLoadMs));
+  messages.clear();
+  win->btnview->setText(kCaptionPreviewRunning);
+  win->btn_down->click();
+  ASSERT_EQ(messages.size(), 1);
+  EXPECT_EQ(messages.first(), QString::fromUtf8(kMessagePreviewRunning));
+  EXPECT_FALSE(win->WorkerRunning());
+  EXPECT_EQ(win->btn_down->text(), QString::fromUtf8(kCaptionDownloadIdle));
+}
+
+// The whole walk: client page, link command, preview, album link, download, view link, home.
+TEST_F(AlbumWindowTest, FromTheClientPageToFilesOnDisk) {
+  target = root + "/saved";
+  fs::create_directories(target);
+  Open(/*keepHomeTimer=*/true, "B 1&2");
+  const std::string base = "http://" + albumd->HostPort();
+  const QString client = QString::fromStdString(base + "/client.php?clientver=2.1&clientrand=B%201%262");
+  ASSERT_TRUE(QTest::qWaitFor([&] { return SameAddress(win->iedown->CurrentAddress(), client); }, kLoadMs))
+      << win->iedown->CurrentAddress().toStdString();
+  ASSERT_TRUE(
+      QTest::qWaitFor([&] { return SameAddress(win->ie->CurrentAddress(), client + "&comefrom=client"); }, kLoadMs));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return win->vendorBase == base; }, kLoadMs)) << win->vendorBase;
+  ASSERT_TRUE(WaitForLog("clientrand=B%201%262 200"));
+
+  // The vendor page's link command starts the preview of its number.
+  ASSERT_TRUE(QTest::qWaitFor([&] { return win->ie->HasHtmlDocument(); }, kLoadMs));
+  win->ie->page()->runJavaScript("document.getElementById('demo').click();");
+  ASSERT_TRUE(QTest::qWaitFor([&] { return win->edtqq->text() == "10001"; }, kLoadMs))
+      << win->ie->CurrentAddress().toStdString();
+  ASSERT_TRUE(WaitForMessages(1));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return win->albumPaneHtml.find("check_5") != std::string::npos; },
+                              kLoadMs));
+
+  // An album link opens the album on the vendor site in the online pane; the album page stays.
+  const QString albumPage = win->iedown->CurrentAddress();
+  Script("link_0", "$(\"link_0\").click();");
+  const QString album = QString::fromStdString(base + "/93015_10001/photo/1001");
+  EXPECT_TRUE(QTest::qWaitFor([&] { return win->ie->CurrentAddress() == album; }, kLoadMs))
+      << win->ie->CurrentAddress().toStdString();
+  EXPECT_EQ(win->iedown->CurrentAddress(), albumPage);
+
+  // Untick album 1 and download the rest.
+  Script("check_1", "$(\"check_1\").checked=false;");
+  win->btn_down->click();
+  EXPECT_EQ(win->btn_down->text(), QString::fromUtf8(kCaptionDownloadRunning));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !win->WorkerRunning(); }, 30000));
+  EXPECT_EQ(win->btn_down->text(), QString::fromUtf8(kCaptionDownloadIdle));
+  EXPECT_EQ(win->StatusPanel(0).toStdString(), std::string(kDownloadFinishedStatus));
+  ASSERT_EQ(chooseTitles.size(), 1);
+  EXPECT_EQ(chooseTitles.first().toStdString(), std::string(kChooseFolderTitle));
+  const DownloadCounters expected{4, 1, 15, 0};
+  EXPECT_EQ((DownloadCounters{win->albumsOk, win->albumsFailed, win->photosOk, win->photosFailed}), expected);
+  ASSERT_EQ(summaries.size(), 1);
+  EXPECT_EQ(summaries.first().toStdString(), DownloadSummary("10001", expected));
+  const std::string albumRoot = target + "/10001的相册/";
+  EXPECT_EQ(win->downloadFolder, albumRoot);
+  ASSERT_EQ(opened.size(), 1);
+  EXPECT_EQ(QDir::cleanPath(opened.first()), QDir::cleanPath(QString::fromStdString(albumRoot)));
+
+  // The page after the job: ticks and view links on the finished albums, the unticked album untouched,
+  // the empty album failed with its alert link.
+  for (int n : {0, 2, 3, 5}) {
+    const std::string id = std::to_string(n);
+    EXPECT_NE(Script("status_" + id, "$(\"status_" + id + "\").innerHTML").find("#GOTO2:"), std::string::npos)
+        << n;
+    EXPECT_EQ(Script("check_" + id, "$(\"check_" + id + "\").checked"), "False") << n;
+    EXPECT_NE(Script("ainp_" + id, "$(\"ainp_" + id + "\").innerHTML").find("看"), std::string::npos) << n;
+    EXPECT_EQ(Script("tbl_" + id, "$(\"tbl_" + id + "\").style.backgroundColor"), "rgb(255, 255, 255)") << n;
+  }
+  EXPECT_EQ(Script("status_1", "$(\"status_1\").innerHTML"), "");
+  EXPECT_EQ(Script("check_1", "$(\"check_1\").checked"), "False");
+  EXPECT_NE(Script("status_4", "$(\"status_4\").innerHTML").find("失败"), std::string::npos);
+  EXPECT_EQ(Script("link_4", "$(\"link_4\").href").rfind("javascript:alert", 0), 0u);
+
+  // Files on disk hold albumd's bytes.
+  const std::string images = DefaultDataDir() + "/images/";
+  EXPECT_EQ(ReadFile(albumRoot + "春节回家/年夜饭.JPG"), ReadFile(images + "garden.jpg"));
+  EXPECT_EQ(ReadFile(albumRoot + "春节回家/放烟花.GIF"), ReadFile(images + "lantern.gif"));
+  EXPECT_EQ(ReadFile(albumRoot + "春节回家/贴春联.PNG"), ReadFile(images + "leaf.png"));
+  EXPECT_FALSE(fs::exists(albumRoot + "西湖游记"));
+  SaveShot("download-10001.png");
+
+  // A view link opens the folder that really holds the album's photos.
+  opened.clear();
+  Script("ainp_0", "$(\"ainp_0\").getElementsByTagName(\"a\")[0].click();");
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !opened.isEmpty(); }, 5000));
+  EXPECT_EQ(opened.first().toStdString(), albumRoot + "春节回家");
+
+  // Home while an album list is shown changes only the online pane.
+  win->ie->OpenAddress(album);
+  ASSERT_TRUE(win->ie->WaitUntilReady(kLoadMs));
+  win->btn_home->click();
+  EXPECT_TRUE(
+      QTest::qWaitFor([&] { return SameAddress(win->ie->CurrentAddress(), client + "&comefrom=client"); }, kLoadMs));
+  // The album page stays (the scroll of the download may have moved its fragment).
+  EXPECT_EQ(QUrl(win->iedown->CurrentAddress()).adjusted(QUrl::RemoveFragment), QUrl(albumPage));
+}
+
+TEST_F(AlbumWindowTest, ClosingDuringAStalledPhotoLeavesNoPartialFile) {
+  target = root + "/saved";
+  fs::create_directories(target);
+  Open();
+  PreviewAndWait("10035");
+  win->btn_down->click();
+  ASSERT_TRUE(WaitForLog("/photos/10035/0/1", 10000))
+      << messages.join("|").toStdString() << " " << win->StatusPanel(0).toStdString() << " "
+      << albumd->LogLines().size() << " " << (albumd->LogLines().empty() ? "" : albumd->LogLines().back());
+  QTest::qWait(200);
+  win->close();
+  EXPECT_TRUE(win->WaitForWorker(10000)) << "the stalled transfer is aborted";
+  EXPECT_TRUE(summaries.isEmpty());
+  int files = 0;
+  for (const auto& entry : fs::recursive_directory_iterator(target)) {
+    if (!entry.is_regular_file()) continue;
+    ++files;
+    EXPECT_EQ(ReadFile(entry.path()), ReadFile(DefaultDataDir() + "/images/garden.jpg")) << entry.path();
+  }
+  EXPECT_EQ(files, 1) << "only the photo fetched before the stall";
+}
+
+TEST_F(AlbumWindowTest, StopDuringADownloadEndsItAtTheNextAlbumWithoutSummary) {
+  target = root + "/saved";
+  fs::create_directories(target);
+  Open();
+  PreviewAndWait("10001");
+  // The stop is pressed while the job waits for its folder: it must end before its first album, and a
+  // start pressed before it has ended waits for it instead of running beside it.
+  bool queuedWhileRunning = false;
+  win->chooseFolderHook = [&](const QString&, QString& folder) {
+    win->btn_down->click();  // stop
+    EXPECT_EQ(win->btn_down->text(), QString::fromUtf8(kCaptionDownloadIdle));
+    EXPECT_EQ(win->StatusPanel(0).toStdString(), std::string(kDownloadStoppedStatus));
+    win->btn_down->click();  // start again at once: waits for the stopped job
+    queuedWhileRunning = win->WorkerRunning() && win->stopRequested;
+    win->chooseFolderHook = [](const QString&, QString&) { return false; };  // the second one cancels
+    folder = QString::fromStdString(target);
+    return true;
+  };
+  win->btn_down->click();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return chooseTitles.isEmpty() && !win->WorkerRunning(); }, kLoadMs));
+  QTest::qWait(200);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !win->WorkerRunning(); }, kLoadMs));
+  EXPECT_TRUE(queuedWhileRunning);
+  EXPECT_TRUE(summaries.isEmpty());
+  EXPECT_EQ(win->photosOk, 0);
+  EXPECT_TRUE(fs::is_directory(target + "/10001的相册"));
+  EXPECT_TRUE(fs::is_empty(target + "/10001的相册")) << "no album was started after the stop";
+  EXPECT_FALSE(WaitForLog("fcg_list_photo", 100));
+  // The second job was cancelled at its folder dialog: its caption stays until the next press.
+  EXPECT_EQ(win->btn_down->text(), QString::fromUtf8(kCaptionDownloadRunning));
+}
+
+// A second service with slow replies, for stopping jobs while a request is under way.
+class SlowAlbumWindowTest : public AlbumWindowTest {
+ protected:
+  static void SetUpTestSuite() {
+    AlbumdProcess::Options options;
+    options.latencyMs = 700;
+    albumd = AlbumdProcess::Start(options);
+  }
+};
+
+TEST_F(SlowAlbumWindowTest, StoppedPreviewStillShowsItsPage) {
+  Open();
+  Preview("10001");
+  ASSERT_TRUE(WaitForLog("/GetRoute"));
+  win->btnview->click();
+  EXPECT_EQ(win->btnview->text(), QString::fromUtf8(kCaptionPreviewIdle));
+  EXPECT_EQ(win->StatusPanel(0).toStdString(), std::string(kPreviewRunningStatus));
+  EXPECT_TRUE(win->WorkerRunning()) << "the retrieval runs on";
+  ASSERT_TRUE(WaitForMessages(1));
+  EXPECT_EQ(messages.first().toStdString(), PreviewDoneMessage("10001"));
+  EXPECT_TRUE(QTest::qWaitFor([&] { return PageHas("check_5"); }, kLoadMs));
+}
+
+TEST_F(SlowAlbumWindowTest, NewerPreviewWinsOverAStoppedOne) {
+  Open();
+  Preview("10001");
+  ASSERT_TRUE(WaitForLog("UIN=10001"));
+  win->btnview->click();  // stop
+  Preview("10015");       // waits for the stopped one, whose results are dropped
+  EXPECT_EQ(win->btnview->text(), QString::fromUtf8(kCaptionPreviewRunning));
+  ASSERT_TRUE(WaitForMessages(1));
+  QTest::qWait(300);
+  ASSERT_EQ(messages.size(), 1) << "the stale job announces nothing";
+  EXPECT_EQ(messages.first().toStdString(), PreviewDoneMessage("10015"));
+  EXPECT_EQ(win->qqNumber, "10015");
+  EXPECT_EQ(win->albumEntries.size(), 2u);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return PageHas("check_1"); }, kLoadMs));
+  EXPECT_FALSE(PageHas("春节回家"));
+}
+
+}  // namespace
