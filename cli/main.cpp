@@ -309,18 +309,16 @@ struct AlbumReport {
 // summary is printed instead of asked.
 class TerminalDownloadHost : public DownloadHost {
  public:
-  TerminalDownloadHost(const Options& o, std::vector<std::string> entries)
-      : o_(o), entries_(std::move(entries)) {
+  TerminalDownloadHost(const Options& o, const std::vector<std::string>& entries) : o_(o) {
     tty_ = !o.quiet && !o.json && isatty(STDOUT_FILENO);
     plain_ = !o.quiet && !o.json && !tty_;
-    for (const auto& line : entries_) {
+    for (const auto& line : entries) {
       AlbumEntryFields f = SplitAlbumEntry(line);
       AlbumReport r;
       r.id = f.id;
       r.name = f.name;
       reports.push_back(r);
     }
-    start_ = std::chrono::steady_clock::now();
   }
 
   bool ChooseFolder(const std::string&, std::string& folder) override {
@@ -370,7 +368,7 @@ class TerminalDownloadHost : public DownloadHost {
   void PhotoStarted(const PhotoProgress& p) override {
     if (p.album < 0 || p.album >= static_cast<int>(reports.size())) return;
     reports[p.album].photos = p.photoCount;
-    albumStart_ = (p.photo == 0) ? std::chrono::steady_clock::now() : albumStart_;
+    if (p.photo == 0) albumStart_ = std::chrono::steady_clock::now();
     if (tty_) DrawLine(p.album);
   }
   void PhotoFinished(const PhotoProgress& p, bool ok, long long bytes) override {
@@ -408,9 +406,8 @@ class TerminalDownloadHost : public DownloadHost {
   }
 
   const Options& o_;
-  std::vector<std::string> entries_;
   bool tty_ = false, plain_ = false, lineOpen_ = false;
-  std::chrono::steady_clock::time_point start_, albumStart_;
+  std::chrono::steady_clock::time_point albumStart_;
 };
 
 // Checks --to before anything is fetched: it must be (or become) a writable folder.

@@ -116,7 +116,9 @@ TEST_F(DiskSerial, OtherPlacesOfTheSerial) {
   Write("block/sda/device/vpd_pg80", std::string("\x00\x80\x00\xffSHORT", 9));
   EXPECT_EQ(DiskSerialText(sources_), "SHORT");
   // Not page 0x80, or a truncated header: no serial.
-  Write("block/sda/device/vpd_pg80", std::string("\x00\x83\x00\x04" "ABCD", 8));
+  Write("block/sda/device/vpd_pg80", std::string("\x00\x83\x00\x04"
+                                                 "ABCD",
+                                                 8));
   EXPECT_EQ(DiskSerialText(sources_), "");
   Write("block/sda/device/vpd_pg80", std::string("\x00\x80", 2));
   EXPECT_EQ(DiskSerialText(sources_), "");

@@ -90,7 +90,9 @@ class AlbumWindowTest : public ::testing::Test {
 
   std::string Markup() { return win->iedown->PageMarkup().toStdString(); }
   // Addresses as the pane reports them may show encoded characters decoded.
-  static bool SameAddress(const QString& a, const QString& b) { return QUrl(a).toEncoded() == QUrl(b).toEncoded(); }
+  static bool SameAddress(const QString& a, const QString& b) {
+    return QUrl(a).toEncoded() == QUrl(b).toEncoded();
+  }
   bool PageHas(const std::string& text) { return Markup().find(text) != std::string::npos; }
   std::string Script(const std::string& id, const std::string& script) {
     return win->RunAlbumScript(id, script).toStdString();
@@ -106,8 +108,8 @@ class AlbumWindowTest : public ::testing::Test {
   void PreviewAndWait(const char* qq) {
     Preview(qq);
     ASSERT_TRUE(WaitForMessages(1)) << qq;
-    ASSERT_TRUE(QTest::qWaitFor([&] { return win->albumPaneHtml.find("check_0") != std::string::npos; },
-                                kLoadMs))
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return win->albumPaneHtml.find("check_0") != std::string::npos; }, kLoadMs))
         << win->iedown->CurrentAddress().toStdString();
   }
   // Waits for albumd's log while the window keeps serving its jobs (albumd's own wait would block it).
@@ -224,8 +226,8 @@ TEST_F(AlbumWindowTest, FromTheClientPageToFilesOnDisk) {
   const QString client = QString::fromStdString(base + "/client.php?clientver=2.1&clientrand=B%201%262");
   ASSERT_TRUE(QTest::qWaitFor([&] { return SameAddress(win->iedown->CurrentAddress(), client); }, kLoadMs))
       << win->iedown->CurrentAddress().toStdString();
-  ASSERT_TRUE(
-      QTest::qWaitFor([&] { return SameAddress(win->ie->CurrentAddress(), client + "&comefrom=client"); }, kLoadMs));
+  ASSERT_TRUE(QTest::qWaitFor(
+      [&] { return SameAddress(win->ie->CurrentAddress(), client + "&comefrom=client"); }, kLoadMs));
   ASSERT_TRUE(QTest::qWaitFor([&] { return win->vendorBase == base; }, kLoadMs)) << win->vendorBase;
   ASSERT_TRUE(WaitForLog("clientrand=B%201%262 200"));
 
@@ -235,8 +237,8 @@ TEST_F(AlbumWindowTest, FromTheClientPageToFilesOnDisk) {
   ASSERT_TRUE(QTest::qWaitFor([&] { return win->edtqq->text() == "10001"; }, kLoadMs))
       << win->ie->CurrentAddress().toStdString();
   ASSERT_TRUE(WaitForMessages(1));
-  ASSERT_TRUE(QTest::qWaitFor([&] { return win->albumPaneHtml.find("check_5") != std::string::npos; },
-                              kLoadMs));
+  ASSERT_TRUE(
+      QTest::qWaitFor([&] { return win->albumPaneHtml.find("check_5") != std::string::npos; }, kLoadMs));
 
   // An album link opens the album on the vendor site in the online pane; the album page stays.
   const QString albumPage = win->iedown->CurrentAddress();
@@ -297,8 +299,8 @@ TEST_F(AlbumWindowTest, FromTheClientPageToFilesOnDisk) {
   win->ie->OpenAddress(album);
   ASSERT_TRUE(win->ie->WaitUntilReady(kLoadMs));
   win->btn_home->click();
-  EXPECT_TRUE(
-      QTest::qWaitFor([&] { return SameAddress(win->ie->CurrentAddress(), client + "&comefrom=client"); }, kLoadMs));
+  EXPECT_TRUE(QTest::qWaitFor(
+      [&] { return SameAddress(win->ie->CurrentAddress(), client + "&comefrom=client"); }, kLoadMs));
   // The album page stays (the scroll of the download may have moved its fragment).
   EXPECT_EQ(QUrl(win->iedown->CurrentAddress()).adjusted(QUrl::RemoveFragment), QUrl(albumPage));
 }
