@@ -4,6 +4,7 @@
 #include <system_error>
 
 #include "app/albumscripts.h"
+#include "app/fetchpool.h"
 #include "app/filenames.h"
 #include "app/textutil.h"
 #include "machine/md5unit.h"
@@ -53,7 +54,8 @@ void MoveOldRootAside(const std::string& downloadFolder, const DownloadInput& in
 
 class Job {
  public:
-  Job(const DownloadInput& input, DownloadHost& host) : input_(input), host_(host) {
+  Job(const DownloadInput& input, DownloadHost& host)
+      : input_(input), host_(host), pool_(input.parallelFetches) {
     options_ = input.fetchOptions;
     options_.abort = input.fetchAbort;
     photoOptions_ = options_;
@@ -68,6 +70,9 @@ class Job {
   enum class AlbumEnd { kNext, kStop, kEntryLimit };
 
   AlbumEnd DownloadAlbum(int n);
+  bool FetchPhotoList(const std::string& url);
+  void PhotoDone(int n, const AlbumEntryFields& album, const std::string& linkName, const PlannedPhoto& photo,
+                 const PhotoProgress& progress, const FetchReport& report, int& k);
   void Status(int n, std::string statusHtml, std::string_view rowColor, std::string linkName) {
     host_.ShowAlbumStatus({n, std::move(statusHtml), std::string(rowColor), std::move(linkName)});
   }
@@ -77,6 +82,7 @@ class Job {
   FetchOptions options_;
   FetchOptions photoOptions_;
   DownloadOutcome outcome_;
+  FetchPool pool_;
 };
 
 DownloadOutcome Job::Run() {
@@ -126,9 +132,8 @@ Job::AlbumEnd Job::DownloadAlbum(int n) {
 
     // A failed fetch leaves no file, so it can never be mistaken for the previous album's list.
     RemoveFile(input_.photoListFile);
-    const bool fetched =
-        FetchToFile(PhotoListAddress(album, input_.qqNumber, input_.photoListHost, input_.albumViewHost),
-                    input_.photoListFile, options_);
+    const bool fetched = FetchPhotoList(
+        PhotoListAddress(album, input_.qqNumber, input_.photoListHost, input_.albumViewHost));
     XmlNode first;
     std::unique_ptr<XmlDocument> doc;
     if (fetched) {
@@ -148,31 +153,47 @@ Job::AlbumEnd Job::DownloadAlbum(int n) {
     const AlbumPlan plan = PlanAlbumPhotos(first, albumFolder, album.name);
     doc.reset();
 
+    // Photos are handed to the pool in list order; with one worker each is fetched and reported before
+    // the next one starts. A stop lets the fetches under way finish and be counted.
     int k = 0;
+    bool stopped = false;
     const int photoCount = static_cast<int>(plan.photos.size());
-    for (int i = 0; i < photoCount; ++i) {
+    std::vector<PhotoProgress> started(plan.photos.size());
+    // The fetches under way refer to the plan: whatever ends this walk waits for them first.
+    struct DrainOnExit {
+      FetchPool& pool;
+      ~DrainOnExit() {
+        while (pool.Outstanding() > 0) pool.NextDone();
+      }
+    } drain{pool_};
+    auto takeOneDone = [&] {
+      auto [i, report] = pool_.NextDone();
+      PhotoDone(n, album, linkName, plan.photos[i], started[i], report, k);
+    };
+    for (int i = 0; i < photoCount && !stopped; ++i) {
       const PlannedPhoto& photo = plan.photos[i];
-      if (Stopped(input_)) return AlbumEnd::kStop;
+      while (pool_.Outstanding() >= pool_.Workers()) takeOneDone();
+      if (Stopped(input_)) {
+        stopped = true;
+        break;
+      }
       host_.SetStatusText("正在下载：" + photo.statusName);
       if (photo.kind == PlannedPhoto::Kind::kNoAddress) {
         ++counters.photosFailed;
         continue;
       }
-      const PhotoProgress progress{n, i, photoCount, photo.url, photo.file};
-      host_.PhotoStarted(progress);
-      FetchReport report;
-      if (photo.kind == PlannedPhoto::Kind::kFetch)
-        report = FetchToFileReport(photo.url, photo.file, photoOptions_);
-      if (report.ok) {
-        Status(n, ProgressStatusHtml(k, album.total), kStartedRowColor, linkName);
-        ++k;
-        ++counters.photosOk;
-      } else {
-        host_.SetStatusText("下载失败：" + photo.statusName);
-        ++counters.photosFailed;
+      started[i] = PhotoProgress{n, i, photoCount, photo.url, photo.file};
+      host_.PhotoStarted(started[i]);
+      if (photo.kind == PlannedPhoto::Kind::kRefused) {
+        PhotoDone(n, album, linkName, photo, started[i], FetchReport{}, k);
+        continue;
       }
-      host_.PhotoFinished(progress, report.ok, report.bytes);
+      pool_.Submit(i, [this, &photo] {
+        return FetchWithRetries(photo.url, photo.file, photoOptions_, input_.retry, input_.stopRequested);
+      });
     }
+    while (pool_.Outstanding() > 0) takeOneDone();
+    if (stopped) return AlbumEnd::kStop;
     if (plan.entryLimitHit) return AlbumEnd::kEntryLimit;
 
     Status(n, FinishedStatusHtml(linkName), kDoneRowColor, linkName);
@@ -182,6 +203,29 @@ Job::AlbumEnd Job::DownloadAlbum(int n) {
   } catch (const std::invalid_argument&) {
   }
   return AlbumEnd::kNext;
+}
+
+bool Job::FetchPhotoList(const std::string& url) {
+  // Through the pool, so that the list is asked on one of its connections too.
+  pool_.Submit(-1, [this, &url] {
+    return FetchWithRetries(url, input_.photoListFile, options_, input_.retry, input_.stopRequested);
+  });
+  return pool_.NextDone().second.ok;
+}
+
+void Job::PhotoDone(int n, const AlbumEntryFields& album, const std::string& linkName,
+                    const PlannedPhoto& photo, const PhotoProgress& progress, const FetchReport& report,
+                    int& k) {
+  DownloadCounters& counters = outcome_.counters;
+  if (report.ok) {
+    Status(n, ProgressStatusHtml(k, album.total), kStartedRowColor, linkName);
+    ++k;
+    ++counters.photosOk;
+  } else {
+    host_.SetStatusText("下载失败：" + photo.statusName);
+    ++counters.photosFailed;
+  }
+  host_.PhotoFinished(progress, report.ok, report.bytes);
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 #include <string_view>
 #include <vector>
 
+#include "app/browser/fetchretry.h"
 #include "app/browser/fetchtofile.h"
 #include "app/jobhost.h"
 #include "app/xmldoc.h"
@@ -33,6 +34,12 @@ struct DownloadInput {
   const std::atomic<bool>* fetchAbort = nullptr;
   // Time limits and the like for every fetch; its abort member is replaced by fetchAbort.
   FetchOptions fetchOptions;
+  // Photos of one album fetched at once, each on a connection of its own; 1 fetches everything on the
+  // job's thread. File names are decided in list order before any fetch, so the tree is the same for any
+  // count; the album's k/total status then counts photos in the order they complete.
+  int parallelFetches = 1;
+  // Further attempts for a photo list or a photo whose fetch failed in a way that may pass.
+  RetryPolicy retry;
   // The clock of the backup name; empty means the system clock.
   std::function<std::time_t()> clock;
 };

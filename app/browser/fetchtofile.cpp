@@ -12,6 +12,7 @@
 #include <exception>
 #include <filesystem>
 #include <limits>
+#include <memory>
 #include <mutex>
 #include <random>
 #include <string_view>
@@ -45,9 +46,11 @@ class ThreadHandles {
   CURL* easy_;
 };
 
+thread_local std::unique_ptr<ThreadHandles> handlesOfThisThread;
+
 ThreadHandles& HandlesOfThisThread() {
-  thread_local ThreadHandles handles;
-  return handles;
+  if (!handlesOfThisThread) handlesOfThisThread = std::make_unique<ThreadHandles>();
+  return *handlesOfThisThread;
 }
 
 bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
@@ -420,6 +423,8 @@ FetchReport FetchToFileReport(const std::string& url, const std::string& file, c
   if (report.ok) report.error.clear();
   return report;
 }
+
+void FetchReleaseThreadHandles() { handlesOfThisThread.reset(); }
 
 bool FetchToFile(const std::string& url, const std::string& file, const FetchOptions& options) {
   return FetchToFileReport(url, file, options).ok;

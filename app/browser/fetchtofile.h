@@ -52,5 +52,9 @@ FetchReport FetchToFileReport(const std::string& url, const std::string& file,
 // FetchToFileReport(...).ok
 bool FetchToFile(const std::string& url, const std::string& file, const FetchOptions& options = {});
 
+// Closes the calling thread's transfer handle and the connections it keeps open; the next fetch on this
+// thread opens new ones. For a thread that is done fetching but lives on.
+void FetchReleaseThreadHandles();
+
 // Initialises the transfer library once; call at program start on the main thread. Safe to call again.
 void FetchGlobalInit();

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <pty.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -7,6 +10,7 @@
 #include <map>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "json/qzjson.h"
 #include "tools/albumd/testing/albumdprocess.h"
@@ -30,6 +34,35 @@ CliRun Cli(const std::string& args) {
   size_t n;
   while ((n = fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
   int status = pclose(p);
+  r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return r;
+}
+
+// Runs lorvanta-cli with its stdout on a pseudo-terminal, as a user at a terminal sees it.
+CliRun CliOnTerminal(const std::vector<std::string>& args) {
+  CliRun r;
+  int master = -1;
+  const pid_t pid = forkpty(&master, nullptr, nullptr, nullptr);
+  if (pid < 0) return r;
+  if (pid == 0) {
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(LORVANTA_CLI));
+    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    execv(LORVANTA_CLI, argv.data());
+    _exit(127);
+  }
+  char buf[4096];
+  for (;;) {
+    pollfd p{master, POLLIN, 0};
+    if (poll(&p, 1, 30000) <= 0) break;  // nothing for 30 s: give up rather than hang
+    const ssize_t n = read(master, buf, sizeof buf);
+    if (n <= 0) break;  // EIO once the child has closed the terminal
+    r.out.append(buf, static_cast<size_t>(n));
+  }
+  close(master);
+  int status = 0;
+  waitpid(pid, &status, 0);
   r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   return r;
 }
@@ -151,6 +184,67 @@ TEST_F(CliTest, FaultyPhotosLeaveNoPartialFiles) {
       EXPECT_GT(fs::file_size(e.path()), 0u) << e.path();
     }
   }
+}
+
+TEST_F(CliTest, JobsAndRetriesTakeBoundedWholeNumbers) {
+  for (const char* bad : {"--jobs 0", "--jobs 33", "--jobs x", "--jobs -1", "--jobs", "--retries -1",
+                          "--retries 101", "--retries 1.5"}) {
+    EXPECT_EQ(Cli("download 10001 " + std::string(bad) + " --to " + dir_.string() + Host()).code, 2) << bad;
+  }
+  EXPECT_EQ(Cli("preview 10001 --jobs 2" + Host()).code, 2);  // a download option
+  EXPECT_TRUE(fs::is_empty(dir_));
+}
+
+// Names are decided before anything is fetched, so any number of fetches at once gives the same tree,
+// also where names collide (10041) or must be made safe (10042).
+TEST_F(CliTest, JobsOneAndEightGiveTheSameTree) {
+  for (const char* qq : {"10001", "10041", "10042", "10044"}) {
+    const fs::path one = dir_ / (std::string(qq) + "-1"), eight = dir_ / (std::string(qq) + "-8");
+    const CliRun a = Cli("download " + std::string(qq) + " --quiet --jobs 1 --to " + one.string() + Host());
+    const CliRun b = Cli("download " + std::string(qq) + " --quiet --jobs 8 --to " + eight.string() + Host());
+    EXPECT_EQ(a.code, b.code) << qq;
+    const auto treeOne = Tree(one), treeEight = Tree(eight);
+    EXPECT_FALSE(treeOne.empty()) << qq;
+    EXPECT_EQ(treeOne, treeEight) << qq;
+  }
+}
+
+TEST(CliRetries, RetriesAfter429And500) {
+  struct Case {
+    const char* qq;
+    const char* retries;
+    int code;
+  } cases[] = {{"10038", "2", 0}, {"10039", "1", 0}, {"10039", "0", 1}};
+  for (const auto& c : cases) {
+    auto albumd = AlbumdProcess::Start();  // the faults happen on the first request of a run
+    const fs::path dir = fs::temp_directory_path() / ("lorvanta-cli-retry-" + std::to_string(::getpid()));
+    fs::remove_all(dir);
+    const CliRun r = Cli(std::string("download ") + c.qq + " --quiet --retries " + c.retries +
+                         " --to " + dir.string() + " --route-host " + albumd->HostPort());
+    EXPECT_EQ(r.code, c.code) << c.qq << " --retries " << c.retries;
+    EXPECT_EQ(Tree(dir).size(), c.code == 0 ? 3u : 2u) << c.qq;
+    fs::remove_all(dir);
+  }
+}
+
+TEST_F(CliTest, ProgressIsALiveLineOnATerminalAndLogLinesOnAPipe) {
+  const CliRun tty = CliOnTerminal(
+      {"download", "10001", "--album", "1001", "--to", (dir_ / "t").string(), "--route-host", albumd_->HostPort()});
+  EXPECT_EQ(tty.code, 0) << tty.out;
+  // The live line is redrawn in place: carriage return and erase-line, then the album's count.
+  EXPECT_NE(tty.out.find("\r\033[K春节回家: 4/4 photos"), std::string::npos) << tty.out;
+  EXPECT_NE(tty.out.find("photos downloaded 4, photos failed 0"), std::string::npos) << tty.out;
+
+  const CliRun pipe = Cli("download 10001 --album 1001 --to " + (dir_ / "p").string() + Host());
+  EXPECT_EQ(pipe.code, 0);
+  EXPECT_EQ(pipe.out.find('\033'), std::string::npos) << "no terminal control codes into a pipe";
+  EXPECT_EQ(pipe.out.find('\r'), std::string::npos);
+  EXPECT_NE(pipe.out.find("年夜饭.JPG ("), std::string::npos) << pipe.out;
+  EXPECT_NE(pipe.out.find("album 0 春节回家: 4 of 4 photos"), std::string::npos) << pipe.out;
+
+  const CliRun quiet = Cli("download 10001 --album 1001 --quiet --to " + (dir_ / "q").string() + Host());
+  EXPECT_EQ(quiet.code, 0);
+  EXPECT_EQ(quiet.out, "");
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <map>
 #include <set>
 
 #include "app/albumlist.h"
@@ -411,3 +412,100 @@ TEST(AlbumDownloadPlan, EntriesInListOrderWithTheirKinds) {
 }
 
 }  // namespace
+
+// Several photos at once: the same names, bytes and counters as one at a time, also where names collide
+// or are odd (the names are decided in list order before anything is fetched).
+TEST_F(AlbumDownloadTest, ParallelFetchesGiveTheSameTree) {
+  for (const char* qq : {"10001", "10041", "10042", "10033"}) {
+    std::vector<std::string> trees[2];
+    std::map<std::string, std::string> bytes[2];
+    DownloadCounters counters[2];
+    const int workers[2] = {1, 4};
+    for (int run = 0; run < 2; ++run) {
+      host_ = RecordingDownloadHost();
+      fs::remove_all(dir_.path() + "dl");
+      input_.parallelFetches = workers[run];
+      const DownloadOutcome out = Download(qq);
+      EXPECT_EQ(out.end, End::kCompleted) << qq;
+      counters[run] = out.counters;
+      trees[run] = RootTree(qq);
+      for (const std::string& f : trees[run]) {
+        if (f.back() != '/') bytes[run][f] = ReadFileBytes(Root(qq) + f);
+      }
+      ExpectOnlyWrittenPhotos();
+      // Each album's progress cell counts up one by one whatever order the photos complete in.
+      std::map<int, int> next;
+      for (const auto& u : host_.updates) {
+        if (u.statusHtml == StartedStatusHtml() || u.statusHtml == FailedStatusHtml() ||
+            u.statusHtml.find("#GOTO2:") != std::string::npos)
+          continue;
+        const std::string total = SplitAlbumEntry(entries_[u.currentAlbum]).total;
+        EXPECT_EQ(u.statusHtml, ProgressStatusHtml(next[u.currentAlbum]++, total)) << qq;
+      }
+    }
+    EXPECT_EQ(trees[0], trees[1]) << qq;
+    EXPECT_EQ(bytes[0], bytes[1]) << qq;
+    EXPECT_EQ(counters[0], counters[1]) << qq;
+  }
+}
+
+TEST_F(AlbumDownloadTest, StopDuringParallelFetchesCountsWhatFinished) {
+  input_.parallelFetches = 3;
+  int started = 0;
+  host_.onPhotoStarted = [&](const PhotoProgress&) {
+    if (++started == 5) stop_ = true;
+  };
+  const DownloadOutcome out = Download("10001");
+  EXPECT_EQ(out.end, End::kStopped);
+  EXPECT_EQ(started, 5);
+  // Every photo that started was waited for and reported, and nothing half-written is left.
+  EXPECT_EQ(static_cast<int>(host_.finished.size()), 5);
+  EXPECT_EQ(out.counters.photosOk + out.counters.photosFailed, 5);
+  ExpectOnlyWrittenPhotos();
+}
+
+// 429 with Retry-After and a 500 answer only on the first request of an albumd run: a fresh albumd each.
+TEST(AlbumDownloadRetry, RetriesTransientFailures) {
+  struct Case {
+    const char* qq;
+    int retries;
+    int photosOk, photosFailed;
+    int requestsOfPhoto2;
+  } cases[] = {
+      {"10038", 2, 3, 0, 2},  // 429, then the image
+      {"10039", 2, 3, 0, 2},  // 500, then the image
+      {"10039", 0, 2, 1, 1},  // no retries asked: as the window does
+      {"10033", 3, 2, 1, 1},  // 404 is final: asked once
+  };
+  for (const auto& c : cases) {
+    auto albumd = AlbumdProcess::Start();
+    TestFolder dir;
+    fs::create_directories(dir.path() + "work");
+    RecordingPreviewHost previewHost;
+    PreviewInput preview;
+    preview.qqNumber = c.qq;
+    preview.routeHost = albumd->HostPort();
+    preview.routeFile = dir.path() + "work/route.txt";
+    preview.albumListFile = dir.path() + "work/list.txt";
+    const PreviewOutcome listed = RetrieveAlbumList(preview, previewHost);
+    ASSERT_EQ(listed.end, PreviewOutcome::End::kListed) << c.qq;
+
+    DownloadInput in;
+    in.qqNumber = c.qq;
+    in.photoListHost = listed.result.photoListHost;
+    in.albumViewHost = listed.result.albumViewHost;
+    in.albumEntries = listed.result.albumEntries;
+    in.photoListFile = dir.path() + "work/photos.txt";
+    in.retry.retries = c.retries;
+    in.retry.firstDelayMs = 10;
+    RecordingDownloadHost host;
+    host.chosenFolder = dir.path() + "dl";
+    const DownloadOutcome out = DownloadCheckedAlbums(in, host);
+    EXPECT_EQ(out.counters, (DownloadCounters{1, 0, c.photosOk, c.photosFailed})) << c.qq;
+    int requests = 0;
+    for (const std::string& line : albumd->LogLines()) {
+      if (line.find("/photos/" + std::string(c.qq) + "/0/1.") != std::string::npos) ++requests;
+    }
+    EXPECT_EQ(requests, c.requestsOfPhoto2) << c.qq << " retries " << c.retries;
+  }
+}
