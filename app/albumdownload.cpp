@@ -1,11 +1,22 @@
 #include "app/albumdownload.h"
 
+#include <signal.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+
+#include <deque>
+#include <algorithm>
 #include <filesystem>
+#include <map>
+#include <optional>
 #include <system_error>
 
 #include "app/albumscripts.h"
 #include "app/fetchpool.h"
 #include "app/filenames.h"
+#include "app/imagecheck.h"
 #include "app/textutil.h"
 #include "machine/md5unit.h"
 
@@ -25,12 +36,30 @@ bool IsWebAddress(std::string_view url) {
   return lower.rfind("HTTP://", 0) == 0 || lower.rfind("HTTPS://", 0) == 0;
 }
 
-// An empty body or a text page (a server's error page answered with 200) is no photo: saving it under a
-// photo's name would report a failure as a success.
-bool LooksLikeImage(const FetchReport& report) {
+// A photo is accepted only when its bytes begin like an image and are as many as the server announced: an
+// error page answered with 200, an empty body or a cut-off reply saved under a photo's name would report a
+// failure as a success.
+bool LooksLikeImage(const std::string& tempPath, const FetchReport& report) {
   if (report.bytes <= 0) return false;
-  const std::string type = AsciiUpper(TrimBlanks(report.contentType));
-  return type.rfind("TEXT/", 0) != 0;
+  if (report.contentLength >= 0 && report.contentLength != report.bytes) return false;
+  return IsImageFile(tempPath);
+}
+
+// A run that was killed leaves its temporary files behind (its own fetch's ".part" beside a photo, a
+// manifest being written). Only files of that exact naming, of a process that is gone, are removed.
+void RemoveLeftoverTemporaries(const std::string& folder) {
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator(folder, ec)) {
+    const std::string name = entry.path().filename().string();
+    bool leftover = name == std::string(kManifestFileName) + ".part";
+    constexpr std::string_view kFetchPrefix = ".lorvanta-fetch-";
+    if (name.rfind(kFetchPrefix, 0) == 0 && name.size() > 5 && name.compare(name.size() - 5, 5, ".part") == 0) {
+      const long pid = std::strtol(name.c_str() + kFetchPrefix.size(), nullptr, 10);
+      leftover = pid > 0 && pid != ::getpid() && ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH;
+    }
+    std::error_code e2;
+    if (leftover && entry.is_regular_file(e2)) fs::remove(entry.path(), e2);
+  }
 }
 
 void RemoveFile(const std::string& path) {
@@ -60,7 +89,7 @@ class Job {
     options_.abort = input.fetchAbort;
     photoOptions_ = options_;
     photoOptions_.accept = [outer = options_.accept](const std::string& temp, const FetchReport& report) {
-      return LooksLikeImage(report) && (!outer || outer(temp, report));
+      return LooksLikeImage(temp, report) && (!outer || outer(temp, report));
     };
   }
 
@@ -70,6 +99,9 @@ class Job {
   enum class AlbumEnd { kNext, kStop, kEntryLimit };
 
   AlbumEnd DownloadAlbum(int n);
+  void FindAlbumFolders(const std::string& root);
+  std::time_t Now() const { return input_.clock ? input_.clock() : std::time(nullptr); }
+  bool KeepsManifests() const { return input_.update || input_.writeManifest; }
   bool FetchPhotoList(const std::string& url);
   void PhotoDone(int n, const AlbumEntryFields& album, const std::string& linkName, const PlannedPhoto& photo,
                  const PhotoProgress& progress, const FetchReport& report, int& k);
@@ -83,7 +115,32 @@ class Job {
   FetchOptions photoOptions_;
   DownloadOutcome outcome_;
   FetchPool pool_;
+  // Updating: the album folders of the root by the album id their manifest names, with the manifest.
+  std::map<std::string, std::pair<std::string, AlbumManifest>> known_;
 };
+
+void Job::FindAlbumFolders(const std::string& root) {
+  std::error_code ec;
+  if (!fs::is_directory(root, ec)) return;
+  std::vector<std::string> folders;
+  for (const auto& entry : fs::directory_iterator(root, ec)) {
+    std::error_code e2;
+    if (entry.is_directory(e2) && !entry.is_symlink(e2)) folders.push_back(entry.path().string());
+  }
+  std::sort(folders.begin(), folders.end());
+  for (const std::string& f : folders) {
+    RemoveLeftoverTemporaries(f);
+    std::optional<AlbumManifest> m;
+    try {
+      m = ReadAlbumManifest(f);
+    } catch (const ManifestError& e) {
+      throw ManifestError(f + "/" + std::string(kManifestFileName) + ": " + e.what());
+    }
+    if (!m || m->id.empty() || known_.count(m->id)) continue;
+    const std::string id = m->id;  // before the manifest is moved from
+    known_.emplace(id, std::make_pair(f, std::move(*m)));
+  }
+}
 
 DownloadOutcome Job::Run() {
   using End = DownloadOutcome::End;
@@ -94,7 +151,18 @@ DownloadOutcome Job::Run() {
   }
   folder = WithTrailingSlash(folder);
   const std::string root = AlbumRootFolder(folder, input_.qqNumber);
-  MoveOldRootAside(folder, input_, root);
+  if (input_.update) {
+    // Every manifest is read before anything is fetched, so a damaged one stops the run untouched.
+    try {
+      FindAlbumFolders(root);
+    } catch (const ManifestError& e) {
+      outcome_.end = End::kManifestError;
+      outcome_.error = e.what();
+      return outcome_;
+    }
+  } else {
+    MoveOldRootAside(folder, input_, root);
+  }
   std::error_code ec;
   fs::create_directories(root, ec);
   outcome_.albumRoot = root;
@@ -147,11 +215,48 @@ Job::AlbumEnd Job::DownloadAlbum(int n) {
     }
 
     ++counters.albumsOk;
-    const std::string albumFolder = AlbumFolderPath(outcome_.albumRoot, album.name, album.id);
+    AlbumManifest manifest;
+    std::string albumFolder;
+    if (auto it = known_.find(album.id); input_.update && it != known_.end()) {
+      albumFolder = it->second.first;
+      manifest = std::move(it->second.second);
+      known_.erase(it);
+    } else {
+      albumFolder = AlbumFolderPath(outcome_.albumRoot, album.name, album.id);
+    }
     fs::create_directories(albumFolder);
     const std::string linkName = LastComponent(albumFolder);
-    const AlbumPlan plan = PlanAlbumPhotos(first, albumFolder, album.name);
+    PlanRecords records;
+    if (KeepsManifests()) {
+      manifest.id = album.id;
+      manifest.name = album.name;
+      manifest.desc = album.desc;
+      manifest.priv = album.priv;
+      manifest.total = album.total;
+      records.manifest = &manifest;
+      records.keepDeleted = input_.keepDeleted;
+    }
+    const AlbumPlan plan = PlanAlbumPhotos(first, albumFolder, album.name, records);
     doc.reset();
+    // The planned names are reserved in the manifest before anything is fetched; each fetched photo is
+    // then noted in the journal, and the manifest is written whole again at the end of the album.
+    std::unique_ptr<ManifestJournal> journal;
+    if (KeepsManifests()) {
+      WriteAlbumManifest(albumFolder, manifest);
+      journal = std::make_unique<ManifestJournal>(albumFolder);
+    }
+    auto noteFetched = [&](const PlannedPhoto& photo, long long bytes) {
+      if (!journal) return;
+      const std::string file = LastComponent(photo.file);
+      const std::time_t now = Now();
+      journal->Fetched(photo.url, file, bytes, now);
+      for (ManifestPhoto& p : manifest.photos) {
+        if (p.url == photo.url && p.file == file) {
+          p.size = bytes;
+          p.fetched = now;
+        }
+      }
+    };
 
     // Photos are handed to the pool in list order; with one worker each is fetched and reported before
     // the next one starts. A stop lets the fetches under way finish and be counted.
@@ -159,6 +264,11 @@ Job::AlbumEnd Job::DownloadAlbum(int n) {
     bool stopped = false;
     const int photoCount = static_cast<int>(plan.photos.size());
     std::vector<PhotoProgress> started(plan.photos.size());
+    int toFetch = 0;
+    for (const PlannedPhoto& photo : plan.photos) {
+      if (photo.kind == PlannedPhoto::Kind::kFetch || photo.kind == PlannedPhoto::Kind::kRefused) ++toFetch;
+    }
+    int startedCount = 0;
     // The fetches under way refer to the plan: whatever ends this walk waits for them first.
     struct DrainOnExit {
       FetchPool& pool;
@@ -168,6 +278,7 @@ Job::AlbumEnd Job::DownloadAlbum(int n) {
     } drain{pool_};
     auto takeOneDone = [&] {
       auto [i, report] = pool_.NextDone();
+      if (report.ok) noteFetched(plan.photos[i], report.bytes);
       PhotoDone(n, album, linkName, plan.photos[i], started[i], report, k);
     };
     for (int i = 0; i < photoCount && !stopped; ++i) {
@@ -177,12 +288,20 @@ Job::AlbumEnd Job::DownloadAlbum(int n) {
         stopped = true;
         break;
       }
+      if (photo.kind == PlannedPhoto::Kind::kPresent) {
+        ++counters.photosPresent;
+        continue;
+      }
+      if (photo.kind == PlannedPhoto::Kind::kLeftOut) {
+        ++counters.photosLeftOut;
+        continue;
+      }
       host_.SetStatusText("正在下载：" + photo.statusName);
       if (photo.kind == PlannedPhoto::Kind::kNoAddress) {
         ++counters.photosFailed;
         continue;
       }
-      started[i] = PhotoProgress{n, i, photoCount, photo.url, photo.file};
+      started[i] = PhotoProgress{n, startedCount++, toFetch, photo.url, photo.file};
       host_.PhotoStarted(started[i]);
       if (photo.kind == PlannedPhoto::Kind::kRefused) {
         PhotoDone(n, album, linkName, photo, started[i], FetchReport{}, k);
@@ -193,6 +312,10 @@ Job::AlbumEnd Job::DownloadAlbum(int n) {
       });
     }
     while (pool_.Outstanding() > 0) takeOneDone();
+    if (journal) {
+      journal.reset();
+      WriteAlbumManifest(albumFolder, manifest);
+    }
     if (stopped) return AlbumEnd::kStop;
     if (plan.entryLimitHit) return AlbumEnd::kEntryLimit;
 
@@ -258,9 +381,26 @@ std::string PhotoListAddress(const AlbumEntryFields& album, std::string_view qqN
          "&refer=portal&albumid=" + PercentEncode(album.id);
 }
 
-AlbumPlan PlanAlbumPhotos(XmlNode firstPic, const std::string& albumFolder, std::string_view albumName) {
+AlbumPlan PlanAlbumPhotos(XmlNode firstPic, const std::string& albumFolder, std::string_view albumName,
+                          const PlanRecords& records) {
   AlbumPlan plan;
   PhotoFileNamer namer(albumFolder);
+  const std::string prefix = WithTrailingSlash(albumFolder);
+
+  // The records by address, in manifest order (a list may give one address to several photos).
+  std::vector<ManifestPhoto> recorded;
+  std::map<std::string, std::deque<size_t>> byUrl;
+  if (records.manifest != nullptr) {
+    recorded = std::move(records.manifest->photos);
+    records.manifest->photos.clear();
+    for (size_t i = 0; i < recorded.size(); ++i) {
+      namer.Reserve(prefix + recorded[i].file);
+      byUrl[recorded[i].url].push_back(i);
+    }
+  }
+  std::vector<bool> used(recorded.size(), false);
+  std::vector<ManifestPhoto> kept;
+
   int entries = 0;
   for (XmlNode node = firstPic; node; node = node.Next()) {
     if (++entries > kMaxPhotoEntries) {
@@ -274,18 +414,74 @@ AlbumPlan PlanAlbumPhotos(XmlNode firstPic, const std::string& albumFolder, std:
     photo.url = entry->url;
     if (entry->url.empty()) {
       photo.kind = PlannedPhoto::Kind::kNoAddress;
-    } else if (!IsWebAddress(entry->url)) {
+      plan.photos.push_back(std::move(photo));
+      continue;
+    }
+    if (!IsWebAddress(entry->url)) {
       // A list must not make us copy local files (file://) or talk other protocols.
       photo.kind = PlannedPhoto::Kind::kRefused;
-    } else {
-      try {
-        photo.file = namer.NextPath(entry->name.empty() ? Md5Hex(entry->url) : entry->name, entry->url,
-                                    entry->phototype);
-      } catch (const std::runtime_error&) {
-        photo.kind = PlannedPhoto::Kind::kRefused;
+      plan.photos.push_back(std::move(photo));
+      continue;
+    }
+    std::optional<ManifestPhoto> record;
+    if (auto it = byUrl.find(entry->url); it != byUrl.end() && !it->second.empty()) {
+      used[it->second.front()] = true;
+      record = recorded[it->second.front()];
+      it->second.pop_front();
+    }
+    if (record) {
+      photo.file = prefix + record->file;
+      std::error_code ec;
+      const auto status = fs::symlink_status(photo.file, ec);
+      if (fs::is_regular_file(status)) {
+        const long long size = static_cast<long long>(fs::file_size(photo.file, ec));
+        if (!ec && (record->size < 0 || record->size == size)) {
+          photo.kind = PlannedPhoto::Kind::kPresent;
+          if (record->size < 0) {  // reserved by a run that ended before it could report
+            record->size = size;
+            record->fetched = std::time(nullptr);
+          }
+          kept.push_back(*record);
+          plan.photos.push_back(std::move(photo));
+          continue;
+        }
+        // Another file now stands under that name (edited or replaced by hand): it is left alone and no
+        // longer counted as this photo, which is fetched under a new name.
+        record.reset();
+      } else if (!fs::exists(status)) {
+        if (records.keepDeleted && (record->size >= 0 || record->deleted)) {
+          photo.kind = PlannedPhoto::Kind::kLeftOut;
+          record->deleted = true;
+          kept.push_back(*record);
+          plan.photos.push_back(std::move(photo));
+          continue;
+        }
+        // Gone: it comes back under its recorded name (or the run that reserved it goes on).
+        record->size = -1;
+        record->fetched = 0;
+        record->deleted = false;
+        kept.push_back(*record);
+        plan.photos.push_back(std::move(photo));
+        continue;
+      } else {
+        record.reset();  // a folder or something else under that name: a new name
       }
     }
+    try {
+      photo.file = namer.NextPath(entry->name.empty() ? Md5Hex(entry->url) : entry->name, entry->url,
+                                  entry->phototype);
+      if (records.manifest != nullptr) kept.push_back({entry->url, LastComponent(photo.file)});
+    } catch (const std::runtime_error&) {
+      photo.kind = PlannedPhoto::Kind::kRefused;
+    }
     plan.photos.push_back(std::move(photo));
+  }
+  if (records.manifest != nullptr) {
+    // Records of photos the list no longer has stay: their files are still in the folder.
+    for (size_t i = 0; i < recorded.size(); ++i) {
+      if (!used[i]) kept.push_back(recorded[i]);
+    }
+    records.manifest->photos = std::move(kept);
   }
   return plan;
 }

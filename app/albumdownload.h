@@ -14,6 +14,7 @@
 #include <string_view>
 #include <vector>
 
+#include "app/albummanifest.h"
 #include "app/browser/fetchretry.h"
 #include "app/browser/fetchtofile.h"
 #include "app/jobhost.h"
@@ -40,7 +41,15 @@ struct DownloadInput {
   int parallelFetches = 1;
   // Further attempts for a photo list or a photo whose fetch failed in a way that may pass.
   RetryPolicy retry;
-  // The clock of the backup name; empty means the system clock.
+  // Keep the existing album root (no backup) and fetch only the photos its album folders lack, as their
+  // manifests tell; albums without a manifest get new folders as usual, so no file there is touched.
+  // Implies writeManifest.
+  bool update = false;
+  // Keep a manifest (albummanifest.h) in every album folder.
+  bool writeManifest = false;
+  // Updating: a photo whose file was deleted by hand stays out instead of being fetched again.
+  bool keepDeleted = false;
+  // The clock of the backup name and of the manifests; empty means the system clock.
   std::function<std::time_t()> clock;
 };
 
@@ -50,8 +59,10 @@ struct DownloadOutcome {
     kStopped,     // stopRequested was seen
     kEntryLimit,  // an album's photo walk passed kMaxPhotoEntries nodes
     kCompleted,   // all albums done: the summary was shown
+    kManifestError,  // updating: a manifest in the album root could not be read; nothing was fetched
   };
   End end = End::kCancelled;
+  std::string error;  // with kManifestError: which folder and what is wrong
   DownloadCounters counters;
   std::string albumRoot;  // empty when cancelled
 };
@@ -81,6 +92,8 @@ struct PlannedPhoto {
     kFetch,      // fetch url into file
     kNoAddress,  // the address is empty: counts as a failed photo
     kRefused,    // no file name could be given, or not an http/https address: counts as a failed fetch
+    kPresent,    // updating: already in the folder as its manifest records
+    kLeftOut,    // updating: deleted by hand, and deleted photos are to stay out
   };
   Kind kind = Kind::kFetch;
   std::string statusName;  // album name + "/" + photo name + "." + extension, the raw names
@@ -93,8 +106,20 @@ struct AlbumPlan {
   bool entryLimitHit = false;  // the list had more nodes than kMaxPhotoEntries: the job ends after it
 };
 
-// Reads an album's photo walk starting at its first "pic" node and names every file in albumFolder.
-AlbumPlan PlanAlbumPhotos(XmlNode firstPic, const std::string& albumFolder, std::string_view albumName);
+// What an album folder's manifest says is there already, for planning an update.
+struct PlanRecords {
+  AlbumManifest* manifest = nullptr;  // its photo records are brought up to date by the plan
+  bool keepDeleted = false;
+};
+
+// Reads an album's photo walk starting at its first "pic" node and names every file in albumFolder. With
+// a manifest, a photo whose address it records keeps its recorded file name: present when the file is
+// there with the recorded size (or, merely reserved, is there at all), fetched again under that name when
+// the file is gone (or left out, with keepDeleted), and fetched under a new name when the file there has
+// another size. The manifest's records are rewritten to match: every planned fetch is reserved in it, so
+// a run that is cut short is continued under the same names.
+AlbumPlan PlanAlbumPhotos(XmlNode firstPic, const std::string& albumFolder, std::string_view albumName,
+                          const PlanRecords& records = {});
 
 inline constexpr std::string_view kChooseFolderTitle = "请选择你要将下载的相片保存到哪里";
 inline constexpr std::string_view kSummaryCaption = "下载完成";

@@ -61,6 +61,8 @@ class PhotoFileNamer {
   // gets "_" + the first 15 digits of Md5Hex(url) before the extension, then "_2", "_3", ... after that.
   // An empty name is replaced by Md5Hex(url). Throws std::runtime_error when no free name is found.
   std::string NextPath(std::string_view photoName, std::string_view url, std::string_view phototype);
+  // Keeps path from being handed out, whether or not a file is there now.
+  void Reserve(const std::string& path) { handedOut_.insert(path); }
 
  private:
   bool Taken(const std::string& path) const;

@@ -5,6 +5,7 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -35,6 +36,7 @@ constexpr int kExitOk = 0;
 constexpr int kExitSomeFailed = 1;
 constexpr int kExitUsage = 2;
 constexpr int kExitNoAlbumList = 3;
+constexpr int kExitManifest = 4;
 constexpr int kExitInterrupted = 130;
 
 std::atomic<bool> g_stop{false};
@@ -48,7 +50,8 @@ void OnSignal(int) {
 const char* kUsage =
     "usage: lorvanta-cli preview QQ [--route-host H] [--json] [--page FILE] [--client-number N]\n"
     "       lorvanta-cli download QQ [--to DIR] [--album ID]... [--skip ID]... [--route-host H]\n"
-    "                                [--jobs N] [--retries N] [--quiet] [--json]\n"
+    "                                [--jobs N] [--retries N] [--rate LIMIT] [--update [--keep-deleted]]\n"
+    "                                [--write-metadata] [--quiet] [--json]\n"
     "       lorvanta-cli --help | --version\n"
     "\n"
     "preview   lists the albums of a QQ number (number, id, privacy, photo count, name);\n"
@@ -58,11 +61,18 @@ const char* kUsage =
     "          --jobs N fetches up to N photos of an album at once (default 1, at most 32); the\n"
     "          folder tree is the same for every N. --retries N tries a photo again up to N times\n"
     "          (default 0) after a connection error, a time-out, 429 or 5xx, waiting longer each\n"
-    "          time and at least as long as the server's Retry-After asks.\n"
+    "          time and at least as long as the server's Retry-After asks. --rate LIMIT caps the\n"
+    "          download rate in bytes per second (suffix k or m for KiB, MiB), shared by the --jobs.\n"
+    "--update  keeps the album root and fetches only the photos that are not there yet (new albums\n"
+    "          too), by a manifest (.lorvanta-album.json) in each album folder; a photo deleted by\n"
+    "          hand comes back, unless --keep-deleted. Folders without a manifest are left alone and\n"
+    "          the albums get new folders. --write-metadata writes the manifest (album fields and\n"
+    "          photos) without --update too; a plain download writes the window's tree only.\n"
     "\n"
     "--route-host defaults to LORVANTA_ROUTE_HOST, else the built-in album route service.\n"
     "exit codes: 0 all downloaded, 1 some photos or albums failed, 2 bad usage or invalid QQ number,\n"
-    "            3 the album list could not be retrieved, 130 interrupted.\n";
+    "            3 the album list could not be retrieved, 4 a manifest of the album root cannot be\n"
+    "            read (nothing was fetched or changed), 130 interrupted.\n";
 
 struct Options {
   std::string command;
@@ -75,6 +85,10 @@ struct Options {
   int clientNumber = -1;
   int jobs = 1;
   int retries = 0;
+  long long rate = 0;
+  bool update = false;
+  bool keepDeleted = false;
+  bool writeMetadata = false;
   bool json = false;
   bool quiet = false;
 };
@@ -89,6 +103,20 @@ int CountValue(const std::string& option, const std::string& v, int least, int m
   const int n = digits ? std::stoi(v) : -1;
   if (n < least || n > most)
     UsageError(option + " takes a whole number from " + std::to_string(least) + " to " + std::to_string(most));
+  return n;
+}
+
+// "500000", "300k", "2M": bytes per second, at least 1 KiB.
+long long RateValue(const std::string& v) {
+  size_t digits = 0;
+  while (digits < v.size() && digits < 12 && v[digits] >= '0' && v[digits] <= '9') ++digits;
+  const std::string unit = v.substr(digits);
+  long long factor = 0;
+  if (unit.empty()) factor = 1;
+  if (unit == "k" || unit == "K") factor = 1024;
+  if (unit == "m" || unit == "M") factor = 1024 * 1024;
+  const long long n = digits > 0 && factor > 0 ? std::stoll(v.substr(0, digits)) * factor : 0;
+  if (n < 1024) UsageError("--rate takes bytes per second, at least 1024 (e.g. 500k, 2M): " + v);
   return n;
 }
 
@@ -136,6 +164,14 @@ Options ParseArguments(int argc, char** argv) {
       o.jobs = CountValue(a, value(), 1, 32);
     } else if (a == "--retries" && download) {
       o.retries = CountValue(a, value(), 0, 100);
+    } else if (a == "--rate" && download) {
+      o.rate = RateValue(value());
+    } else if (a == "--update" && download) {
+      o.update = true;
+    } else if (a == "--keep-deleted" && download) {
+      o.keepDeleted = true;
+    } else if (a == "--write-metadata" && download) {
+      o.writeMetadata = true;
     } else if (a == "--quiet" && download) {
       o.quiet = true;
     } else if (!a.empty() && a[0] == '-') {
@@ -148,6 +184,7 @@ Options ParseArguments(int argc, char** argv) {
     }
   }
   if (o.qq.empty()) UsageError("no QQ number given");
+  if (o.keepDeleted && !o.update) UsageError("--keep-deleted needs --update");
   if (!IsValidQQNumber(o.qq)) {
     std::cerr << "lorvanta-cli: not a valid QQ number: at least 5 digits, digits only\n";
     std::exit(kExitUsage);
@@ -473,6 +510,10 @@ int Download(const Options& o, int clientNumber) {
   in.fetchAbort = &g_abort;
   in.parallelFetches = o.jobs;
   in.retry.retries = o.retries;
+  in.update = o.update;
+  in.keepDeleted = o.keepDeleted;
+  in.writeManifest = o.writeMetadata;
+  if (o.rate > 0) in.fetchOptions.maxRecvBytesPerSecond = std::max(1LL, o.rate / o.jobs);
 
   TerminalDownloadHost host(o, in.albumEntries);
   host.target = target;
@@ -484,7 +525,10 @@ int Download(const Options& o, int clientNumber) {
     std::cout << "{\"qq\":" << JsonString(o.qq) << ",\"albumRoot\":" << JsonString(outcome.albumRoot)
               << ",\"completed\":" << (outcome.end == DownloadOutcome::End::kCompleted ? "true" : "false")
               << ",\"albumsOk\":" << c.albumsOk << ",\"albumsFailed\":" << c.albumsFailed
-              << ",\"photosOk\":" << c.photosOk << ",\"photosFailed\":" << c.photosFailed << ",\"albums\":[";
+              << ",\"photosOk\":" << c.photosOk << ",\"photosFailed\":" << c.photosFailed
+              << ",\"photosPresent\":" << c.photosPresent << ",\"photosLeftOut\":" << c.photosLeftOut;
+    if (!outcome.error.empty()) std::cout << ",\"error\":" << JsonString(outcome.error);
+    std::cout << ",\"albums\":[";
     for (size_t n = 0; n < host.reports.size(); ++n) {
       const AlbumReport& r = host.reports[n];
       std::cout << (n ? "," : "") << "{\"number\":" << n << ",\"id\":" << JsonString(r.id)
@@ -493,9 +537,16 @@ int Download(const Options& o, int clientNumber) {
                 << ",\"photosFailed\":" << r.failed << ",\"bytes\":" << r.bytes << "}";
     }
     std::cout << "]}\n";
-  } else if (!o.quiet) {
-    std::printf("%s: albums downloaded %d, albums failed %d, photos downloaded %d, photos failed %d\n",
-                o.qq.c_str(), c.albumsOk, c.albumsFailed, c.photosOk, c.photosFailed);
+  } else if (!o.quiet && outcome.end != DownloadOutcome::End::kManifestError) {
+    if (o.update) {
+      std::printf("%s: albums downloaded %d, albums failed %d, photos new %d, already present %d, failed %d",
+                  o.qq.c_str(), c.albumsOk, c.albumsFailed, c.photosOk, c.photosPresent, c.photosFailed);
+      if (c.photosLeftOut > 0) std::printf(", left out as deleted %d", c.photosLeftOut);
+      std::printf("\n");
+    } else {
+      std::printf("%s: albums downloaded %d, albums failed %d, photos downloaded %d, photos failed %d\n",
+                  o.qq.c_str(), c.albumsOk, c.albumsFailed, c.photosOk, c.photosFailed);
+    }
     if (!outcome.albumRoot.empty()) std::printf("photos in %s\n", outcome.albumRoot.c_str());
   }
 
@@ -509,6 +560,10 @@ int Download(const Options& o, int clientNumber) {
     case DownloadOutcome::End::kCancelled:
       std::cerr << "lorvanta-cli: the download could not start\n";
       return kExitSomeFailed;
+    case DownloadOutcome::End::kManifestError:
+      std::cerr << "lorvanta-cli: cannot update: " << outcome.error
+                << "\nlorvanta-cli: nothing was fetched or changed; move that folder aside or repair it\n";
+      return kExitManifest;
     case DownloadOutcome::End::kCompleted:
       break;
   }
