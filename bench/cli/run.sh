@@ -1,0 +1,289 @@
+#!/usr/bin/env bash
+# lorvanta-cli against the usual download tools, over the same photo addresses of one large account of the
+# bundled album service (with a per-reply latency, as a real server has):
+#
+#   lorvanta-cli download --jobs 1   beside   wget -q -i urls.txt
+#   lorvanta-cli download --jobs J   beside   aria2c -j J -i urls.txt
+#   lorvanta-cli download --update   on an unchanged copy, beside the full download (when it has --update:
+#                                    a first --update makes the copy, a second one finds nothing to do)
+#
+# and the peak memory of every lorvanta-cli run (GNU time's "Maximum resident set size"). The photo
+# addresses come from the photo lists, read with curl, so the tools fetch exactly what the program fetches.
+# Prints photos/s, the ratios and whether each target is met; exit status 1 when a download went wrong.
+#
+# usage: bench/cli/run.sh [--build DIR] [--qq QQ] [--albums N] [--latency-ms N] [--jobs J] [--retries N]
+#                         [--runs N] [--keep]
+#   --build DIR     build folder with cli/lorvanta-cli and tools/albumd/albumd (default: build-bench, else build)
+#   --qq QQ         account (default 20000: 50 albums of 200 photos)
+#   --albums N      only the first N albums, for a shorter run
+#   --latency-ms N  albumd's delay before every reply (default 5)
+#   --jobs J        parallel fetches of the second pair (default 8)
+#   --retries N     passed on to lorvanta-cli
+#   --runs N        measure every pair N times, alternating which tool goes first (default 1)
+#   --keep          keep the work folder (downloads, urls.txt, albumd's log)
+# wget, aria2c and GNU time come with LORVANTA_WITH_EXTRAS=1 scripts/install-deps; a missing one is skipped.
+set -euo pipefail
+
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+repo=$(cd "$here/../.." && pwd)
+build=""
+qq=20000
+albums=0
+latency=5
+jobs=8
+retries=""
+runs=1
+keep=0
+
+die() { echo "run.sh: $*" >&2; exit 2; }
+number() { [[ "$2" =~ ^[0-9]+$ ]] || die "$1 takes a whole number"; }
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --build) build=${2:?--build needs a value}; shift 2 ;;
+    --qq) qq=${2:?--qq needs a value}; number "$1" "$qq"; shift 2 ;;
+    --albums) albums=${2:?--albums needs a value}; number "$1" "$albums"; shift 2 ;;
+    --latency-ms) latency=${2:?--latency-ms needs a value}; number "$1" "$latency"; shift 2 ;;
+    --jobs) jobs=${2:?--jobs needs a value}; number "$1" "$jobs"; shift 2 ;;
+    --retries) retries=${2:?--retries needs a value}; number "$1" "$retries"; shift 2 ;;
+    --runs) runs=${2:?--runs needs a value}; number "$1" "$runs"; [ "$runs" -ge 1 ] || die "--runs must be at least 1"; shift 2 ;;
+    --keep) keep=1; shift ;;
+    -h|--help) sed -n '2,/^set -euo/p' "${BASH_SOURCE[0]}" | sed '$d; s/^# \{0,1\}//'; exit 0 ;;
+    *) die "unknown argument: $1 (try --help)" ;;
+  esac
+done
+if [ -z "$build" ]; then
+  build=$repo/build-bench
+  [ -x "$build/cli/lorvanta-cli" ] || build=$repo/build
+fi
+cli=$build/cli/lorvanta-cli
+albumd=$build/tools/albumd/albumd
+[ -x "$cli" ] || die "no $cli: build first (cmake --build $build)"
+[ -x "$albumd" ] || die "no $albumd: build first (it needs libcpp-httplib-dev)"
+command -v curl >/dev/null || die "curl is needed to read the photo lists"
+
+have() { command -v "$1" >/dev/null 2>&1; }
+gnutime=""
+if [ -x /usr/bin/time ] && [[ $(/usr/bin/time -v true 2>&1) == *"Maximum resident set size"* ]]; then
+  gnutime=/usr/bin/time
+fi
+cli_help=$("$cli" --help)
+cli_has() { grep -q -e "$1" <<<"$cli_help"; }
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/lorvanta-cli-bench-XXXXXX")
+albumd_pid=""
+cleanup() {
+  if [ -n "$albumd_pid" ]; then kill "$albumd_pid" 2>/dev/null || true; wait "$albumd_pid" 2>/dev/null || true; fi
+  if [ "$keep" = 1 ]; then echo "kept $work"; else rm -rf "$work"; fi
+}
+trap cleanup EXIT
+
+# --- the service -----------------------------------------------------------------------------------------
+log=$work/albumd.log
+"$albumd" --latency-ms "$latency" --log "$log" >"$work/albumd.out" 2>"$work/albumd.err" &
+albumd_pid=$!
+host=""
+for _ in $(seq 100); do
+  host=$(head -1 "$work/albumd.out" 2>/dev/null || true)
+  [ -n "$host" ] && break
+  kill -0 "$albumd_pid" 2>/dev/null || die "albumd did not start: $(cat "$work/albumd.err")"
+  sleep 0.05
+done
+[ -n "$host" ] || die "albumd printed no address"
+
+# --- the photo addresses, from the photo lists -----------------------------------------------------------
+"$cli" preview "$qq" --route-host "$host" --json >"$work/preview.json" || die "the preview of $qq failed"
+# Each album of the JSON summary as "id priv"; the ids of the generated accounts are plain ASCII.
+grep -o '"id":"[^"]*","priv":"[^"]*"' "$work/preview.json" | sed 's/"id":"\([^"]*\)","priv":"\([^"]*\)"/\1 \2/' \
+  >"$work/albums.txt"
+[ "$albums" -gt 0 ] && { head -n "$albums" "$work/albums.txt" >"$work/albums.cut"; mv "$work/albums.cut" "$work/albums.txt"; }
+album_args=()
+: >"$work/urls.txt"
+while read -r id priv; do
+  [ "$albums" -gt 0 ] && album_args+=(--album "$id")
+  # The program's rule: priv 1 lists through fcg_list_photo, every other through cgi_view_album.
+  if [ "$priv" = 1 ]; then
+    list="http://$host/fcgi-bin/fcg_list_photo?uin=$qq&albumid=$id"
+  else
+    list="http://$host/cgi-bin/common/cgi_view_album?uin=$qq&refer=portal&albumid=$id"
+  fi
+  curl -sf "$list" | tr -d '\r\n' | grep -o '<url>[^<]*\(<!\[CDATA\[[^]]*\]\]>\)\{0,1\}</url>' |
+    sed 's/<url>//; s/<\/url>//; s/<!\[CDATA\[//; s/\]\]>//; s/&amp;/\&/g' >>"$work/urls.txt" ||
+    die "the photo list of album $id was not read"
+done <"$work/albums.txt"
+photos=$(wc -l <"$work/urls.txt")
+[ "$photos" -gt 0 ] || die "the photo lists of $qq hold no addresses"
+album_count=$(wc -l <"$work/albums.txt")
+echo "account $qq: $album_count albums, $photos photos; albumd $host, latency $latency ms per reply; $runs run(s)"
+
+# --- measuring -------------------------------------------------------------------------------------------
+# measure NAME FOLDER CMD...: runs CMD, sets m_secs, m_requests, m_photo_requests, m_rss_kb (GNU time,
+# "" without it), m_status; the figures of the albumd log are the lines this run added.
+measure() {
+  local name=$1 folder=$2
+  shift 2
+  local before start end
+  mkdir -p "$folder"
+  before=$(wc -l <"$log")
+  start=$(date +%s.%N)
+  set +e
+  if [ -n "$gnutime" ]; then
+    "$gnutime" -v -o "$work/$name.time" "$@" >"$work/$name.out" 2>"$work/$name.err"
+  else
+    "$@" >"$work/$name.out" 2>"$work/$name.err"
+  fi
+  m_status=$?
+  set -e
+  end=$(date +%s.%N)
+  m_secs=$(awk -v a="$start" -v b="$end" 'BEGIN{printf "%.3f", b - a}')
+  m_requests=$(($(wc -l <"$log") - before))
+  m_photo_requests=$(tail -n +"$((before + 1))" "$log" | grep -c '^GET /photos/' || true)
+  m_rss_kb=""
+  [ -n "$gnutime" ] && m_rss_kb=$(sed -n 's/.*Maximum resident set size (kbytes): *//p' "$work/$name.time")
+  return 0
+}
+
+failures=0
+fail() { echo "  FAILED: $*"; failures=$((failures + 1)); }
+files_in() { find "$1" -type f ! -name '*.aria2' | wc -l; }
+rate() { awk -v n="$1" -v s="$2" 'BEGIN{printf "%.1f", (s > 0 ? n / s : 0)}'; }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN{printf "%.3f", (b > 0 ? a / b : 0)}'; }
+line() { # WHO SECS FILES REQUESTS [RSS_KB]
+  printf '  %-22s %8.2f s  %6d photos  %6d requests  %8s photos/s' "$1" "$2" "$3" "$4" "$(rate "$3" "$2")"
+  [ -n "${5:-}" ] && printf '  peak RSS %6.1f MB' "$(awk -v k="$5" 'BEGIN{print k/1024}')"
+  printf '\n'
+}
+peak_rss_kb=0
+note_rss() { [ -n "$1" ] && [ "$1" -gt "$peak_rss_kb" ] && peak_rss_kb=$1; return 0; }
+
+# cli_args FOLDER JOBS [more options]: the lorvanta-cli download command line, in cargs
+cli_args() {
+  local folder=$1 j=$2
+  shift 2
+  cargs=("$cli" download "$qq" --to "$folder" --route-host "$host" --quiet --json "${album_args[@]}")
+  if cli_has --jobs; then cargs+=(--jobs "$j"); fi
+  if [ -n "$retries" ] && cli_has --retries; then cargs+=(--retries "$retries"); fi
+  cargs+=("$@")
+}
+# photosOk of the JSON summary in a run's output
+photos_ok() { grep -o '"photosOk":[0-9]*' "$work/$1.out" | head -1 | cut -d: -f2; }
+
+check_cli() { # NAME
+  local ok
+  ok=$(photos_ok "$1")
+  [ "$m_status" = 0 ] || fail "$1 ended with status $m_status: $(head -3 "$work/$1.err")"
+  [ "${ok:-0}" = "$photos" ] || fail "$1 downloaded ${ok:-0} of $photos photos"
+}
+
+pair() { # RUN J TOOL-NAME TOOL-CMD...   (J = lorvanta-cli's --jobs)
+  local run=$1 j=$2 tool=$3
+  shift 3
+  local cname="cli-jobs$j-$run" tname="$tool-$run"
+  local c_secs c_req c_rss t_secs t_req t_files
+  local order=(cli tool)
+  [ $((run % 2)) = 0 ] && order=(tool cli)
+  for who in "${order[@]}"; do
+    if [ "$who" = cli ]; then
+      cli_args "$work/$cname" "$j"
+      measure "$cname" "$work/$cname" "${cargs[@]}"
+      check_cli "$cname"
+      c_secs=$m_secs c_req=$m_requests c_rss=$m_rss_kb
+      note_rss "$c_rss"
+      if [ "$j" = 1 ] && [ "$run" = 1 ]; then full_secs=$m_secs full_requests=$m_requests; fi
+    else
+      measure "$tname" "$work/$tname" "$@" "$work/$tname"
+      t_files=$(files_in "$work/$tname")
+      [ "$m_status" = 0 ] || fail "$tool ended with status $m_status: $(head -3 "$work/$tname.err")"
+      [ "$t_files" = "$photos" ] || fail "$tool wrote $t_files of $photos photos"
+      t_secs=$m_secs t_req=$m_requests
+    fi
+  done
+  local label="lorvanta-cli --jobs $j"
+  cli_has --jobs || label="lorvanta-cli (no --jobs)"
+  line "$label" "$c_secs" "$(photos_ok "$cname")" "$c_req" "$c_rss"
+  line "$tool" "$t_secs" "$t_files" "$t_req"
+  p_ratio=$(ratio "$c_secs" "$t_secs")
+  echo "  time lorvanta-cli / $tool: $p_ratio  ($((c_req - t_req)) requests more: route, album list, photo lists)"
+  # The copies only cost disk from here on.
+  [ "$keep" = 1 ] || rm -rf "${work:?}/$tname" "${work:?}/$cname"
+  return 0
+}
+
+median() { sort -g | awk '{a[NR]=$1} END{print a[int((NR+1)/2)]}'; }
+verdict() { awk -v r="$1" -v lim="$2" 'BEGIN{print (r <= lim ? "met" : "NOT met")}'; }
+
+summary=()
+if have wget; then
+  ratios=""
+  for run in $(seq "$runs"); do
+    echo "pair 1, run $run: one photo at a time"
+    pair "$run" 1 wget wget -q -i "$work/urls.txt" -P
+    ratios+="$p_ratio"$'\n'
+  done
+  r=$(printf '%s' "$ratios" | median)
+  summary+=("lorvanta-cli --jobs 1 / wget time $r (median); target at most 1.050: $(verdict "$r" 1.05)")
+else
+  echo "wget not installed: pair 1 skipped (LORVANTA_WITH_EXTRAS=1 scripts/install-deps)"
+  cli_args "$work/cli-jobs1-1" 1
+  measure cli-jobs1-1 "$work/cli-jobs1-1" "${cargs[@]}"
+  check_cli cli-jobs1-1
+  note_rss "$m_rss_kb"
+  line "lorvanta-cli --jobs 1" "$m_secs" "$(photos_ok cli-jobs1-1)" "$m_requests" "$m_rss_kb"
+  full_secs=$m_secs full_requests=$m_requests
+fi
+
+if have aria2c; then
+  ratios=""
+  for run in $(seq "$runs"); do
+    echo "pair 2, run $run: $jobs photos at a time"
+    # -q: no progress output; aria2c renames the many equal file names (0.jpg of every album) itself.
+    pair "$run" "$jobs" aria2c aria2c -q -j "$jobs" -i "$work/urls.txt" -d
+    ratios+="$p_ratio"$'\n'
+  done
+  r=$(printf '%s' "$ratios" | median)
+  summary+=("lorvanta-cli --jobs $jobs / aria2c -j $jobs time $r (median); target at most 1.000: $(verdict "$r" 1.0)")
+else
+  echo "aria2c not installed: pair 2 skipped (LORVANTA_WITH_EXTRAS=1 scripts/install-deps)"
+fi
+
+if [ -n "$gnutime" ]; then
+  rss_mb=$(awk -v k="$peak_rss_kb" 'BEGIN{printf "%.1f", k/1024}')
+  summary+=("lorvanta-cli peak RSS $rss_mb MB over every run; target under 30 MB: $(verdict "$rss_mb" 29.999)")
+else
+  summary+=("peak RSS not measured: GNU time is not installed (Debian package time)")
+fi
+
+# --- --update on an unchanged copy -----------------------------------------------------------------------
+# --update works from the manifests it writes, so its copy is made by a first --update into an empty
+# folder (a full download), then updated again with nothing changed on the server.
+if cli_has --update; then
+  echo "update: a full download with --update, then --update again with nothing changed"
+  cli_args "$work/cli-update" 1 --update
+  measure cli-update-full "$work/cli-update" "${cargs[@]}"
+  check_cli cli-update-full
+  note_rss "$m_rss_kb"
+  first_secs=$m_secs first_requests=$m_requests first_photo_requests=$m_photo_requests first_rss=$m_rss_kb
+  measure cli-update "$work/cli-update" "${cargs[@]}"
+  [ "$m_status" = 0 ] || fail "the second --update ended with status $m_status: $(head -3 "$work/cli-update.err")"
+  note_rss "$m_rss_kb"
+  left=$(find "$work/cli-update" -mindepth 1 -maxdepth 1 -type d | wc -l)
+  [ "$left" = 1 ] || echo "  note: $left folders in the target after --update (a backup of the old copy was made?)"
+  line "first --update (full)" "$first_secs" "$first_photo_requests" "$first_requests" "$first_rss"
+  line "second --update" "$m_secs" "$m_photo_requests" "$m_requests" "$m_rss_kb"
+  line "plain download" "$full_secs" "$photos" "$full_requests"
+  u=$(ratio "$m_secs" "$first_secs")
+  up=$(ratio "$m_secs" "$full_secs")
+  echo "  photos fetched by the second --update: $m_photo_requests; its time / first --update: $u, / plain download: $up"
+  summary+=("second --update fetched $m_photo_requests photos ($m_requests requests in all); target none: $([ "$m_photo_requests" = 0 ] && echo met || echo "NOT met")")
+  summary+=("second --update / full download time $u (/ plain download $up); target under 0.050: $(verdict "$u" 0.0499)")
+  [ "$keep" = 1 ] || rm -rf "${work:?}/cli-update"
+else
+  summary+=("--update not measured: this lorvanta-cli has no --update yet")
+fi
+[ "$keep" = 1 ] || rm -rf "${work:?}/cli-jobs1-1"
+
+echo "summary"
+for s in "${summary[@]}"; do echo "  $s"; done
+if [ "$failures" -gt 0 ]; then
+  echo "$failures download(s) went wrong: the figures above are not comparable" >&2
+  exit 1
+fi
