@@ -1,0 +1,201 @@
+// The album manifest, its journal, the image check, and the update plan made from a manifest.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <string>
+
+#include "app/albumdownload.h"
+#include "app/albummanifest.h"
+#include "app/imagecheck.h"
+#include "app/xmldoc.h"
+#include "tests/core/testfolder.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::string_literals;
+
+TEST(ImageCheck, RecognisesImageFormatsByTheirFirstBytes) {
+  struct Case {
+    std::string head;
+    const char* kind;
+  } cases[] = {
+      {"\xFF\xD8\xFF\xE0\x00\x10JFIF"s, "jpeg"},
+      {"\xFF\xD8\xFF\xDB"s, "jpeg"},
+      {"GIF89a\x28\x00"s, "gif"},
+      {"GIF87a"s, "gif"},
+      {"\x89PNG\r\n\x1A\n\0\0\0\rIHDR"s, "png"},
+      {"RIFF\x24\0\0\0WEBPVP8 "s, "webp"},
+      {"BM\x36\x00\x0C\x00\0\0\0\0\x36\0"s, "bmp"},
+      {"\0\0\0\x1C" "ftypavif"s, "avif"},
+      {"\0\0\0\x18" "ftypheic"s, "heif"},
+      {"\0\0\0\x18" "ftypmif1"s, "heif"},
+      // What servers answer instead of a photo:
+      {"<!DOCTYPE html><html>", ""},
+      {"<html><body>404</body>", ""},
+      {"{\"error\":\"busy\"}", ""},
+      {"", ""},
+      {"\xFF\xD8"s, ""},                  // too short to tell
+      {"GIF88a", ""},                     // not a version that exists
+      {"\x89PNG\r\n\x1A"s, ""},           // signature cut short
+      {"RIFF\x24\0\0\0WAVEfmt "s, ""},    // a sound file
+      {"BMW is a car brand", ""},         // text that starts with BM
+      {"\0\0\0\x18" "ftypmp42"s, ""},     // a video
+  };
+  for (const auto& c : cases) EXPECT_EQ(ImageKind(c.head), c.kind) << c.head;
+
+  TestFolder dir;
+  EXPECT_TRUE(IsImageFile(dir.Write("a.jpg", "\xFF\xD8\xFF\xE0 and the rest"s)));
+  EXPECT_FALSE(IsImageFile(dir.Write("b.jpg", "<html>")));
+  EXPECT_FALSE(IsImageFile(dir.Write("c.jpg", "")));
+  EXPECT_FALSE(IsImageFile(dir.path() + "missing.jpg"));
+}
+
+AlbumManifest Sample() {
+  AlbumManifest m;
+  m.id = "V1";
+  m.name = "say \"hi\"\\ 春节\n";
+  m.desc = "tab\there";
+  m.priv = "1";
+  m.total = "3";
+  m.photos = {{"http://h/1.jpg", "a.JPG", 1234, 1800000000, false},
+              {"http://h/2.jpg", "b.JPG", -1, 0, false},
+              {"http://h/3.jpg", "c.JPG", 5, 1800000001, true}};
+  return m;
+}
+
+TEST(Manifest, RoundTripsThroughJsonAndTheFolder) {
+  const AlbumManifest m = Sample();
+  EXPECT_EQ(ParseManifest(ManifestJson(m)), m);
+  TestFolder dir;
+  EXPECT_EQ(ReadAlbumManifest(dir.path()), std::nullopt);
+  WriteAlbumManifest(dir.path(), m);
+  EXPECT_EQ(ReadAlbumManifest(dir.path()), m);
+  EXPECT_EQ(dir.Tree(), std::vector<std::string>{std::string(kManifestFileName)});  // no temporary left
+  EXPECT_EQ(UtcTimeText(1800000000), "2027-01-15T08:00:00Z");
+  EXPECT_EQ(ParseUtcTimeText("2027-01-15T08:00:00Z"), 1800000000);
+}
+
+TEST(Manifest, UnreadableManifestsAreErrors) {
+  const std::string good = ManifestJson(Sample());
+  const std::string cases[] = {
+      "",
+      "not json",
+      good.substr(0, good.size() / 2),  // cut off
+      "[]",
+      "{\"format\":2,\"album\":{\"id\":\"V1\"},\"photos\":[]}",  // a newer format
+      "{\"format\":0,\"album\":{\"id\":\"V1\"},\"photos\":[]}",
+      "{\"album\":{\"id\":\"V1\"},\"photos\":[]}",
+      "{\"format\":1,\"photos\":[]}",
+      "{\"format\":1,\"album\":{\"name\":\"x\"},\"photos\":[]}",
+      "{\"format\":1,\"album\":{\"id\":\"V1\"}}",
+      "{\"format\":1,\"album\":{\"id\":\"V1\"},\"photos\":[{\"url\":\"http://h/1\"}]}",
+      "{\"format\":1,\"album\":{\"id\":\"V1\"},\"photos\":[{\"url\":\"http://h/1\",\"file\":\"../x.jpg\"}]}",
+      "{\"format\":1,\"album\":{\"id\":\"V1\"},\"photos\":[{\"url\":\"http://h/1\",\"file\":\"..\"}]}",
+      "{\"format\":1,\"album\":{\"id\":\"V1\"},\"photos\":[{\"url\":\"http://h/1\",\"file\":\"a\",\"size\":-3,"
+      "\"fetched\":\"2027-01-15T08:00:00Z\"}]}",
+      "{\"format\":1,\"album\":{\"id\":\"V1\"},\"photos\":[{\"url\":\"http://h/1\",\"file\":\"a\",\"size\":3,"
+      "\"fetched\":\"yesterday\"}]}",
+      "{\"format\":1,\"album\":{\"id\":7},\"photos\":[]}",
+  };
+  for (const std::string& text : cases) EXPECT_THROW(ParseManifest(text), ManifestError) << text;
+  try {
+    ParseManifest("{\"format\":9,\"album\":{\"id\":\"V1\"},\"photos\":[]}");
+  } catch (const ManifestError& e) {
+    EXPECT_NE(std::string(e.what()).find("newer"), std::string::npos) << e.what();
+  }
+}
+
+TEST(Manifest, JournalLinesAreReplayedAndACutLastLineIsDropped) {
+  TestFolder dir;
+  AlbumManifest m = Sample();
+  WriteAlbumManifest(dir.path(), m);
+  {
+    ManifestJournal journal(dir.path());
+    journal.Fetched("http://h/2.jpg", "b.JPG", 77, 1800000100);   // fills in the reservation
+    journal.Fetched("http://h/4.jpg", "d.JPG", 9, 1800000200);    // a photo the manifest lacked
+  }
+  const int fd = ::open((dir.path() + std::string(kJournalFileName)).c_str(), O_WRONLY | O_APPEND);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(::write(fd, "{\"url\":\"http://h/5", 18), 18);  // a kill in the middle of a line
+  ::close(fd);
+
+  const std::optional<AlbumManifest> read = ReadAlbumManifest(dir.path());
+  ASSERT_TRUE(read);
+  ASSERT_EQ(read->photos.size(), 4u);
+  EXPECT_EQ(read->photos[1].size, 77);
+  EXPECT_EQ(read->photos[1].fetched, 1800000100);
+  EXPECT_EQ(read->photos[3], (ManifestPhoto{"http://h/4.jpg", "d.JPG", 9, 1800000200, false}));
+
+  // Writing the manifest folds the journal in and removes it.
+  WriteAlbumManifest(dir.path(), *read);
+  EXPECT_FALSE(fs::exists(dir.path() + std::string(kJournalFileName)));
+  EXPECT_EQ(ReadAlbumManifest(dir.path()), read);
+
+  // A damaged line that is not the last one is not a kill: the journal cannot be trusted.
+  dir.Write(std::string(kJournalFileName), "garbage\n{\"url\":\"http://h/1.jpg\",\"file\":\"a.JPG\"}\n");
+  EXPECT_THROW(ReadAlbumManifest(dir.path()), ManifestError);
+}
+
+// The update plan: what the manifest records, and what is in the folder now.
+TEST(UpdatePlan, PresentGoneChangedAndNewPhotos) {
+  struct Case {
+    const char* name;
+    bool keepDeleted;
+    PlannedPhoto::Kind kinds[5];
+    const char* files[5];
+  } cases[] = {
+      {"refetch deleted", false,
+       {PlannedPhoto::Kind::kPresent, PlannedPhoto::Kind::kFetch, PlannedPhoto::Kind::kFetch,
+        PlannedPhoto::Kind::kPresent, PlannedPhoto::Kind::kFetch},
+       {"a.JPG", "b.JPG", "c_", "d.JPG", "z_"}},
+      {"keep deleted", true,
+       {PlannedPhoto::Kind::kPresent, PlannedPhoto::Kind::kLeftOut, PlannedPhoto::Kind::kFetch,
+        PlannedPhoto::Kind::kPresent, PlannedPhoto::Kind::kFetch},
+       {"a.JPG", "b.JPG", "c_", "d.JPG", "z_"}},
+  };
+  for (const auto& c : cases) {
+    TestFolder dir;
+    const std::string folder = dir.path() + "alb";
+    dir.Write("alb/a.JPG", "aaaa");            // as recorded
+    /* b.JPG was fetched and then deleted by hand */
+    dir.Write("alb/c.JPG", "edited by hand");  // recorded with another size
+    dir.Write("alb/d.JPG", "ddd");             // reserved by a run that was killed: complete
+    AlbumManifest m;
+    m.id = "V1";
+    m.photos = {{"http://h/a", "a.JPG", 4, 1800000000},
+                {"http://h/b", "b.JPG", 3, 1800000000},
+                {"http://h/c", "c.JPG", 3, 1800000000},
+                {"http://h/d", "d.JPG", -1, 0},
+                {"http://h/gone-online", "z.JPG", 1, 1800000000}};
+    XmlDocument doc = XmlDocument::LoadFromMemory(
+        "<album><pic><name>a</name><url>http://h/a</url><phototype>1</phototype></pic>"
+        "<pic><name>b</name><url>http://h/b</url><phototype>1</phototype></pic>"
+        "<pic><name>c</name><url>http://h/c</url><phototype>1</phototype></pic>"
+        "<pic><name>d</name><url>http://h/d</url><phototype>1</phototype></pic>"
+        "<pic><name>z</name><url>http://h/e</url><phototype>1</phototype></pic></album>");
+    const AlbumPlan plan = PlanAlbumPhotos(FirstPhotoNode(doc), folder, "alb", {&m, c.keepDeleted});
+    ASSERT_EQ(plan.photos.size(), 5u) << c.name;
+    for (int i = 0; i < 5; ++i) {
+      EXPECT_EQ(plan.photos[i].kind, c.kinds[i]) << c.name << " " << i;
+      EXPECT_EQ(fs::path(plan.photos[i].file).filename().string().rfind(c.files[i], 0), 0u)
+          << c.name << " " << i << " " << plan.photos[i].file;
+    }
+    // (The new photo "z" does not take z.JPG: a photo the list no longer has is recorded under it.)
+    // The records now match the plan: the reserved one adopted with its size, the edited one replaced by
+    // a reservation of the new name, the photo gone online kept (its file is still there).
+    std::map<std::string, ManifestPhoto> byUrl;
+    for (const auto& p : m.photos) byUrl[p.url] = p;
+    EXPECT_EQ(m.photos.size(), 6u) << c.name;
+    EXPECT_EQ(byUrl["http://h/d"].size, 3);
+    EXPECT_EQ(byUrl["http://h/c"].file, fs::path(plan.photos[2].file).filename().string());
+    EXPECT_EQ(byUrl["http://h/c"].size, -1);
+    EXPECT_EQ(byUrl["http://h/b"].deleted, c.keepDeleted);
+    EXPECT_EQ(byUrl.count("http://h/gone-online"), 1u);
+    EXPECT_EQ(byUrl["http://h/e"].size, -1);
+  }
+}
+
+}  // namespace
