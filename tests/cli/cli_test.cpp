@@ -188,7 +188,8 @@ TEST_F(CliTest, FaultyPhotosLeaveNoPartialFiles) {
 
 TEST_F(CliTest, JobsAndRetriesTakeBoundedWholeNumbers) {
   for (const char* bad : {"--jobs 0", "--jobs 33", "--jobs x", "--jobs -1", "--jobs", "--retries -1",
-                          "--retries 101", "--retries 1.5"}) {
+                          "--retries 101", "--retries 1.5", "--rate 100", "--rate 5x", "--rate k", "--rate",
+                          "--keep-deleted"}) {
     EXPECT_EQ(Cli("download 10001 " + std::string(bad) + " --to " + dir_.string() + Host()).code, 2) << bad;
   }
   EXPECT_EQ(Cli("preview 10001 --jobs 2" + Host()).code, 2);  // a download option
