@@ -245,16 +245,17 @@ Job::AlbumEnd Job::DownloadAlbum(int n) {
       WriteAlbumManifest(albumFolder, manifest);
       journal = std::make_unique<ManifestJournal>(albumFolder);
     }
+    std::map<std::pair<std::string, std::string>, size_t> recordOf;  // (address, file) -> record
+    for (size_t r = 0; r < manifest.photos.size(); ++r)
+      recordOf.emplace(std::make_pair(manifest.photos[r].url, manifest.photos[r].file), r);
     auto noteFetched = [&](const PlannedPhoto& photo, long long bytes) {
       if (!journal) return;
       const std::string file = LastComponent(photo.file);
       const std::time_t now = Now();
       journal->Fetched(photo.url, file, bytes, now);
-      for (ManifestPhoto& p : manifest.photos) {
-        if (p.url == photo.url && p.file == file) {
-          p.size = bytes;
-          p.fetched = now;
-        }
+      if (auto it = recordOf.find({photo.url, file}); it != recordOf.end()) {
+        manifest.photos[it->second].size = bytes;
+        manifest.photos[it->second].fetched = now;
       }
     };
 

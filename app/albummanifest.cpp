@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <map>
 #include <memory>
 #include <sstream>
 
@@ -103,20 +104,32 @@ std::string JoinPath(const std::string& folder, std::string_view name) {
   return p + std::string(name);
 }
 
-// Applies one journal line to the manifest: a reservation adds the photo, a report fills in its size.
-void Replay(AlbumManifest& m, const ManifestPhoto& line) {
-  for (ManifestPhoto& p : m.photos) {
-    if (p.url == line.url && p.file == line.file) {
-      if (line.size >= 0) {
-        p.size = line.size;
-        p.fetched = line.fetched;
-        p.deleted = false;
-      }
+// Applies journal lines to a manifest: a report fills in the size of its photo's record, a line for a
+// photo the manifest lacks adds it.
+class Replayer {
+ public:
+  explicit Replayer(AlbumManifest& m) : m_(m) {
+    for (size_t i = 0; i < m.photos.size(); ++i) index_.emplace(Key(m.photos[i]), i);
+  }
+  void Apply(const ManifestPhoto& line) {
+    auto [it, added] = index_.emplace(Key(line), m_.photos.size());
+    if (added) {
+      m_.photos.push_back(line);
       return;
     }
+    ManifestPhoto& p = m_.photos[it->second];
+    if (line.size >= 0) {
+      p.size = line.size;
+      p.fetched = line.fetched;
+      p.deleted = false;
+    }
   }
-  m.photos.push_back(line);
-}
+
+ private:
+  static std::pair<std::string, std::string> Key(const ManifestPhoto& p) { return {p.url, p.file}; }
+  AlbumManifest& m_;
+  std::map<std::pair<std::string, std::string>, size_t> index_;
+};
 
 bool WriteAll(int fd, const std::string& bytes) {
   size_t done = 0;
@@ -207,6 +220,7 @@ std::optional<AlbumManifest> ReadAlbumManifest(const std::string& folder) {
   // The job writes the manifest before the first journal line; a journal alone means the manifest was
   // removed by hand. Its reservations still name files of this folder, so they are kept (under no id).
   AlbumManifest m = hasManifest ? ParseManifest(text) : AlbumManifest{};
+  Replayer replay(m);
   size_t from = 0;
   while (from < journal.size()) {
     size_t end = journal.find('\n', from);
@@ -218,7 +232,7 @@ std::optional<AlbumManifest> ReadAlbumManifest(const std::string& folder) {
     try {
       const std::unique_ptr<TqzJSONbase> node = TqzJSON::ParseValue(line);
       if (node == nullptr) throw ManifestError("a journal line is not JSON");
-      Replay(m, ParsePhoto(node.get()));
+      replay.Apply(ParsePhoto(node.get()));
     } catch (const ManifestError&) {
       if (last) break;  // cut off by a kill while it was written
       throw ManifestError("the journal " + JoinPath(folder, kJournalFileName) + " has a damaged line");
