@@ -245,13 +245,6 @@ else
   echo "aria2c not installed: pair 2 skipped (LORVANTA_WITH_EXTRAS=1 scripts/install-deps)"
 fi
 
-if [ -n "$gnutime" ]; then
-  rss_mb=$(awk -v k="$peak_rss_kb" 'BEGIN{printf "%.1f", k/1024}')
-  summary+=("lorvanta-cli peak RSS $rss_mb MB over every run; target under 30 MB: $(verdict "$rss_mb" 29.999)")
-else
-  summary+=("peak RSS not measured: GNU time is not installed (Debian package time)")
-fi
-
 # --- --update on an unchanged copy -----------------------------------------------------------------------
 # --update works from the manifests it writes, so its copy is made by a first --update into an empty
 # folder (a full download), then updated again with nothing changed on the server.
@@ -280,6 +273,13 @@ else
   summary+=("--update not measured: this lorvanta-cli has no --update yet")
 fi
 [ "$keep" = 1 ] || rm -rf "${work:?}/cli-jobs1-1"
+
+if [ -n "$gnutime" ]; then
+  rss_mb=$(awk -v k="$peak_rss_kb" 'BEGIN{printf "%.1f", k/1024}')
+  summary+=("lorvanta-cli peak RSS $rss_mb MB over every run; target under 30 MB: $(verdict "$rss_mb" 29.999)")
+else
+  summary+=("peak RSS not measured: GNU time is not installed (Debian package time)")
+fi
 
 echo "summary"
 for s in "${summary[@]}"; do echo "  $s"; done
