@@ -11,6 +11,7 @@
 #include <sys/wait.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -211,6 +212,7 @@ Figures RunWget(const Options& o, const std::string& urlFile, const std::string&
   Figures f;
   f.seconds = std::chrono::duration<double>(Clock::now() - start).count();
   f.requests = albumd.LogLines().size() - before;
+  if (rc < 0) throw std::runtime_error(o.wget + " could not be run (Debian package wget; or --wget PATH)");
   if (rc != 0) throw std::runtime_error(o.wget + " ended with status " + std::to_string(rc));
   const FolderCount c = CountFiles(folder);
   f.photos = c.files;
