@@ -240,6 +240,9 @@ TWebPane::TWebPane(QWidget* parent) : QWebEngineView(parent) {
     // The end of a stopped load can arrive after the next load has been asked for (and a load that
     // replaces a running one reports no start of its own); it says nothing about that next load.
     if (stopped && awaitingStart_) return;
+    // Likewise an older page that ends after a new load was asked for: the pane is not ready until the
+    // requested page has ended, and the report of the page that is being replaced would be misleading.
+    if (awaitingStart_ && !requestedUrl_.isEmpty() && !SameAddress(info.url(), requestedUrl_)) return;
     awaitingStart_ = false;
     loading_ = false;
     emit readyStateChanged();
@@ -519,4 +522,12 @@ QString TWebPane::CallPageFunction(const QString& name, const QString& a, const 
 
 QString TWebPane::CurrentAddress() const {
   return url().toString();
+}
+
+QString TWebPane::FieldValue(const QString& id) {
+  auto answer = RunScriptAndWait("(function(){var e=document.getElementById(" + ScriptString(id) +
+                                     ");return e&&typeof e.value==='string'?e.value:null;})()",
+                                 QWebEngineScript::ApplicationWorld, scriptTimeoutMs_);
+  if (!answer || answer->typeId() != QMetaType::QString) return {};
+  return answer->toString();
 }

@@ -503,9 +503,17 @@ void Tmainfrm::iedownBeforeNavigate2(const QString& address, bool& cancel) {
 }
 
 void Tmainfrm::iedownDocumentComplete(const QString& address) {
-  albumPaneHtml = iedown->PageMarkup().toStdString();
+  // Reading the page waits in a nested event loop, where the next page's completion can run this
+  // handler again. Only the newest completion may write: an older one would put back the markup of a
+  // page that is gone (and the download button would then miss the album list).
+  const unsigned serial = ++albumPaneDocuments_;
+  std::string markup = iedown->PageMarkup().toStdString();
+  if (serial != albumPaneDocuments_) return;
+  albumPaneHtml = std::move(markup);
   if (address.contains("client.php")) {
-    QString subhost = iedown->CallPageFunction("cmd", "subhost", "$(\"subhost\").value");
+    // The field is read directly: the vendor's page need not carry the album page's script functions.
+    QString subhost = iedown->FieldValue("subhost");
+    if (serial != albumPaneDocuments_) return;
     // A page without the field keeps the vendor address it had: an empty base would turn every online
     // link into a relative, unusable address. Only a web address is taken.
     if (subhost.startsWith(QLatin1String("http://")) || subhost.startsWith(QLatin1String("https://"))) {
@@ -746,6 +754,9 @@ void Tmainfrm::btn_downClick() {
     ShowMessage(kMessagePreviewRunning);
     return;
   }
+  // The markup is read again now: the completion report of a page that replaced a still-loading one
+  // can come late, and the decision must rest on the page the user sees.
+  if (const QString markup = iedown->PageMarkup(); !markup.isEmpty()) albumPaneHtml = markup.toStdString();
   if (QString::fromStdString(albumPaneHtml).toLower().indexOf("check_0") < 0 || albumEntries.empty()) {
     ShowMessage(kMessageNoAlbumList);
     return;

@@ -195,6 +195,7 @@ class Tmainfrm : public QMainWindow {
   void StartPreview();
   void StartDownload();
   std::function<void()> queuedStart_;
+  unsigned albumPaneDocuments_ = 0;  // completions of the album pane so far
 
   struct THandOverCall;
   TStartupInputs inputs_;
