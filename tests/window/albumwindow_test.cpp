@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <memory>
 #include <sstream>
 
@@ -339,6 +340,21 @@ TEST_F(AlbumWindowTest, FromTheClientPageToFilesOnDisk) {
   EXPECT_EQ(ReadFile(albumRoot + "春节回家/放烟花.GIF"), ReadFile(images + "lantern.gif"));
   EXPECT_EQ(ReadFile(albumRoot + "春节回家/贴春联.PNG"), ReadFile(images + "leaf.png"));
   EXPECT_FALSE(fs::exists(albumRoot + "西湖游记"));
+  // One folder per downloaded album, holding exactly its photos; the empty album got no folder.
+  std::map<std::string, int> perFolder;
+  for (const auto& entry : fs::recursive_directory_iterator(albumRoot)) {
+    if (entry.is_regular_file()) ++perFolder[entry.path().parent_path().filename().string()];
+  }
+  const std::map<std::string, int> expectedFolders{
+      {"春节回家", 4}, {"私人收藏", 3}, {"宝宝成长记", 4}, {"台灣之旅·裏山", 4}};
+  EXPECT_EQ(perFolder, expectedFolders);
+  EXPECT_EQ(ReadFile(albumRoot + "台灣之旅·裏山/夜市.GIF"), ReadFile(images + "lantern.gif"));
+  // The unticked album was left as it was; the failed one keeps its tick and gets no view link.
+  EXPECT_EQ(Script("tbl_1", "$(\"tbl_1\").style.backgroundColor"), "");
+  EXPECT_EQ(Script("ainp_1", "$(\"ainp_1\").innerHTML"), "");
+  EXPECT_EQ(Script("check_4", "$(\"check_4\").checked"), "True");
+  EXPECT_EQ(Script("ainp_4", "$(\"ainp_4\").innerHTML"), "");
+  EXPECT_EQ(Script("tbl_4", "$(\"tbl_4\").style.backgroundColor"), "rgb(255, 255, 255)");
   SaveShot("download-10001.png");
 
   // A view link opens the folder that really holds the album's photos.
