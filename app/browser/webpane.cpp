@@ -240,9 +240,6 @@ TWebPane::TWebPane(QWidget* parent) : QWebEngineView(parent) {
     // The end of a stopped load can arrive after the next load has been asked for (and a load that
     // replaces a running one reports no start of its own); it says nothing about that next load.
     if (stopped && awaitingStart_) return;
-    // Likewise an older page that ends after a new load was asked for: the pane is not ready until the
-    // requested page has ended, and the report of the page that is being replaced would be misleading.
-    if (awaitingStart_ && !requestedUrl_.isEmpty() && !SameAddress(info.url(), requestedUrl_)) return;
     awaitingStart_ = false;
     loading_ = false;
     emit readyStateChanged();

@@ -315,3 +315,45 @@ TEST_F(WebPaneTest, ContextMenuSettings) {
 }
 
 }  // namespace
+
+namespace {
+
+// A generated page that replaces one still loading: the pane waits for the new page and the last document
+// it reports is the new one, whatever the engine says about the page it dropped.
+TEST_F(WebPaneTest, APageReplacingOneStillLoadingIsTheOneReported) {
+  QStringList completed;
+  pane->OnDocumentComplete = [&](const QString& address) { completed << address; };
+  const struct {
+    const char* name;
+    std::function<void()> first;
+  } cases[] = {
+      {"generated page", [&] { pane->ShowHtmlLines(PageWith("<p id=\"a\">first</p>")); }},
+      {"slow web page",
+       [&] { pane->OpenAddress(QString::fromStdString(TestServer::Instance().Base() + "/slow")); }},
+  };
+  for (const auto& c : cases) {
+    completed.clear();
+    c.first();
+    pane->ShowHtmlLines(PageWith("<p id=\"b\">second</p>"));
+    ASSERT_TRUE(pane->WaitUntilReady(kLoadMs)) << c.name;
+    EXPECT_TRUE(pane->PageMarkup().contains("second")) << c.name;
+    ASSERT_TRUE(QTest::qWaitFor([&] { return completed.contains(pane->CurrentAddress()); }, kLoadMs))
+        << c.name << " " << completed.join(" ").toStdString();
+    QTest::qWait(1700);  // the slow page's reply has come and gone by now
+    EXPECT_EQ(completed.last(), pane->CurrentAddress()) << c.name << " " << completed.join(" ").toStdString();
+    EXPECT_FALSE(completed.join(" ").contains("/slow")) << c.name;
+  }
+}
+
+TEST_F(WebPaneTest, FieldValueNeedsNoPageFunction) {
+  pane->ShowHtmlLines(std::vector<std::string>{
+      "<html><body><input type=\"hidden\" id=\"subhost\" value=\"http://127.0.0.1:1\"><div id=\"d\"></div>",
+      "</body></html>"});
+  ASSERT_TRUE(pane->WaitUntilReady(kLoadMs));
+  EXPECT_EQ(pane->FieldValue("subhost"), "http://127.0.0.1:1");
+  EXPECT_EQ(pane->FieldValue("d"), "") << "an element without a value";
+  EXPECT_EQ(pane->FieldValue("missing"), "");
+  EXPECT_EQ(pane->FieldValue("');throw 1;('"), "") << "the id is data, not script";
+}
+
+}  // namespace
