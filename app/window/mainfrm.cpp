@@ -503,13 +503,29 @@ void Tmainfrm::iedownBeforeNavigate2(const QString& address, bool& cancel) {
 }
 
 void Tmainfrm::iedownDocumentComplete(const QString& address) {
+  // The page is read once the engine's report has been handled: a script sent to the page from inside
+  // the report of a page that replaced one still loading got no answer until the time limit (seen on a
+  // real display), and the markup stayed that of the page before.
+  const unsigned serial = ++albumPaneDocuments_;
+  QTimer::singleShot(0, this, [this, address, serial] {
+    if (serial == albumPaneDocuments_) ReadAlbumPaneDocument(address, serial, 40);
+  });
+}
+
+void Tmainfrm::ReadAlbumPaneDocument(const QString& address, unsigned serial, int retries) {
   // Reading the page waits in a nested event loop, where the next page's completion can run this
   // handler again. Only the newest completion may write: an older one would put back the markup of a
   // page that is gone (and the download button would then miss the album list).
-  const unsigned serial = ++albumPaneDocuments_;
-  std::string markup = iedown->PageMarkup().toStdString();
+  QString markup = iedown->PageMarkup();
   if (serial != albumPaneDocuments_) return;
-  albumPaneHtml = std::move(markup);
+  if (markup.isEmpty() && retries > 0 && iedown->CurrentAddress() == address) {
+    // A document that does not answer yet is asked again shortly, unless a newer one has completed.
+    QTimer::singleShot(50, this, [this, address, serial, retries] {
+      if (serial == albumPaneDocuments_) ReadAlbumPaneDocument(address, serial, retries - 1);
+    });
+    return;
+  }
+  albumPaneHtml = markup.toStdString();
   if (address.contains("client.php")) {
     // The field is read directly: the vendor's page need not carry the album page's script functions.
     QString subhost = iedown->FieldValue("subhost");

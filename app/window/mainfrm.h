@@ -196,6 +196,8 @@ class Tmainfrm : public QMainWindow {
   void StartDownload();
   std::function<void()> queuedStart_;
   unsigned albumPaneDocuments_ = 0;  // completions of the album pane so far
+  // Takes the markup (and on the vendor's client page its subhost field) of completion `serial`.
+  void ReadAlbumPaneDocument(const QString& address, unsigned serial, int retries);
 
   struct THandOverCall;
   TStartupInputs inputs_;

@@ -281,6 +281,15 @@ TEST_F(AlbumWindowTest, FromTheClientPageToFilesOnDisk) {
       << win->iedown->CurrentAddress().toStdString();
   ASSERT_TRUE(WaitForLog("clientrand=B%201%262 200"));
 
+  QStringList completions;
+  {
+    auto original = win->iedown->OnDocumentComplete;
+    win->iedown->OnDocumentComplete = [&, original](const QString& a) {
+      completions << "begin " + a;
+      original(a);
+      completions << "end " + a + " " + QString::number(win->albumPaneHtml.size());
+    };
+  }
   // The vendor page's link command starts the preview of its number.
   ASSERT_TRUE(QTest::qWaitFor([&] { return win->ie->HasHtmlDocument(); }, kLoadMs));
   win->ie->page()->runJavaScript("document.getElementById('demo').click();");
@@ -288,7 +297,10 @@ TEST_F(AlbumWindowTest, FromTheClientPageToFilesOnDisk) {
       << win->ie->CurrentAddress().toStdString();
   ASSERT_TRUE(WaitForMessages(1));
   ASSERT_TRUE(
-      QTest::qWaitFor([&] { return win->albumPaneHtml.find("check_5") != std::string::npos; }, kLoadMs));
+      QTest::qWaitFor([&] { return win->albumPaneHtml.find("check_5") != std::string::npos; }, kLoadMs))
+      << win->iedown->CurrentAddress().toStdString() << "\n"
+      << win->albumPaneHtml.substr(0, 400) << "\n"
+      << Markup().substr(0, 100) << "\n" << completions.join("\n").toStdString();
 
   // An album link opens the album on the vendor site in the online pane; the album page stays.
   const QString albumPage = win->iedown->CurrentAddress();
