@@ -22,6 +22,7 @@
 #include <QWebEngineProfile>
 #include <QWebEngineScript>
 #include <QWebEngineScriptCollection>
+#include <QWebEngineSettings>
 #include <QWebEngineUrlRequestJob>
 #include <QWebEngineUrlScheme>
 #include <QWebEngineUrlSchemeHandler>
@@ -219,6 +220,9 @@ TWebPane::TWebPane(QWidget* parent) : QWebEngineView(parent) {
   PageStore();
   auto* page = new TPanePage(QWebEngineProfile::defaultProfile(), this);
   setPage(page);
+  // Generated pages are served from a local scheme, and the engine keeps local documents from loading
+  // anything remote by default: the album covers on the album services would all show as broken images.
+  page->settings()->setAttribute(QWebEngineSettings::LocalContentCanAccessRemoteUrls, true);
   setProperty("paneId", NextPaneId());
 
   QWebEngineScript watcher;
@@ -495,11 +499,11 @@ bool TWebPane::HasHtmlDocument() {
   return answer && answer->toBool();
 }
 
-QString TWebPane::PageMarkup() {
+QString TWebPane::PageMarkup(int timeoutMs) {
   auto answer = RunScriptAndWait(
       "(function(){var d=document;if(!d||!d.documentElement||!/html/i.test(d.contentType||''))return null;"
       "return d.documentElement.innerHTML;})()",
-      QWebEngineScript::ApplicationWorld, scriptTimeoutMs_);
+      QWebEngineScript::ApplicationWorld, timeoutMs > 0 ? timeoutMs : scriptTimeoutMs_);
   if (!answer || answer->typeId() != QMetaType::QString) return {};
   return answer->toString() + "\r\n";
 }

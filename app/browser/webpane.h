@@ -60,8 +60,9 @@ class TWebPane : public QWebEngineView {
   bool HasHtmlDocument();
   // Interrupts a running WaitUntilReady and stops the page's loading.
   void StopLoading();
-  // documentElement.innerHTML followed by CR LF; empty when the pane holds no HTML document.
-  QString PageMarkup();
+  // documentElement.innerHTML followed by CR LF; empty when the pane holds no HTML document or no answer
+  // came within timeoutMs (0: the script time limit).
+  QString PageMarkup(int timeoutMs = 0);
   // Calls the page's global function `name` with two text arguments and waits for its value, as text:
   // a text as it is, "True"/"False" for a boolean, the decimal text of a number, empty for undefined,
   // null, an object, a missing function, a thrown error or no answer within the time limit.

@@ -516,7 +516,9 @@ void Tmainfrm::ReadAlbumPaneDocument(const QString& address, unsigned serial, in
   // Reading the page waits in a nested event loop, where the next page's completion can run this
   // handler again. Only the newest completion may write: an older one would put back the markup of a
   // page that is gone (and the download button would then miss the album list).
-  QString markup = iedown->PageMarkup();
+  // A short limit per try: a document that has just replaced another sometimes never answers the first
+  // script sent to it, and the next try after a moment does. The last try has the full limit.
+  QString markup = iedown->PageMarkup(retries > 0 ? 250 : 0);
   if (serial != albumPaneDocuments_) return;
   if (markup.isEmpty() && retries > 0 && iedown->CurrentAddress() == address) {
     // A document that does not answer yet is asked again shortly, unless a newer one has completed.

@@ -175,6 +175,14 @@ TEST_F(AlbumWindowTest, PreviewShowsTheAlbumPageAndAnnouncesIt) {
               std::string::npos)
         << n;
   }
+  // The covers really load from the album service (a generated page is local, the covers are not).
+  for (int n : {0, 5}) {
+    const std::string img = "$(\"link_" + std::to_string(n) + "\").getElementsByTagName(\"img\")[0]";
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return Script("link_" + std::to_string(n), img + ".naturalWidth>0") == "True"; }, kLoadMs))
+        << n;
+  }
+  EXPECT_TRUE(WaitForLog("GET /covers/10001/0.jpg - 200"));
   EXPECT_EQ(win->qqNumber, "10001");
   EXPECT_EQ(win->albumEntries.size(), 6u);
   EXPECT_EQ(win->photoListHost, albumd->HostPort());
@@ -208,8 +216,8 @@ TEST_F(AlbumWindowTest, FaultAccountsGiveTheirNoticePage) {
     messages.clear();
     Preview(c.qq);
     ASSERT_TRUE(QTest::qWaitFor([&] { return !win->WorkerRunning(); }, kLoadMs)) << c.qq;
-    ASSERT_TRUE(QTest::qWaitFor([&] { return win->albumPaneHtml.find(c.notice) != std::string::npos; },
-                                kLoadMs))
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return win->albumPaneHtml.find(c.notice) != std::string::npos; }, kLoadMs))
         << c.qq << " " << win->albumPaneHtml;
     EXPECT_EQ(win->btnview->text(), QString::fromUtf8(c.caption)) << c.qq;
     EXPECT_EQ(messages.size(), c.messages) << c.qq;
@@ -300,7 +308,8 @@ TEST_F(AlbumWindowTest, FromTheClientPageToFilesOnDisk) {
       QTest::qWaitFor([&] { return win->albumPaneHtml.find("check_5") != std::string::npos; }, kLoadMs))
       << win->iedown->CurrentAddress().toStdString() << "\n"
       << win->albumPaneHtml.substr(0, 400) << "\n"
-      << Markup().substr(0, 100) << "\n" << completions.join("\n").toStdString();
+      << Markup().substr(0, 100) << "\n"
+      << completions.join("\n").toStdString();
 
   // An album link opens the album on the vendor site in the online pane; the album page stays.
   const QString albumPage = win->iedown->CurrentAddress();
@@ -309,8 +318,8 @@ TEST_F(AlbumWindowTest, FromTheClientPageToFilesOnDisk) {
   EXPECT_TRUE(QTest::qWaitFor([&] { return win->ie->CurrentAddress() == album; }, kLoadMs))
       << win->ie->CurrentAddress().toStdString();
   EXPECT_EQ(win->iedown->CurrentAddress(), albumPage);
-  EXPECT_TRUE(QTest::qWaitFor([&] { return win->ie_gb->title() == QString::fromUtf8("春节回家 - 10001的相册"); },
-                              kLoadMs))
+  EXPECT_TRUE(QTest::qWaitFor(
+      [&] { return win->ie_gb->title() == QString::fromUtf8("春节回家 - 10001的相册"); }, kLoadMs))
       << win->ie_gb->title().toStdString();
 
   // Untick album 1 and download the rest.
@@ -467,7 +476,6 @@ TEST_F(AlbumWindowTest, StopDuringADownloadEndsItAtTheNextAlbumWithoutSummary) {
   EXPECT_EQ(win->btn_down->text(), QString::fromUtf8(kCaptionDownloadRunning));
 }
 
-
 // Link commands and the QQ box on the vendor's own pages: only the exact command word with its "|" starts a
 // preview, and the online view takes only a valid QQ number.
 TEST_F(AlbumWindowTest, OnlinePaneCommandsAndTheOnlineView) {
@@ -479,15 +487,17 @@ TEST_F(AlbumWindowTest, OnlinePaneCommandsAndTheOnlineView) {
   ASSERT_TRUE(win->ie->WaitUntilReady(kLoadMs));
   // Links the page could carry; each is clicked as a person would follow it.
   auto follow = [&](const std::string& fragment) {
-    win->ie->page()->runJavaScript(QString::fromStdString(
-        "var a=document.createElement('a');a.href='" + fragment + "';document.body.appendChild(a);a.click();"));
+    win->ie->page()->runJavaScript(QString::fromStdString("var a=document.createElement('a');a.href='" +
+                                                          fragment +
+                                                          "';document.body.appendChild(a);a.click();"));
   };
   for (const char* fragment : {"#TAVRENGOTO:downvelquan|10002", "#TAVRENGOTO:DOWNVELQUAN10002",
                                "#TAVRENGOTO:DOWNVELQUANX|10002", "#tavrengoto:DOWNVELQUAN|10002"}) {
     follow(fragment);
     // The navigation itself goes on: the pane shows the address with its fragment.
     EXPECT_TRUE(QTest::qWaitFor(
-        [&] { return QUrl(win->ie->CurrentAddress()).fragment(QUrl::FullyDecoded) == fragment + 1; }, kLoadMs))
+        [&] { return QUrl(win->ie->CurrentAddress()).fragment(QUrl::FullyDecoded) == fragment + 1; },
+        kLoadMs))
         << fragment << " " << win->ie->CurrentAddress().toStdString();
     QTest::qWait(200);
     EXPECT_EQ(win->edtqq->text(), "") << fragment;
@@ -626,7 +636,8 @@ TEST_F(SlowAlbumWindowTest, StopBetweenPhotosKeepsWhatWasFetchedWhole) {
   EXPECT_GE(files, 1);
   EXPECT_LT(files, 4) << "the stop ends the first album";
   EXPECT_EQ(files, requested);
-  EXPECT_EQ(ReadFile(target + "/10001的相册/春节回家/年夜饭.JPG"), ReadFile(DefaultDataDir() + "/images/garden.jpg"));
+  EXPECT_EQ(ReadFile(target + "/10001的相册/春节回家/年夜饭.JPG"),
+            ReadFile(DefaultDataDir() + "/images/garden.jpg"));
   // No album got the finished tick, and the albums after the one at work were never started.
   EXPECT_EQ(Script("status_0", "$(\"status_0\").innerHTML").find("#GOTO2:"), std::string::npos);
   EXPECT_EQ(Script("status_1", "$(\"status_1\").innerHTML"), "");

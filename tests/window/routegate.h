@@ -24,8 +24,8 @@ class RouteGate {
       changed_.notify_all();
       // Never longer than a test may take: a forgotten release must not keep the job (and the test) alive.
       changed_.wait_for(lock, std::chrono::seconds(20), [&] { return stopping_ || !held_.count(qq); });
-      res.set_content("photoDomainNameCallback({\"domain\":{\"default\":\"ctc\"},\"ctc\":{\"p\":\"" + albumHost_ +
-                          "\",\"s\":\"" + albumHost_ + "\",\"nu\":\"" + albumHost_ + "\"}})",
+      res.set_content("photoDomainNameCallback({\"domain\":{\"default\":\"ctc\"},\"ctc\":{\"p\":\"" +
+                          albumHost_ + "\",\"s\":\"" + albumHost_ + "\",\"nu\":\"" + albumHost_ + "\"}})",
                       "application/javascript");
     });
     port_ = server_.bind_to_any_port("127.0.0.1");
