@@ -68,6 +68,8 @@ class TWebPane : public QWebEngineView {
   // null, an object, a missing function, a thrown error or no answer within the time limit.
   QString CallPageFunction(const QString& name, const QString& a, const QString& b);
   QString CurrentAddress() const;
+  // The address of the generated page last given to ShowHtmlLines (empty before the first).
+  QUrl GeneratedPageAddress() const { return internalUrl_; }
   // The value of the form field with the given id, read in the pane's own script world, so it needs no
   // script function of the page; empty when there is no such field or no HTML document.
   QString FieldValue(const QString& id);

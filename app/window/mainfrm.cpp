@@ -547,7 +547,7 @@ QString Tmainfrm::RunAlbumScript(const std::string& elementId, const std::string
   return iedown->CallPageFunction("cmd", Q(elementId), Q(script));
 }
 
-void Tmainfrm::ShowPageText(const std::string& page) {
+std::vector<std::string> Tmainfrm::SplitPageText(const std::string& page) {
   // The page builders end every line with CR LF; the pane adds those itself.
   std::vector<std::string> lines;
   size_t from = 0;
@@ -557,7 +557,23 @@ void Tmainfrm::ShowPageText(const std::string& page) {
     lines.push_back(page.substr(from, end - from));
     from = end + 2;
   }
-  iedown->ShowHtmlLines(lines);
+  return lines;
+}
+
+void Tmainfrm::ShowPageText(const std::string& page) {
+  iedown->ShowHtmlLines(SplitPageText(page));
+}
+
+void Tmainfrm::ShowJobPage(const std::vector<std::string>& lines) {
+  // A job's page usually replaces the loading page, which may itself still be loading. The engine has
+  // been seen to drop the newer load then and stay on the loading page, so the job's page is waited for
+  // and, when the pane does not show it, loaded once more.
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    iedown->ShowHtmlLines(lines);
+    iedown->WaitUntilReady(kJobPageWaitMs);
+    if (iedown->CurrentAddress() == iedown->GeneratedPageAddress().toString()) return;
+    if (QCoreApplication::closingDown() || !isVisible()) return;
+  }
 }
 
 bool Tmainfrm::AdoptPreview(const PreviewResult& result) {
@@ -593,20 +609,20 @@ class TWindowPreviewHost : public PreviewHost {
   void RouteFailed(const PreviewResult& result) override {
     win_.CallOnMainThread([&] {
       if (!win_.AdoptPreview(result)) return;
-      win_.ShowPageText(NoticePage(result.qqNumber, kRouteFailedMessage));
+      win_.ShowJobPage(Tmainfrm::SplitPageText(NoticePage(result.qqNumber, kRouteFailedMessage)));
       win_.btnview->setText(kCaptionPreviewIdle);
     });
   }
   void PreviewFailed(const PreviewResult& result) override {
     win_.CallOnMainThread([&] {
       if (!win_.AdoptPreview(result)) return;
-      win_.ShowPageText(NoticePage(result.qqNumber, kAlbumListFailedMessage));
+      win_.ShowJobPage(Tmainfrm::SplitPageText(NoticePage(result.qqNumber, kAlbumListFailedMessage)));
     });
   }
   void ShowAlbumPage(const PreviewResult& result) override {
     win_.CallOnMainThread([&] {
       if (!win_.AdoptPreview(result)) return;
-      win_.iedown->ShowHtmlLines(win_.pageLines);
+      win_.ShowJobPage(win_.pageLines);
     });
   }
   // A stale job ends silently: its caption change and message would belong to the newer preview.

@@ -151,6 +151,11 @@ class Tmainfrm : public QMainWindow {
   QString RunAlbumScript(const std::string& elementId, const std::string& script);
   // A page made of CR LF terminated lines (notice and loading pages) into the album pane.
   void ShowPageText(const std::string& page);
+  static std::vector<std::string> SplitPageText(const std::string& page);
+  // A page of a job (album page, notice page) into the album pane, waited for and loaded again if the
+  // pane did not take it.
+  void ShowJobPage(const std::vector<std::string>& lines);
+  static constexpr int kJobPageWaitMs = 10000;
   // Takes the results of preview job `result.jobId` into the run state; false (nothing taken) when a
   // newer preview has been started since, so a stale job can never overwrite a newer page.
   bool AdoptPreview(const PreviewResult& result);

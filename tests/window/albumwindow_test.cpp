@@ -424,7 +424,7 @@ TEST_F(AlbumWindowTest, ClosingDuringAStalledPhotoLeavesNoPartialFile) {
   target = root + "/saved";
   fs::create_directories(target);
   Open();
-  PreviewAndWait("10035");
+  ASSERT_NO_FATAL_FAILURE(PreviewAndWait("10035"));
   win->btn_down->click();
   ASSERT_TRUE(WaitForLog("/photos/10035/0/1", 10000))
       << messages.join("|").toStdString() << " " << win->StatusPanel(0).toStdString() << " "
@@ -446,7 +446,7 @@ TEST_F(AlbumWindowTest, StopDuringADownloadEndsItAtTheNextAlbumWithoutSummary) {
   target = root + "/saved";
   fs::create_directories(target);
   Open();
-  PreviewAndWait("10001");
+  ASSERT_NO_FATAL_FAILURE(PreviewAndWait("10001"));
   const size_t logBefore = albumd->LogLines().size();
   // The stop is pressed while the job waits for its folder: it must end before its first album, and a
   // start pressed before it has ended waits for it instead of running beside it.
@@ -613,7 +613,7 @@ TEST_F(SlowAlbumWindowTest, StopBetweenPhotosKeepsWhatWasFetchedWhole) {
   target = root + "/saved";
   fs::create_directories(target);
   Open();
-  PreviewAndWait("10001");
+  ASSERT_NO_FATAL_FAILURE(PreviewAndWait("10001"));
   win->btn_down->click();
   ASSERT_TRUE(WaitForLog("/photos/10001/0/0.jpg"));
   win->btn_down->click();  // stop
