@@ -75,6 +75,7 @@ class TPageStore : public QWebEngineUrlSchemeHandler {
 
   void Put(const QString& path, const QByteArray& bytes) { pages_.insert(path, bytes); }
   void Remove(const QString& path) { pages_.remove(path); }
+  QByteArray Get(const QString& path) const { return pages_.value(path); }
 
  private:
   QHash<QString, QByteArray> pages_;
@@ -396,6 +397,11 @@ void TWebPane::ShowHtmlLines(const std::vector<std::string>& lines) {
   store->Put(path, EncodeHtmlAsGbk(text));
   internalUrl_ = QUrl(QString(kWebPaneScheme) + ":" + path);
   StartLoad(internalUrl_);
+}
+
+QByteArray TWebPane::PageBytes() const {
+  if (internalUrl_.isEmpty()) return {};
+  return PageStore()->Get(internalUrl_.path());
 }
 
 void TWebPane::ShowHtmlLines(const QStringList& lines) {

@@ -48,6 +48,9 @@ class TWebPane : public QWebEngineView {
   // Shows the lines, each followed by CR LF, as an HTML page in GBK. Lines are UTF-8.
   void ShowHtmlLines(const std::vector<std::string>& lines);
   void ShowHtmlLines(const QStringList& lines);
+  // The bytes of the generated page the pane was last given (as served to the engine); empty when it
+  // shows no generated page.
+  QByteArray PageBytes() const;
   // An existing folder opens as a file address without waiting; a blank address does nothing; anything
   // else is navigated to and, with a timeout (ms) other than 0, waited for.
   void OpenAddress(const QString& address, int timeoutMs = 0);

@@ -189,6 +189,24 @@ TEST_F(AlbumWindowTest, PreviewShowsTheAlbumPageAndAnnouncesIt) {
   EXPECT_EQ(win->albumViewHost, albumd->HostPort());
   SaveShot("preview-10001.png");
 
+#ifdef LORVANTA_CLI
+  // The command line's --page writes exactly the bytes this pane was given, for the same client number.
+  {
+    QTemporaryDir tmp;
+    const std::string page = tmp.path().toStdString() + "/page.html";
+    const std::string cmd = std::string(LORVANTA_CLI) + " preview 10001 --client-number " +
+                            std::to_string(win->clientNumber) + " --route-host " + albumd->HostPort() +
+                            " --page '" + page + "' >/dev/null 2>&1";
+    ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
+    std::ifstream in(page, std::ios::binary);
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    const QByteArray shown = win->iedown->PageBytes();
+    ASSERT_FALSE(shown.isEmpty());
+    EXPECT_EQ(bytes.str(), shown.toStdString());
+  }
+#endif
+
   // A preview is refused while a download shows its running caption; the page stays.
   messages.clear();
   win->btn_down->setText(kCaptionDownloadRunning);
