@@ -514,6 +514,13 @@ QString TWebPane::PageMarkup(int timeoutMs) {
   return answer->toString() + "\r\n";
 }
 
+void TWebPane::PostPageFunction(const QString& name, const QString& a, const QString& b) {
+  page()->runJavaScript("(function(){try{var f=window[" + ScriptString(name) +
+                            "];if(typeof f==='function')f(" + ScriptString(a) + "," + ScriptString(b) +
+                            ");}catch(e){}})()",
+                        QWebEngineScript::MainWorld);
+}
+
 QString TWebPane::CallPageFunction(const QString& name, const QString& a, const QString& b) {
   // The conversion to text happens in the page, so every kind of value has one fixed spelling.
   QString script = "(function(){try{var f=window[" + ScriptString(name) +

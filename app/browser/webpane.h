@@ -70,6 +70,9 @@ class TWebPane : public QWebEngineView {
   // a text as it is, "True"/"False" for a boolean, the decimal text of a number, empty for undefined,
   // null, an object, a missing function, a thrown error or no answer within the time limit.
   QString CallPageFunction(const QString& name, const QString& a, const QString& b);
+  // The same call without waiting for its value: it runs after every script handed to the page before it
+  // and before every later one, so a later CallPageFunction sees what it did.
+  void PostPageFunction(const QString& name, const QString& a, const QString& b);
   QString CurrentAddress() const;
   // The address of the generated page last given to ShowHtmlLines (empty before the first).
   QUrl GeneratedPageAddress() const { return internalUrl_; }
