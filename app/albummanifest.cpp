@@ -13,35 +13,15 @@
 #include <memory>
 #include <sstream>
 
+#include "app/textutil.h"
 #include "json/qzjson.h"
 
 namespace {
 
-std::string Quote(std::string_view s) {
-  std::string out = "\"";
-  for (unsigned char c : s) {
-    switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
-      default:
-        if (c < 0x20) {
-          char buf[8];
-          std::snprintf(buf, sizeof buf, "\\u%04x", c);
-          out += buf;
-        } else {
-          out += static_cast<char>(c);
-        }
-    }
-  }
-  return out + "\"";
-}
-
 std::string PhotoJson(const ManifestPhoto& p) {
-  std::string s = "{\"url\":" + Quote(p.url) + ",\"file\":" + Quote(p.file);
-  if (p.size >= 0) s += ",\"size\":" + std::to_string(p.size) + ",\"fetched\":" + Quote(UtcTimeText(p.fetched));
+  std::string s = "{\"url\":" + JsonQuote(p.url) + ",\"file\":" + JsonQuote(p.file);
+  if (p.size >= 0)
+    s += ",\"size\":" + std::to_string(p.size) + ",\"fetched\":" + JsonQuote(UtcTimeText(p.fetched));
   if (p.deleted) s += ",\"deleted\":true";
   return s + "}";
 }
@@ -86,7 +66,8 @@ ManifestPhoto ParsePhoto(const TqzJSONbase* node) {
     p.fetched = ParseUtcTimeText(Text(o, u"fetched", true, "a photo entry"));
     if (p.fetched < 0) throw ManifestError("a photo entry has a bad time");
   }
-  if (const auto* deleted = dynamic_cast<const TqzJSONboolean*>(Field(o, u"deleted"))) p.deleted = deleted->Value();
+  if (const auto* deleted = dynamic_cast<const TqzJSONboolean*>(Field(o, u"deleted")))
+    p.deleted = deleted->Value();
   return p;
 }
 
@@ -178,9 +159,10 @@ std::time_t ParseUtcTimeText(std::string_view text) {
 }
 
 std::string ManifestJson(const AlbumManifest& m) {
-  std::string s = "{\"format\":" + std::to_string(kManifestFormat) + ",\n\"album\":{\"id\":" + Quote(m.id) +
-                  ",\"name\":" + Quote(m.name) + ",\"desc\":" + Quote(m.desc) + ",\"priv\":" + Quote(m.priv) +
-                  ",\"total\":" + Quote(m.total) + "},\n\"photos\":[";
+  std::string s = "{\"format\":" + std::to_string(kManifestFormat) +
+                  ",\n\"album\":{\"id\":" + JsonQuote(m.id) + ",\"name\":" + JsonQuote(m.name) +
+                  ",\"desc\":" + JsonQuote(m.desc) + ",\"priv\":" + JsonQuote(m.priv) +
+                  ",\"total\":" + JsonQuote(m.total) + "},\n\"photos\":[";
   for (size_t i = 0; i < m.photos.size(); ++i) s += (i ? ",\n" : "\n") + PhotoJson(m.photos[i]);
   return s + "\n]}\n";
 }
@@ -276,5 +258,6 @@ void ManifestJournal::Fetched(std::string_view url, std::string_view file, long 
 }
 
 void ManifestJournal::Append(const std::string& line) {
-  if (!WriteAll(fd_, line)) throw std::runtime_error(std::string("cannot write the journal: ") + std::strerror(errno));
+  if (!WriteAll(fd_, line))
+    throw std::runtime_error(std::string("cannot write the journal: ") + std::strerror(errno));
 }

@@ -22,6 +22,10 @@ std::string EscapeHtml(std::string_view text);
 // back byte for byte.
 std::string EscapeJsString(std::string_view text);
 
+// text as a JSON string literal, quotes included: quote, backslash and control characters escaped, every
+// other byte as it is (UTF-8 stays UTF-8).
+std::string JsonQuote(std::string_view text);
+
 // Percent-encodes every byte outside A-Z a-z 0-9 - . _ ~ so that a value from a reply cannot change the
 // structure of a query string it is put into.
 std::string PercentEncode(std::string_view text);

@@ -24,6 +24,7 @@
 #include "app/hosts.h"
 #include "app/qqnumber.h"
 #include "app/startup.h"
+#include "app/textutil.h"
 #include "app/xmldoc.h"
 
 namespace fs = std::filesystem;
@@ -102,7 +103,8 @@ int CountValue(const std::string& option, const std::string& v, int least, int m
   const bool digits = !v.empty() && v.size() <= 4 && v.find_first_not_of("0123456789") == std::string::npos;
   const int n = digits ? std::stoi(v) : -1;
   if (n < least || n > most)
-    UsageError(option + " takes a whole number from " + std::to_string(least) + " to " + std::to_string(most));
+    UsageError(option + " takes a whole number from " + std::to_string(least) + " to " +
+               std::to_string(most));
   return n;
 }
 
@@ -191,38 +193,6 @@ Options ParseArguments(int argc, char** argv) {
   }
   if (o.routeHost.empty()) o.routeHost = RouteHost();
   return o;
-}
-
-std::string JsonString(std::string_view s) {
-  std::string out = "\"";
-  for (unsigned char c : s) {
-    switch (c) {
-      case '"':
-        out += "\\\"";
-        break;
-      case '\\':
-        out += "\\\\";
-        break;
-      case '\n':
-        out += "\\n";
-        break;
-      case '\r':
-        out += "\\r";
-        break;
-      case '\t':
-        out += "\\t";
-        break;
-      default:
-        if (c < 0x20) {
-          char buf[8];
-          std::snprintf(buf, sizeof buf, "\\u%04x", c);
-          out += buf;
-        } else {
-          out += static_cast<char>(c);
-        }
-    }
-  }
-  return out + "\"";
 }
 
 const char* PrivacyWord(const std::string& priv) {
@@ -333,13 +303,13 @@ int Preview(const Options& o, int clientNumber) {
     }
   }
   if (o.json) {
-    std::cout << "{\"qq\":" << JsonString(o.qq) << ",\"albums\":[";
+    std::cout << "{\"qq\":" << JsonQuote(o.qq) << ",\"albums\":[";
     for (size_t n = 0; n < entries.size(); ++n) {
       AlbumEntryFields f = SplitAlbumEntry(entries[n]);
-      std::cout << (n ? "," : "") << "{\"number\":" << n << ",\"id\":" << JsonString(f.id)
-                << ",\"priv\":" << JsonString(f.priv) << ",\"privacy\":" << JsonString(PrivacyWord(f.priv))
-                << ",\"total\":" << JsonString(f.total) << ",\"name\":" << JsonString(f.name)
-                << ",\"desc\":" << JsonString(f.desc) << "}";
+      std::cout << (n ? "," : "") << "{\"number\":" << n << ",\"id\":" << JsonQuote(f.id)
+                << ",\"priv\":" << JsonQuote(f.priv) << ",\"privacy\":" << JsonQuote(PrivacyWord(f.priv))
+                << ",\"total\":" << JsonQuote(f.total) << ",\"name\":" << JsonQuote(f.name)
+                << ",\"desc\":" << JsonQuote(f.desc) << "}";
     }
     std::cout << "]}\n";
     return kExitOk;
@@ -522,18 +492,18 @@ int Download(const Options& o, int clientNumber) {
   const DownloadCounters& c = outcome.counters;
 
   if (o.json) {
-    std::cout << "{\"qq\":" << JsonString(o.qq) << ",\"albumRoot\":" << JsonString(outcome.albumRoot)
+    std::cout << "{\"qq\":" << JsonQuote(o.qq) << ",\"albumRoot\":" << JsonQuote(outcome.albumRoot)
               << ",\"completed\":" << (outcome.end == DownloadOutcome::End::kCompleted ? "true" : "false")
               << ",\"albumsOk\":" << c.albumsOk << ",\"albumsFailed\":" << c.albumsFailed
               << ",\"photosOk\":" << c.photosOk << ",\"photosFailed\":" << c.photosFailed
               << ",\"photosPresent\":" << c.photosPresent << ",\"photosLeftOut\":" << c.photosLeftOut;
-    if (!outcome.error.empty()) std::cout << ",\"error\":" << JsonString(outcome.error);
+    if (!outcome.error.empty()) std::cout << ",\"error\":" << JsonQuote(outcome.error);
     std::cout << ",\"albums\":[";
     for (size_t n = 0; n < host.reports.size(); ++n) {
       const AlbumReport& r = host.reports[n];
-      std::cout << (n ? "," : "") << "{\"number\":" << n << ",\"id\":" << JsonString(r.id)
-                << ",\"name\":" << JsonString(r.name) << ",\"state\":" << JsonString(r.state)
-                << ",\"folder\":" << JsonString(r.folder) << ",\"photosOk\":" << r.ok
+      std::cout << (n ? "," : "") << "{\"number\":" << n << ",\"id\":" << JsonQuote(r.id)
+                << ",\"name\":" << JsonQuote(r.name) << ",\"state\":" << JsonQuote(r.state)
+                << ",\"folder\":" << JsonQuote(r.folder) << ",\"photosOk\":" << r.ok
                 << ",\"photosFailed\":" << r.failed << ",\"bytes\":" << r.bytes << "}";
     }
     std::cout << "]}\n";

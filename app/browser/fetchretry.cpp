@@ -8,7 +8,9 @@
 
 namespace {
 
-bool IsSet(const std::atomic<bool>* flag) { return flag != nullptr && flag->load(std::memory_order_relaxed); }
+bool IsSet(const std::atomic<bool>* flag) {
+  return flag != nullptr && flag->load(std::memory_order_relaxed);
+}
 
 // Waits up to ms, in short steps so a stop or an abort is seen at once; false when one was seen.
 bool WaitUnlessEnded(long ms, const std::atomic<bool>* stop, const std::atomic<bool>* abort) {
@@ -16,7 +18,8 @@ bool WaitUnlessEnded(long ms, const std::atomic<bool>* stop, const std::atomic<b
   while (std::chrono::steady_clock::now() < until) {
     if (IsSet(stop) || IsSet(abort)) return false;
     const auto left = until - std::chrono::steady_clock::now();
-    std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(left, std::chrono::milliseconds(20)));
+    std::this_thread::sleep_for(
+        std::min<std::chrono::steady_clock::duration>(left, std::chrono::milliseconds(20)));
   }
   return !IsSet(stop) && !IsSet(abort);
 }
@@ -46,10 +49,11 @@ long RetryDelayMs(const RetryPolicy& policy, int retry, const FetchReport& faile
   for (int i = 0; i < retry && delay < policy.maxDelayMs; ++i) delay *= 2;
   delay = std::min(delay, std::max(0L, policy.maxDelayMs));
   if (failed.retryAfterSeconds >= 0) {
+    // Compared in seconds first, so an absurd value cannot overflow when turned into milliseconds.
     const long asked = failed.retryAfterSeconds > policy.maxRetryAfterMs / 1000
                            ? policy.maxRetryAfterMs
                            : failed.retryAfterSeconds * 1000;
-    delay = std::max(delay, std::min(asked, policy.maxRetryAfterMs));
+    delay = std::max(delay, asked);
   }
   return delay;
 }
