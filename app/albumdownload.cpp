@@ -3,11 +3,10 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
-
 #include <deque>
-#include <algorithm>
 #include <filesystem>
 #include <map>
 #include <optional>
@@ -53,7 +52,8 @@ void RemoveLeftoverTemporaries(const std::string& folder) {
     const std::string name = entry.path().filename().string();
     bool leftover = name == std::string(kManifestFileName) + ".part";
     constexpr std::string_view kFetchPrefix = ".lorvanta-fetch-";
-    if (name.rfind(kFetchPrefix, 0) == 0 && name.size() > 5 && name.compare(name.size() - 5, 5, ".part") == 0) {
+    if (name.rfind(kFetchPrefix, 0) == 0 && name.size() > 5 &&
+        name.compare(name.size() - 5, 5, ".part") == 0) {
       const long pid = std::strtol(name.c_str() + kFetchPrefix.size(), nullptr, 10);
       leftover = pid > 0 && pid != ::getpid() && ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH;
     }
@@ -200,8 +200,8 @@ Job::AlbumEnd Job::DownloadAlbum(int n) {
 
     // A failed fetch leaves no file, so it can never be mistaken for the previous album's list.
     RemoveFile(input_.photoListFile);
-    const bool fetched = FetchPhotoList(
-        PhotoListAddress(album, input_.qqNumber, input_.photoListHost, input_.albumViewHost));
+    const bool fetched =
+        FetchPhotoList(PhotoListAddress(album, input_.qqNumber, input_.photoListHost, input_.albumViewHost));
     XmlNode first;
     std::unique_ptr<XmlDocument> doc;
     if (fetched) {

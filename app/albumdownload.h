@@ -55,10 +55,10 @@ struct DownloadInput {
 
 struct DownloadOutcome {
   enum class End {
-    kCancelled,   // the folder browser was cancelled
-    kStopped,     // stopRequested was seen
-    kEntryLimit,  // an album's photo walk passed kMaxPhotoEntries nodes
-    kCompleted,   // all albums done: the summary was shown
+    kCancelled,      // the folder browser was cancelled
+    kStopped,        // stopRequested was seen
+    kEntryLimit,     // an album's photo walk passed kMaxPhotoEntries nodes
+    kCompleted,      // all albums done: the summary was shown
     kManifestError,  // updating: a manifest in the album root could not be read; nothing was fetched
   };
   End end = End::kCancelled;

@@ -47,10 +47,10 @@ struct AlbumStatusUpdate {
 };
 
 struct DownloadCounters {
-  int albumsOk = 0;      // ticked albums whose photo list held "album" with a "pic"
-  int albumsFailed = 0;  // ticked albums whose photo list was not fetched or not usable
-  int photosOk = 0;      // photos written to disk
-  int photosFailed = 0;  // photos without an address, and photos whose download failed
+  int albumsOk = 0;       // ticked albums whose photo list held "album" with a "pic"
+  int albumsFailed = 0;   // ticked albums whose photo list was not fetched or not usable
+  int photosOk = 0;       // photos written to disk
+  int photosFailed = 0;   // photos without an address, and photos whose download failed
   int photosPresent = 0;  // updating: photos already in the album folder, not fetched again
   int photosLeftOut = 0;  // updating: photos the user deleted and asked to keep out
 

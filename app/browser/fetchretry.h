@@ -10,9 +10,9 @@
 #include "app/browser/fetchtofile.h"
 
 struct RetryPolicy {
-  int retries = 0;             ///< further attempts after the first; 0 = fetch once
-  long firstDelayMs = 500;     ///< the delay before the first retry; doubled for each further one
-  long maxDelayMs = 8000;      ///< the grown delay never exceeds this
+  int retries = 0;               ///< further attempts after the first; 0 = fetch once
+  long firstDelayMs = 500;       ///< the delay before the first retry; doubled for each further one
+  long maxDelayMs = 8000;        ///< the grown delay never exceeds this
   long maxRetryAfterMs = 60000;  ///< a longer Retry-After is cut to this
 };
 

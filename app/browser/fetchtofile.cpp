@@ -424,7 +424,9 @@ FetchReport FetchToFileReport(const std::string& url, const std::string& file, c
   return report;
 }
 
-void FetchReleaseThreadHandles() { handlesOfThisThread.reset(); }
+void FetchReleaseThreadHandles() {
+  handlesOfThisThread.reset();
+}
 
 bool FetchToFile(const std::string& url, const std::string& file, const FetchOptions& options) {
   return FetchToFileReport(url, file, options).ok;

@@ -197,9 +197,9 @@ Figures RunJob(const Options& o, const PreviewResult& preview, const std::vector
   f.photoSeconds = host.photoSeconds;
   if (outcome.end != DownloadOutcome::End::kCompleted || host.counters.photosFailed != 0 ||
       host.counters.albumsFailed != 0) {
-    throw std::runtime_error("the download job did not complete cleanly: " +
-                             std::to_string(host.counters.photosFailed) + " photos and " +
-                             std::to_string(host.counters.albumsFailed) + " albums failed");
+    throw std::runtime_error(
+        "the download job did not complete cleanly: " + std::to_string(host.counters.photosFailed) +
+        " photos and " + std::to_string(host.counters.albumsFailed) + " albums failed");
   }
   return f;
 }
@@ -275,8 +275,9 @@ int main(int argc, char** argv) {
       PrintLine("wget", wget);
       const double ratio = job.seconds / wget.seconds;
       const double photoRatio = job.photoSeconds / wget.seconds;
-      std::printf("  job/wget time %.3f (photo fetches alone %.2f s, %.3f of wget; the rest is %zu photo lists)\n",
-                  ratio, job.photoSeconds, photoRatio, entries.size());
+      std::printf(
+          "  job/wget time %.3f (photo fetches alone %.2f s, %.3f of wget; the rest is %zu photo lists)\n",
+          ratio, job.photoSeconds, photoRatio, entries.size());
       ratios.push_back(ratio);
       photoRatios.push_back(photoRatio);
       if (!o.keep) {

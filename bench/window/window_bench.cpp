@@ -31,7 +31,9 @@ namespace {
 
 constexpr int kLoadMs = 30000;
 
-QString Q(const std::string& s) { return QString::fromStdString(s); }
+QString Q(const std::string& s) {
+  return QString::fromStdString(s);
+}
 
 // One status update the job hands over, as the window runs it: every script call through `cmd`, handed
 // to the page without waiting for each value. The window does not wait at all; here one more (empty)
@@ -121,9 +123,13 @@ class WindowBench : public QObject {
         if (end) return;
         QMetaObject::invokeMethod(
             &pane,
-            [&] { RunUpdate(pane, kAlbum, ProgressStatusHtml(done++, fields.total), kStartedRowColor, fields.name); },
+            [&] {
+              RunUpdate(pane, kAlbum, ProgressStatusHtml(done++, fields.total), kStartedRowColor,
+                        fields.name);
+            },
             Qt::BlockingQueuedConnection);
-        QMetaObject::invokeMethod(&pane, [&] { waiting->quit(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            &pane, [&] { waiting->quit(); }, Qt::QueuedConnection);
       }
     });
     QBENCHMARK {

@@ -187,9 +187,9 @@ TEST_F(CliTest, FaultyPhotosLeaveNoPartialFiles) {
 }
 
 TEST_F(CliTest, JobsAndRetriesTakeBoundedWholeNumbers) {
-  for (const char* bad : {"--jobs 0", "--jobs 33", "--jobs x", "--jobs -1", "--jobs", "--retries -1",
-                          "--retries 101", "--retries 1.5", "--rate 100", "--rate 5x", "--rate k", "--rate",
-                          "--keep-deleted"}) {
+  for (const char* bad :
+       {"--jobs 0", "--jobs 33", "--jobs x", "--jobs -1", "--jobs", "--retries -1", "--retries 101",
+        "--retries 1.5", "--rate 100", "--rate 5x", "--rate k", "--rate", "--keep-deleted"}) {
     EXPECT_EQ(Cli("download 10001 " + std::string(bad) + " --to " + dir_.string() + Host()).code, 2) << bad;
   }
   EXPECT_EQ(Cli("preview 10001 --jobs 2" + Host()).code, 2);  // a download option
@@ -220,8 +220,8 @@ TEST(CliRetries, RetriesAfter429And500) {
     auto albumd = AlbumdProcess::Start();  // the faults happen on the first request of a run
     const fs::path dir = fs::temp_directory_path() / ("lorvanta-cli-retry-" + std::to_string(::getpid()));
     fs::remove_all(dir);
-    const CliRun r = Cli(std::string("download ") + c.qq + " --quiet --retries " + c.retries +
-                         " --to " + dir.string() + " --route-host " + albumd->HostPort());
+    const CliRun r = Cli(std::string("download ") + c.qq + " --quiet --retries " + c.retries + " --to " +
+                         dir.string() + " --route-host " + albumd->HostPort());
     EXPECT_EQ(r.code, c.code) << c.qq << " --retries " << c.retries;
     EXPECT_EQ(Tree(dir).size(), c.code == 0 ? 3u : 2u) << c.qq;
     fs::remove_all(dir);
@@ -229,8 +229,8 @@ TEST(CliRetries, RetriesAfter429And500) {
 }
 
 TEST_F(CliTest, ProgressIsALiveLineOnATerminalAndLogLinesOnAPipe) {
-  const CliRun tty = CliOnTerminal(
-      {"download", "10001", "--album", "1001", "--to", (dir_ / "t").string(), "--route-host", albumd_->HostPort()});
+  const CliRun tty = CliOnTerminal({"download", "10001", "--album", "1001", "--to", (dir_ / "t").string(),
+                                    "--route-host", albumd_->HostPort()});
   EXPECT_EQ(tty.code, 0) << tty.out;
   // The live line is redrawn in place: carriage return and erase-line, then the album's count.
   EXPECT_NE(tty.out.find("\r\033[K春节回家: 4/4 photos"), std::string::npos) << tty.out;

@@ -91,7 +91,8 @@ class UpdateTest : public ::testing::Test {
     albumd_ = AlbumdProcess::Start(o);
   }
   CliResult Download(const std::string& qq, std::vector<std::string> extra) {
-    std::vector<std::string> args = {"download", qq, "--to", dir_.string(), "--route-host", albumd_->HostPort()};
+    std::vector<std::string> args = {"download",         qq, "--to", dir_.string(), "--route-host",
+                                     albumd_->HostPort()};
     args.insert(args.end(), extra.begin(), extra.end());
     return Cli(args);
   }
@@ -234,8 +235,8 @@ TEST_F(UpdateTest, AnUnreadableManifestStopsTheRunBeforeAnythingChanges) {
   ASSERT_EQ(Download("30005", {"--update"}).code, 0);
   const fs::path manifest = Root("30005") / "二" / std::string(kManifestFileName);
   const std::string cases[] = {
-      "{\"format\":1,\"album\":",                                        // cut off
-      "{\"format\":7,\"album\":{\"id\":\"A2\"},\"photos\":[]}",          // newer
+      "{\"format\":1,\"album\":",                                // cut off
+      "{\"format\":7,\"album\":{\"id\":\"A2\"},\"photos\":[]}",  // newer
   };
   for (const std::string& text : cases) {
     Spit(manifest, text);
@@ -269,8 +270,9 @@ TEST_F(UpdateTest, ManifestsOnlyWhenAskedFor) {
 // A reply that claims to be a photo but is not one counts as failed and leaves no file.
 TEST_F(UpdateTest, RepliesThatAreNoImageFail) {
   Spit(fs::path(data_) / "images" / "fake.jpg", "<html><body>please log in</body></html>");
-  Account("30007", "[account]\n[album]\nid = A1\nname = 一\ndesc = d\npriv = 1\ncover = cover.jpg\n"
-                   "[photo]\nname = good\nimage = sky.jpg\n[photo]\nname = fake\nimage = fake.jpg\n");
+  Account("30007",
+          "[account]\n[album]\nid = A1\nname = 一\ndesc = d\npriv = 1\ncover = cover.jpg\n"
+          "[photo]\nname = good\nimage = sky.jpg\n[photo]\nname = fake\nimage = fake.jpg\n");
   StartAlbumd();
   CliResult r = Download("30007", {"--retries", "2"});
   EXPECT_EQ(r.code, 1);
@@ -279,7 +281,8 @@ TEST_F(UpdateTest, RepliesThatAreNoImageFail) {
   EXPECT_TRUE(tree.count("一/good.JPG"));
   // Not retried: the server answered, with the wrong thing.
   int fakeRequests = 0;
-  for (const auto& line : albumd_->LogLines()) fakeRequests += line.find("/photos/30007/0/1.") != std::string::npos;
+  for (const auto& line : albumd_->LogLines())
+    fakeRequests += line.find("/photos/30007/0/1.") != std::string::npos;
   EXPECT_EQ(fakeRequests, 1);
 }
 

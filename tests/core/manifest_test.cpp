@@ -29,20 +29,28 @@ TEST(ImageCheck, RecognisesImageFormatsByTheirFirstBytes) {
       {"\x89PNG\r\n\x1A\n\0\0\0\rIHDR"s, "png"},
       {"RIFF\x24\0\0\0WEBPVP8 "s, "webp"},
       {"BM\x36\x00\x0C\x00\0\0\0\0\x36\0"s, "bmp"},
-      {"\0\0\0\x1C" "ftypavif"s, "avif"},
-      {"\0\0\0\x18" "ftypheic"s, "heif"},
-      {"\0\0\0\x18" "ftypmif1"s, "heif"},
+      {"\0\0\0\x1C"
+       "ftypavif"s,
+       "avif"},
+      {"\0\0\0\x18"
+       "ftypheic"s,
+       "heif"},
+      {"\0\0\0\x18"
+       "ftypmif1"s,
+       "heif"},
       // What servers answer instead of a photo:
       {"<!DOCTYPE html><html>", ""},
       {"<html><body>404</body>", ""},
       {"{\"error\":\"busy\"}", ""},
       {"", ""},
-      {"\xFF\xD8"s, ""},                  // too short to tell
-      {"GIF88a", ""},                     // not a version that exists
-      {"\x89PNG\r\n\x1A"s, ""},           // signature cut short
-      {"RIFF\x24\0\0\0WAVEfmt "s, ""},    // a sound file
-      {"BMW is a car brand", ""},         // text that starts with BM
-      {"\0\0\0\x18" "ftypmp42"s, ""},     // a video
+      {"\xFF\xD8"s, ""},                // too short to tell
+      {"GIF88a", ""},                   // not a version that exists
+      {"\x89PNG\r\n\x1A"s, ""},         // signature cut short
+      {"RIFF\x24\0\0\0WAVEfmt "s, ""},  // a sound file
+      {"BMW is a car brand", ""},       // text that starts with BM
+      {"\0\0\0\x18"
+       "ftypmp42"s,
+       ""},  // a video
   };
   for (const auto& c : cases) EXPECT_EQ(ImageKind(c.head), c.kind) << c.head;
 
@@ -94,7 +102,8 @@ TEST(Manifest, UnreadableManifestsAreErrors) {
       "{\"format\":1,\"album\":{\"id\":\"V1\"},\"photos\":[{\"url\":\"http://h/1\"}]}",
       "{\"format\":1,\"album\":{\"id\":\"V1\"},\"photos\":[{\"url\":\"http://h/1\",\"file\":\"../x.jpg\"}]}",
       "{\"format\":1,\"album\":{\"id\":\"V1\"},\"photos\":[{\"url\":\"http://h/1\",\"file\":\"..\"}]}",
-      "{\"format\":1,\"album\":{\"id\":\"V1\"},\"photos\":[{\"url\":\"http://h/1\",\"file\":\"a\",\"size\":-3,"
+      "{\"format\":1,\"album\":{\"id\":\"V1\"},\"photos\":[{\"url\":\"http://h/"
+      "1\",\"file\":\"a\",\"size\":-3,"
       "\"fetched\":\"2027-01-15T08:00:00Z\"}]}",
       "{\"format\":1,\"album\":{\"id\":\"V1\"},\"photos\":[{\"url\":\"http://h/1\",\"file\":\"a\",\"size\":3,"
       "\"fetched\":\"yesterday\"}]}",
@@ -114,8 +123,8 @@ TEST(Manifest, JournalLinesAreReplayedAndACutLastLineIsDropped) {
   WriteAlbumManifest(dir.path(), m);
   {
     ManifestJournal journal(dir.path());
-    journal.Fetched("http://h/2.jpg", "b.JPG", 77, 1800000100);   // fills in the reservation
-    journal.Fetched("http://h/4.jpg", "d.JPG", 9, 1800000200);    // a photo the manifest lacked
+    journal.Fetched("http://h/2.jpg", "b.JPG", 77, 1800000100);  // fills in the reservation
+    journal.Fetched("http://h/4.jpg", "d.JPG", 9, 1800000200);   // a photo the manifest lacked
   }
   const int fd = ::open((dir.path() + std::string(kJournalFileName)).c_str(), O_WRONLY | O_APPEND);
   ASSERT_GE(fd, 0);
@@ -147,11 +156,13 @@ TEST(UpdatePlan, PresentGoneChangedAndNewPhotos) {
     PlannedPhoto::Kind kinds[5];
     const char* files[5];
   } cases[] = {
-      {"refetch deleted", false,
+      {"refetch deleted",
+       false,
        {PlannedPhoto::Kind::kPresent, PlannedPhoto::Kind::kFetch, PlannedPhoto::Kind::kFetch,
         PlannedPhoto::Kind::kPresent, PlannedPhoto::Kind::kFetch},
        {"a.JPG", "b.JPG", "c_", "d.JPG", "z_"}},
-      {"keep deleted", true,
+      {"keep deleted",
+       true,
        {PlannedPhoto::Kind::kPresent, PlannedPhoto::Kind::kLeftOut, PlannedPhoto::Kind::kFetch,
         PlannedPhoto::Kind::kPresent, PlannedPhoto::Kind::kFetch},
        {"a.JPG", "b.JPG", "c_", "d.JPG", "z_"}},
@@ -159,7 +170,7 @@ TEST(UpdatePlan, PresentGoneChangedAndNewPhotos) {
   for (const auto& c : cases) {
     TestFolder dir;
     const std::string folder = dir.path() + "alb";
-    dir.Write("alb/a.JPG", "aaaa");            // as recorded
+    dir.Write("alb/a.JPG", "aaaa");  // as recorded
     /* b.JPG was fetched and then deleted by hand */
     dir.Write("alb/c.JPG", "edited by hand");  // recorded with another size
     dir.Write("alb/d.JPG", "ddd");             // reserved by a run that was killed: complete

@@ -37,10 +37,11 @@ TEST(Retry, WhichFailuresAreWorthAnotherTry) {
     FetchReport report;
     bool retry;
   } cases[] = {
-      {Failed(429), true},      {Failed(500), true},      {Failed(503), true},       {Failed(599), true},
-      {Failed(404), false},     {Failed(403), false},     {Failed(200), false},      {Failed(0, 7), true},
-      {Failed(0, 28, -1, true), true},                    {Failed(0, 56), true},     {Failed(0, 52), true},
-      {Failed(0, 18), true},    {Failed(0, 6), false},    {Failed(0, 1), false},
+      {Failed(429), true},   {Failed(500), true},   {Failed(503), true},
+      {Failed(599), true},   {Failed(404), false},  {Failed(403), false},
+      {Failed(200), false},  {Failed(0, 7), true},  {Failed(0, 28, -1, true), true},
+      {Failed(0, 56), true}, {Failed(0, 52), true}, {Failed(0, 18), true},
+      {Failed(0, 6), false}, {Failed(0, 1), false},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(IsRetryableFailure(c.report), c.retry)
@@ -64,10 +65,15 @@ TEST(Retry, DelayGrowsIsBoundedAndHonoursRetryAfter) {
     long retryAfter;
     long expected;
   } cases[] = {
-      {0, -1, 500},  {1, -1, 1000}, {2, -1, 2000},  {3, -1, 3000},     {40, -1, 3000},
+      {0, -1, 500},
+      {1, -1, 1000},
+      {2, -1, 2000},
+      {3, -1, 3000},
+      {40, -1, 3000},
       {0, 2, 2000},  // the server asks for longer than our delay
       {2, 1, 2000},  // our delay is longer than the server asks
-      {0, 0, 500},   {0, 100000, 10000},  // an absurd Retry-After is cut
+      {0, 0, 500},
+      {0, 100000, 10000},  // an absurd Retry-After is cut
       {0, 9223372036854775807L / 1000, 10000},
   };
   for (const auto& c : cases) {
