@@ -26,6 +26,14 @@ namespace fs = std::filesystem;
 constexpr size_t kMaxDescBytes = 10000;
 constexpr std::string_view kBr = "\n\r";
 
+// At most maxBytes of text, never cutting a UTF-8 character in two.
+std::string CutOnCharacter(std::string_view text, size_t maxBytes) {
+  if (text.size() <= maxBytes) return std::string(text);
+  size_t end = maxBytes;
+  while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
+  return std::string(text.substr(0, end));
+}
+
 bool Stopped(const DownloadInput& input) {
   return input.stopRequested != nullptr && input.stopRequested->load(std::memory_order_relaxed);
 }
@@ -38,10 +46,21 @@ bool IsWebAddress(std::string_view url) {
 // A photo is accepted only when its bytes begin like an image and are as many as the server announced: an
 // error page answered with 200, an empty body or a cut-off reply saved under a photo's name would report a
 // failure as a success.
-bool LooksLikeImage(const std::string& tempPath, const FetchReport& report) {
-  if (report.bytes <= 0) return false;
-  if (report.contentLength >= 0 && report.contentLength != report.bytes) return false;
-  return IsImageFile(tempPath);
+bool LooksLikeImage(const std::string& tempPath, FetchReport& report) {
+  if (report.bytes <= 0) {
+    report.error = "the reply is empty";
+    return false;
+  }
+  if (report.contentLength >= 0 && report.contentLength != report.bytes) {
+    report.error = "the reply does not match its announced length";
+    return false;
+  }
+  if (!IsImageFile(tempPath)) {
+    report.error = "the reply is not an image" +
+                   (report.contentType.empty() ? std::string() : " (" + report.contentType + ")");
+    return false;
+  }
+  return true;
 }
 
 // A run that was killed leaves its temporary files behind (its own fetch's ".part" beside a photo, a
@@ -67,18 +86,22 @@ void RemoveFile(const std::string& path) {
   fs::remove(path, ec);
 }
 
-// Moves an older album root aside under a fresh backup name; a failure is ignored (the job then writes
-// into the old folder, never over its files).
-void MoveOldRootAside(const std::string& downloadFolder, const DownloadInput& input,
-                      const std::string& root) {
+// Moves an older album root aside under a fresh backup name. A failure does not stop the job (it then
+// writes into the old folder, never over its files); what went wrong is returned, empty when nothing did.
+std::string MoveOldRootAside(const std::string& downloadFolder, const DownloadInput& input,
+                             const std::string& root, std::time_t now) {
   std::error_code ec;
   const std::string bare = root.substr(0, root.size() - 1);
-  if (!fs::is_directory(fs::symlink_status(bare, ec))) return;
+  if (!fs::is_directory(fs::symlink_status(bare, ec))) return {};
+  std::string backup;
   try {
-    const std::time_t now = input.clock ? input.clock() : std::time(nullptr);
-    fs::rename(bare, UniqueBackupFolderName(downloadFolder, input.qqNumber, now), ec);
-  } catch (const std::runtime_error&) {
+    backup = UniqueBackupFolderName(downloadFolder, input.qqNumber, now);
+  } catch (const std::runtime_error& e) {
+    return "cannot move the older copy " + bare + " aside: " + e.what() + "; writing into it";
   }
+  fs::rename(bare, backup, ec);
+  if (ec) return "cannot move the older copy " + bare + " to " + backup + ": " + ec.message() + "; writing into it";
+  return {};
 }
 
 class Job {
@@ -88,7 +111,7 @@ class Job {
     options_ = input.fetchOptions;
     options_.abort = input.fetchAbort;
     photoOptions_ = options_;
-    photoOptions_.accept = [outer = options_.accept](const std::string& temp, const FetchReport& report) {
+    photoOptions_.accept = [outer = options_.accept](const std::string& temp, FetchReport& report) {
       return LooksLikeImage(temp, report) && (!outer || outer(temp, report));
     };
   }
@@ -99,14 +122,27 @@ class Job {
   enum class AlbumEnd { kNext, kStop, kEntryLimit };
 
   AlbumEnd DownloadAlbum(int n);
+  AlbumEnd WalkAlbum(int n, const AlbumEntryFields& album);
+  // The album is counted as failed and its status cell says so; state tells a list that was not usable
+  // (kFailed) from an album that could not be finished (kAbandoned).
+  AlbumEnd AlbumNotSaved(int n, const AlbumEntryFields& album, AlbumState state, std::string reason,
+                         const std::string& linkName);
   void FindAlbumFolders(const std::string& root);
   std::time_t Now() const { return input_.clock ? input_.clock() : std::time(nullptr); }
   bool KeepsManifests() const { return input_.update || input_.writeManifest; }
-  bool FetchPhotoList(const std::string& url);
+  FetchReport FetchPhotoList(const std::string& url);
   void PhotoDone(int n, const AlbumEntryFields& album, const std::string& linkName, const PlannedPhoto& photo,
                  const PhotoProgress& progress, const FetchReport& report, int& k);
-  void Status(int n, std::string statusHtml, std::string_view rowColor, std::string linkName) {
-    host_.ShowAlbumStatus({n, std::move(statusHtml), std::string(rowColor), std::move(linkName)});
+  void Status(int n, AlbumState state, const AlbumEntryFields& album, std::string linkName, int done = 0,
+              std::string reason = {}) {
+    AlbumStatusUpdate u;
+    u.currentAlbum = n;
+    u.state = state;
+    u.photosDone = done;
+    u.total = album.total;
+    u.reason = std::move(reason);
+    u.currentAlbumName = std::move(linkName);
+    host_.ShowAlbumStatus(u);
   }
 
   const DownloadInput& input_;
@@ -117,6 +153,8 @@ class Job {
   FetchPool pool_;
   // Updating: the album folders of the root by the album id their manifest names, with the manifest.
   std::map<std::string, std::pair<std::string, AlbumManifest>> known_;
+  // Why the album root could not be made; every ticked album then fails with it.
+  std::string rootError_;
 };
 
 void Job::FindAlbumFolders(const std::string& root) {
@@ -161,14 +199,20 @@ DownloadOutcome Job::Run() {
       return outcome_;
     }
   } else {
-    MoveOldRootAside(folder, input_, root);
+    const std::string trouble = MoveOldRootAside(folder, input_, root, Now());
+    if (!trouble.empty()) host_.Warning(trouble);
   }
   std::error_code ec;
   fs::create_directories(root, ec);
+  std::error_code isDir;
+  if (!fs::is_directory(root, isDir)) {
+    rootError_ = "cannot create the folder " + root + ": " +
+                 (ec ? ec.message() : std::string("something else stands under that name"));
+  }
   outcome_.albumRoot = root;
   host_.DownloadFolderPrepared(root);
 
-  const int count = static_cast<int>(input_.albumEntries.size());
+  const int count = static_cast<int>(input_.albums.size());
   for (int n = 0; n < count; ++n) {
     if (Stopped(input_)) {
       outcome_.end = End::kStopped;
@@ -192,149 +236,172 @@ DownloadOutcome Job::Run() {
 }
 
 Job::AlbumEnd Job::DownloadAlbum(int n) {
-  DownloadCounters& counters = outcome_.counters;
   if (ReadAlbumCheck(host_.ReadAlbumCheck(n)) == "FALSE") return AlbumEnd::kNext;
+  const AlbumEntryFields& album = input_.albums[n];
+  Status(n, AlbumState::kStarted, album, album.name);
+  if (!rootError_.empty()) return AlbumNotSaved(n, album, AlbumState::kAbandoned, rootError_, album.name);
   try {
-    const AlbumEntryFields album = SplitAlbumEntry(input_.albumEntries[n]);
-    Status(n, StartedStatusHtml(), kStartedRowColor, album.name);
-
-    // A failed fetch leaves no file, so it can never be mistaken for the previous album's list.
-    RemoveFile(input_.photoListFile);
-    const bool fetched =
-        FetchPhotoList(PhotoListAddress(album, input_.qqNumber, input_.photoListHost, input_.albumViewHost));
-    XmlNode first;
-    std::unique_ptr<XmlDocument> doc;
-    if (fetched) {
-      doc = std::make_unique<XmlDocument>(XmlDocument::LoadFromFile(input_.photoListFile));
-      first = FirstPhotoNode(*doc);
-    }
-    if (!first) {
-      Status(n, FailedStatusHtml(), kDoneRowColor, album.name);
-      ++counters.albumsFailed;
-      return AlbumEnd::kNext;
-    }
-
-    ++counters.albumsOk;
-    AlbumManifest manifest;
-    std::string albumFolder;
-    if (auto it = known_.find(album.id); input_.update && it != known_.end()) {
-      albumFolder = it->second.first;
-      manifest = std::move(it->second.second);
-      known_.erase(it);
-    } else {
-      albumFolder = AlbumFolderPath(outcome_.albumRoot, album.name, album.id);
-    }
-    fs::create_directories(albumFolder);
-    const std::string linkName = LastComponent(albumFolder);
-    PlanRecords records;
-    if (KeepsManifests()) {
-      manifest.id = album.id;
-      manifest.name = album.name;
-      manifest.desc = album.desc;
-      manifest.priv = album.priv;
-      manifest.total = album.total;
-      records.manifest = &manifest;
-      records.keepDeleted = input_.keepDeleted;
-    }
-    const AlbumPlan plan = PlanAlbumPhotos(first, albumFolder, album.name, records);
-    doc.reset();
-    // The planned names are reserved in the manifest before anything is fetched; each fetched photo is
-    // then noted in the journal, and the manifest is written whole again at the end of the album.
-    std::unique_ptr<ManifestJournal> journal;
-    if (KeepsManifests()) {
-      WriteAlbumManifest(albumFolder, manifest);
-      journal = std::make_unique<ManifestJournal>(albumFolder);
-    }
-    std::map<std::pair<std::string, std::string>, size_t> recordOf;  // (address, file) -> record
-    for (size_t r = 0; r < manifest.photos.size(); ++r)
-      recordOf.emplace(std::make_pair(manifest.photos[r].url, manifest.photos[r].file), r);
-    auto noteFetched = [&](const PlannedPhoto& photo, long long bytes) {
-      if (!journal) return;
-      const std::string file = LastComponent(photo.file);
-      const std::time_t now = Now();
-      journal->Fetched(photo.url, file, bytes, now);
-      if (auto it = recordOf.find({photo.url, file}); it != recordOf.end()) {
-        manifest.photos[it->second].size = bytes;
-        manifest.photos[it->second].fetched = now;
-      }
-    };
-
-    // Photos are handed to the pool in list order; with one worker each is fetched and reported before
-    // the next one starts. A stop lets the fetches under way finish and be counted.
-    int k = 0;
-    bool stopped = false;
-    const int photoCount = static_cast<int>(plan.photos.size());
-    std::vector<PhotoProgress> started(plan.photos.size());
-    int toFetch = 0;
-    for (const PlannedPhoto& photo : plan.photos) {
-      if (photo.kind == PlannedPhoto::Kind::kFetch || photo.kind == PlannedPhoto::Kind::kRefused) ++toFetch;
-    }
-    int startedCount = 0;
-    // The fetches under way refer to the plan: whatever ends this walk waits for them first.
-    struct DrainOnExit {
-      FetchPool& pool;
-      ~DrainOnExit() {
-        while (pool.Outstanding() > 0) pool.NextDone();
-      }
-    } drain{pool_};
-    auto takeOneDone = [&] {
-      auto [i, report] = pool_.NextDone();
-      if (report.ok) noteFetched(plan.photos[i], report.bytes);
-      PhotoDone(n, album, linkName, plan.photos[i], started[i], report, k);
-    };
-    for (int i = 0; i < photoCount && !stopped; ++i) {
-      const PlannedPhoto& photo = plan.photos[i];
-      while (pool_.Outstanding() >= pool_.Workers()) takeOneDone();
-      if (Stopped(input_)) {
-        stopped = true;
-        break;
-      }
-      if (photo.kind == PlannedPhoto::Kind::kPresent) {
-        ++counters.photosPresent;
-        continue;
-      }
-      if (photo.kind == PlannedPhoto::Kind::kLeftOut) {
-        ++counters.photosLeftOut;
-        continue;
-      }
-      host_.SetStatusText("正在下载：" + photo.statusName);
-      if (photo.kind == PlannedPhoto::Kind::kNoAddress) {
-        ++counters.photosFailed;
-        continue;
-      }
-      started[i] = PhotoProgress{n, startedCount++, toFetch, photo.url, photo.file};
-      host_.PhotoStarted(started[i]);
-      if (photo.kind == PlannedPhoto::Kind::kRefused) {
-        PhotoDone(n, album, linkName, photo, started[i], FetchReport{}, k);
-        continue;
-      }
-      pool_.Submit(i, [this, &photo] {
-        return FetchWithRetries(photo.url, photo.file, photoOptions_, input_.retry, input_.stopRequested);
-      });
-    }
-    while (pool_.Outstanding() > 0) takeOneDone();
-    if (journal) {
-      journal.reset();
-      WriteAlbumManifest(albumFolder, manifest);
-    }
-    if (stopped) return AlbumEnd::kStop;
-    if (plan.entryLimitHit) return AlbumEnd::kEntryLimit;
-
-    Status(n, FinishedStatusHtml(linkName), kDoneRowColor, linkName);
-  } catch (const std::runtime_error&) {
-    // A photo list that is not well-formed, a folder that cannot be made: this album is abandoned as it
-    // stands and the job goes on with the next one.
-  } catch (const std::invalid_argument&) {
+    return WalkAlbum(n, album);
+  } catch (const std::runtime_error& e) {
+    // A folder that cannot be made, records that cannot be written (a full disk): this album is not
+    // finished, and says so; the job goes on with the next one.
+    return AlbumNotSaved(n, album, AlbumState::kAbandoned, e.what(), album.name);
   }
+}
+
+Job::AlbumEnd Job::AlbumNotSaved(int n, const AlbumEntryFields& album, AlbumState state, std::string reason,
+                                 const std::string& linkName) {
+  Status(n, state, album, linkName, 0, std::move(reason));
+  ++outcome_.counters.albumsFailed;
   return AlbumEnd::kNext;
 }
 
-bool Job::FetchPhotoList(const std::string& url) {
+Job::AlbumEnd Job::WalkAlbum(int n, const AlbumEntryFields& album) {
+  DownloadCounters& counters = outcome_.counters;
+  // A failed fetch leaves no file, so it can never be mistaken for the previous album's list.
+  RemoveFile(input_.photoListFile);
+  const FetchReport listed =
+      FetchPhotoList(PhotoListAddress(album, input_.qqNumber, input_.photoListHost, input_.albumViewHost));
+  if (!listed.ok && (listed.aborted || Stopped(input_))) return AlbumEnd::kStop;
+  if (!listed.ok) {
+    return AlbumNotSaved(n, album, AlbumState::kFailed, "the photo list could not be fetched: " + listed.error,
+                         album.name);
+  }
+  std::unique_ptr<XmlDocument> doc;
+  try {
+    doc = std::make_unique<XmlDocument>(XmlDocument::LoadFromFile(input_.photoListFile));
+  } catch (const EXmlDocument& e) {
+    return AlbumNotSaved(n, album, AlbumState::kFailed, std::string("the photo list cannot be read: ") + e.what(),
+                         album.name);
+  }
+  const XmlNode first = FirstPhotoNode(*doc);
+  if (!first) {
+    return AlbumNotSaved(n, album, AlbumState::kFailed, "the photo list holds no photo", album.name);
+  }
+
+  AlbumManifest manifest;
+  std::string albumFolder;
+  if (auto it = known_.find(album.id); input_.update && it != known_.end()) {
+    albumFolder = it->second.first;
+    manifest = std::move(it->second.second);
+    known_.erase(it);
+  } else {
+    albumFolder = AlbumFolderPath(outcome_.albumRoot, album.name, album.id);
+  }
+  fs::create_directories(albumFolder);
+  const std::string linkName = LastComponent(albumFolder);
+  PlanRecords records;
+  records.now = Now();
+  if (KeepsManifests()) {
+    manifest.id = album.id;
+    manifest.name = album.name;
+    manifest.desc = CutOnCharacter(album.desc, kMaxDescBytes);
+    manifest.priv = album.priv;
+    manifest.total = album.total;
+    records.manifest = &manifest;
+    records.keepDeleted = input_.keepDeleted;
+  }
+  const AlbumPlan plan = PlanAlbumPhotos(first, albumFolder, album.name, records);
+  doc.reset();
+  // The planned names are reserved in the manifest before anything is fetched; each fetched photo is
+  // then noted in the journal, and the manifest is written whole again at the end of the album.
+  std::unique_ptr<ManifestJournal> journal;
+  if (KeepsManifests()) {
+    WriteAlbumManifest(albumFolder, manifest);
+    journal = std::make_unique<ManifestJournal>(albumFolder);
+  }
+  std::map<std::pair<std::string, std::string>, size_t> recordOf;  // (address, file) -> record
+  for (size_t r = 0; r < manifest.photos.size(); ++r)
+    recordOf.emplace(std::make_pair(manifest.photos[r].url, manifest.photos[r].file), r);
+  auto noteFetched = [&](const PlannedPhoto& photo, long long bytes) {
+    if (!journal) return;
+    const std::string file = LastComponent(photo.file);
+    const std::time_t now = Now();
+    journal->Fetched(photo.url, file, bytes, now);
+    if (auto it = recordOf.find({photo.url, file}); it != recordOf.end()) {
+      manifest.photos[it->second].size = bytes;
+      manifest.photos[it->second].fetched = now;
+    }
+  };
+
+  // Photos are handed to the pool in list order; with one worker each is fetched and reported before
+  // the next one starts. A stop lets the fetches under way finish and be counted.
+  int k = 0;
+  bool stopped = false;
+  const int photoCount = static_cast<int>(plan.photos.size());
+  std::vector<PhotoProgress> started(plan.photos.size());
+  int toFetch = 0;
+  for (const PlannedPhoto& photo : plan.photos) {
+    if (photo.kind != PlannedPhoto::Kind::kPresent && photo.kind != PlannedPhoto::Kind::kLeftOut) ++toFetch;
+  }
+  int startedCount = 0;
+  // The fetches under way refer to the plan: whatever ends this walk waits for them first.
+  struct DrainOnExit {
+    FetchPool& pool;
+    ~DrainOnExit() {
+      while (pool.Outstanding() > 0) pool.NextDone();
+    }
+  } drain{pool_};
+  auto takeOneDone = [&] {
+    auto [i, report] = pool_.NextDone();
+    if (report.ok) noteFetched(plan.photos[i], report.bytes);
+    PhotoDone(n, album, linkName, plan.photos[i], started[i], report, k);
+  };
+  for (int i = 0; i < photoCount && !stopped; ++i) {
+    const PlannedPhoto& photo = plan.photos[i];
+    while (pool_.Outstanding() >= pool_.Workers()) takeOneDone();
+    if (Stopped(input_)) {
+      stopped = true;
+      break;
+    }
+    if (photo.kind == PlannedPhoto::Kind::kPresent) {
+      ++counters.photosPresent;
+      continue;
+    }
+    if (photo.kind == PlannedPhoto::Kind::kLeftOut) {
+      ++counters.photosLeftOut;
+      continue;
+    }
+    host_.SetStatusText("正在下载：" + photo.statusName);
+    started[i] = PhotoProgress{n, startedCount++, toFetch, photo.url, photo.file, photo.statusName};
+    host_.PhotoStarted(started[i]);
+    if (photo.kind == PlannedPhoto::Kind::kNoAddress || photo.kind == PlannedPhoto::Kind::kRefused) {
+      FetchReport refused;
+      refused.failure = photo.kind == PlannedPhoto::Kind::kNoAddress ? FetchFailure::kNoAddress
+                                                                      : FetchFailure::kRefusedAddress;
+      refused.error = photo.reason;
+      if (photo.kind == PlannedPhoto::Kind::kNoAddress) {
+        // Counted as failed, but the status panel keeps the "downloading" text of the entry.
+        ++counters.photosFailed;
+        host_.PhotoFinished(started[i], refused);
+      } else {
+        PhotoDone(n, album, linkName, photo, started[i], refused, k);
+      }
+      continue;
+    }
+    pool_.Submit(i, [this, &photo] {
+      return FetchWithRetries(photo.url, photo.file, photoOptions_, input_.retry, input_.stopRequested);
+    });
+  }
+  while (pool_.Outstanding() > 0) takeOneDone();
+  if (journal) {
+    journal.reset();
+    WriteAlbumManifest(albumFolder, manifest);
+  }
+  if (stopped) return AlbumEnd::kStop;
+  if (plan.entryLimitHit) return AlbumEnd::kEntryLimit;
+
+  ++counters.albumsOk;
+  Status(n, AlbumState::kDone, album, linkName);
+  return AlbumEnd::kNext;
+}
+
+FetchReport Job::FetchPhotoList(const std::string& url) {
   // Through the pool, so that the list is asked on one of its connections too.
   pool_.Submit(-1, [this, &url] {
     return FetchWithRetries(url, input_.photoListFile, options_, input_.retry, input_.stopRequested);
   });
-  return pool_.NextDone().second.ok;
+  return pool_.NextDone().second;
 }
 
 void Job::PhotoDone(int n, const AlbumEntryFields& album, const std::string& linkName,
@@ -342,14 +409,14 @@ void Job::PhotoDone(int n, const AlbumEntryFields& album, const std::string& lin
                     int& k) {
   DownloadCounters& counters = outcome_.counters;
   if (report.ok) {
-    Status(n, ProgressStatusHtml(k, album.total), kStartedRowColor, linkName);
+    Status(n, AlbumState::kProgress, album, linkName, k);
     ++k;
     ++counters.photosOk;
   } else {
     host_.SetStatusText("下载失败：" + photo.statusName);
     ++counters.photosFailed;
   }
-  host_.PhotoFinished(progress, report.ok, report.bytes);
+  host_.PhotoFinished(progress, report);
 }
 
 }  // namespace
@@ -367,7 +434,7 @@ AlbumEntryFields SplitAlbumEntry(std::string_view line) {
   f.priv = std::string(line.substr(bars[0] + 1, bars[1] - bars[0] - 1));
   f.name = std::string(line.substr(bars[1] + 1, bars[2] - bars[1] - 1));
   f.total = std::string(line.substr(bars[2] + 1, bars[3] - bars[2] - 1));
-  f.desc = std::string(line.substr(bars[3] + 1, kMaxDescBytes));
+  f.desc = CutOnCharacter(line.substr(bars[3] + 1), kMaxDescBytes);
   return f;
 }
 
@@ -415,12 +482,14 @@ AlbumPlan PlanAlbumPhotos(XmlNode firstPic, const std::string& albumFolder, std:
     photo.url = entry->url;
     if (entry->url.empty()) {
       photo.kind = PlannedPhoto::Kind::kNoAddress;
+      photo.reason = "the photo list gives no address";
       plan.photos.push_back(std::move(photo));
       continue;
     }
     if (!IsWebAddress(entry->url)) {
       // A list must not make us copy local files (file://) or talk other protocols.
       photo.kind = PlannedPhoto::Kind::kRefused;
+      photo.reason = "not an http or https address";
       plan.photos.push_back(std::move(photo));
       continue;
     }
@@ -440,7 +509,7 @@ AlbumPlan PlanAlbumPhotos(XmlNode firstPic, const std::string& albumFolder, std:
           photo.kind = PlannedPhoto::Kind::kPresent;
           if (record->size < 0) {  // reserved by a run that ended before it could report
             record->size = size;
-            record->fetched = std::time(nullptr);
+            record->fetched = records.now;
           }
           kept.push_back(*record);
           plan.photos.push_back(std::move(photo));
@@ -472,8 +541,9 @@ AlbumPlan PlanAlbumPhotos(XmlNode firstPic, const std::string& albumFolder, std:
       photo.file = namer.NextPath(entry->name.empty() ? Md5Hex(entry->url) : entry->name, entry->url,
                                   entry->phototype);
       if (records.manifest != nullptr) kept.push_back({entry->url, LastComponent(photo.file)});
-    } catch (const std::runtime_error&) {
+    } catch (const std::runtime_error& e) {
       photo.kind = PlannedPhoto::Kind::kRefused;
+      photo.reason = std::string("no file name can be given: ") + e.what();
     }
     plan.photos.push_back(std::move(photo));
   }

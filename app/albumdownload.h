@@ -25,7 +25,7 @@ struct DownloadInput {
   std::string qqNumber;
   std::string photoListHost;              // for albums of priv "1"
   std::string albumViewHost;              // for every other priv
-  std::vector<std::string> albumEntries;  // AlbumEntry lines of the preview; index = album number
+  std::vector<AlbumEntryFields> albums;   // the albums of the preview, field by field; index = album number
   std::string downloadFolder;             // the folder browser's preselection
   std::string photoListFile;              // temporary reply file
   // Polled at the start of each album and before each photo: the job ends there when set. A photo being
@@ -70,12 +70,9 @@ struct DownloadOutcome {
 // Runs the whole job. Never throws for bad replies or file-system trouble.
 DownloadOutcome DownloadCheckedAlbums(const DownloadInput& input, DownloadHost& host);
 
-// The fields of an AlbumEntry line that the job uses.
-struct AlbumEntryFields {
-  std::string id, priv, name, total, desc;
-};
 // Splits an AlbumEntry line at its first four "|"; desc is at most 10000 bytes. Throws
-// std::invalid_argument for a line with fewer than four.
+// std::invalid_argument for a line with fewer than four. Only for lines whose fields hold no "|" (a line
+// cannot tell); the job itself works from the fields as listed.
 AlbumEntryFields SplitAlbumEntry(std::string_view line);
 
 // The photo list address: for priv exactly "1" the photo-list host's fcg_list_photo, else the view-album
@@ -99,6 +96,7 @@ struct PlannedPhoto {
   std::string statusName;  // album name + "/" + photo name + "." + extension, the raw names
   std::string url;
   std::string file;
+  std::string reason;  // kNoAddress, kRefused: why it cannot be fetched
 };
 
 struct AlbumPlan {
@@ -110,6 +108,7 @@ struct AlbumPlan {
 struct PlanRecords {
   AlbumManifest* manifest = nullptr;  // its photo records are brought up to date by the plan
   bool keepDeleted = false;
+  std::time_t now = 0;  // the time noted for a reserved photo found complete
 };
 
 // Reads an album's photo walk starting at its first "pic" node and names every file in albumFolder. With

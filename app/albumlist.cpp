@@ -15,8 +15,6 @@
 
 namespace {
 
-// A list longer than this is cut: the walk ends there.
-constexpr int kMaxAlbumNodes = 100000;
 
 void RemoveFile(const std::string& path) {
   std::error_code ec;
@@ -103,6 +101,31 @@ std::string PreviewDoneMessage(std::string_view qqNumber) {
          "的相册下载到你的本地机器！";
 }
 
+bool WalkAlbumList(XmlNode node, int clientNumber, PreviewResult& result) {
+  int n = static_cast<int>(result.albumEntries.size());
+  int passes = 1;
+  for (; node && passes <= kMaxAlbumNodes; ++passes, node = node.Next()) {
+    if (!node.IsElement() || node.Name() != "album" || !node.Child("name")) continue;
+    try {
+      AlbumFields album;
+      album.name = node.ChildText("name");
+      album.pre = node.ChildText("pre");
+      album.desc = node.ChildText("desc");
+      album.total = node.ChildText("total");
+      album.priv = node.ChildText("priv");
+      album.id = node.ChildText("id");
+      AppendPageLine(result.pageLines, result.qqNumber, AlbumBlock(n, album, clientNumber, result.qqNumber));
+      result.albumEntries.push_back(AlbumEntryLine(album.id, album.priv, album.name, album.total, album.desc));
+      result.albums.push_back({TrimBlanks(album.id), TrimBlanks(album.priv), TrimBlanks(album.name),
+                               TrimBlanks(album.total), TrimBlanks(album.desc)});
+      ++n;
+    } catch (const EXmlUnreadable&) {
+      // This album is left out; the others are numbered on without a gap.
+    }
+  }
+  return node && passes > kMaxAlbumNodes;
+}
+
 PreviewOutcome RetrieveAlbumList(const PreviewInput& input, PreviewHost& host) {
   using End = PreviewOutcome::End;
   PreviewOutcome outcome;
@@ -140,27 +163,7 @@ PreviewOutcome RetrieveAlbumList(const PreviewInput& input, PreviewHost& host) {
     return outcome;
   }
 
-  int n = 0;
-  for (int passes = 1; node && passes <= kMaxAlbumNodes; ++passes, node = node.Next()) {
-    if (!node.IsElement() || node.Name() != "album" || !node.Child("name")) continue;
-    try {
-      AlbumFields album;
-      album.name = node.ChildText("name");
-      album.pre = node.ChildText("pre");
-      album.desc = node.ChildText("desc");
-      album.total = node.ChildText("total");
-      album.priv = node.ChildText("priv");
-      album.id = node.ChildText("id");
-      AppendPageLine(result.pageLines, result.qqNumber,
-                     AlbumBlock(n, album, input.clientNumber, result.qqNumber));
-      result.albumEntries.push_back(
-          AlbumEntryLine(album.id, album.priv, album.name, album.total, album.desc));
-      ++n;
-    } catch (const EXmlUnreadable&) {
-      // This album is left out; the others are numbered on without a gap.
-    }
-  }
-
+  result.listCut = WalkAlbumList(node, input.clientNumber, result);
   AppendPageLine(result.pageLines, result.qqNumber, "</div>");
   if (FinishAlbumPage(result.pageLines, result.albumEntries.size())) {
     host.ShowAlbumPage(result);

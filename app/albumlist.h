@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "app/jobhost.h"
+#include "app/xmldoc.h"
 
 // What the retrieval works from, taken at its start.
 struct PreviewInput {
@@ -34,6 +35,14 @@ struct PreviewOutcome {
   End end = End::kSilentEnd;
   PreviewResult result;
 };
+
+// Nodes of the album list the walk visits at most; a longer list is cut there (and says so).
+constexpr int kMaxAlbumNodes = 100000;
+
+// Walks the album list from its first "album" node: for every readable album element appends its page
+// block, its AlbumEntry line and its fields to result (numbered on from what result holds). True when the
+// list was cut at kMaxAlbumNodes.
+bool WalkAlbumList(XmlNode firstAlbum, int clientNumber, PreviewResult& result);
 
 // Runs the whole retrieval. Never throws: every failure ends it as the table of outcomes says.
 PreviewOutcome RetrieveAlbumList(const PreviewInput& input, PreviewHost& host);

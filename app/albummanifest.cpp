@@ -18,8 +18,15 @@
 
 namespace {
 
+// A text the manifest keeps; it must come back byte for byte, which JSON can promise only for UTF-8.
+std::string Recorded(std::string_view text) {
+  if (!IsValidUtf8(text))
+    throw std::runtime_error("cannot record a name that is not valid UTF-8: " + EscapeForTerminal(text));
+  return JsonQuote(text);
+}
+
 std::string PhotoJson(const ManifestPhoto& p) {
-  std::string s = "{\"url\":" + JsonQuote(p.url) + ",\"file\":" + JsonQuote(p.file);
+  std::string s = "{\"url\":" + Recorded(p.url) + ",\"file\":" + Recorded(p.file);
   if (p.size >= 0)
     s += ",\"size\":" + std::to_string(p.size) + ",\"fetched\":" + JsonQuote(UtcTimeText(p.fetched));
   if (p.deleted) s += ",\"deleted\":true";
@@ -160,9 +167,9 @@ std::time_t ParseUtcTimeText(std::string_view text) {
 
 std::string ManifestJson(const AlbumManifest& m) {
   std::string s = "{\"format\":" + std::to_string(kManifestFormat) +
-                  ",\n\"album\":{\"id\":" + JsonQuote(m.id) + ",\"name\":" + JsonQuote(m.name) +
-                  ",\"desc\":" + JsonQuote(m.desc) + ",\"priv\":" + JsonQuote(m.priv) +
-                  ",\"total\":" + JsonQuote(m.total) + "},\n\"photos\":[";
+                  ",\n\"album\":{\"id\":" + Recorded(m.id) + ",\"name\":" + Recorded(m.name) +
+                  ",\"desc\":" + Recorded(m.desc) + ",\"priv\":" + Recorded(m.priv) +
+                  ",\"total\":" + Recorded(m.total) + "},\n\"photos\":[";
   for (size_t i = 0; i < m.photos.size(); ++i) s += (i ? ",\n" : "\n") + PhotoJson(m.photos[i]);
   return s + "\n]}\n";
 }

@@ -43,7 +43,9 @@ struct AlbumManifest {
   bool operator==(const AlbumManifest&) const = default;
 };
 
-// The manifest as JSON text (one photo per line, so it stays readable and diffs well).
+// The manifest as JSON text (one photo per line, so it stays readable and diffs well). Characters beyond
+// U+FFFF are written as surrogate pairs so that ParseManifest reads back exactly what was written; throws
+// std::runtime_error for a text that is not valid UTF-8 (it could not come back as it was).
 std::string ManifestJson(const AlbumManifest& manifest);
 // Throws ManifestError.
 AlbumManifest ParseManifest(std::string_view json);

@@ -85,6 +85,25 @@ std::vector<AlbumScript> ShowAlbumStatus(int currentAlbum, std::string_view stat
   return calls;
 }
 
+std::string AlbumStatusHtml(const AlbumStatusUpdate& update) {
+  switch (update.state) {
+    case AlbumState::kStarted:
+      return StartedStatusHtml();
+    case AlbumState::kProgress:
+      return ProgressStatusHtml(update.photosDone, update.total);
+    case AlbumState::kDone:
+      return FinishedStatusHtml(update.currentAlbumName);
+    case AlbumState::kFailed:
+    case AlbumState::kAbandoned:
+      return FailedStatusHtml();
+  }
+  return FailedStatusHtml();
+}
+
+std::string_view AlbumRowColor(AlbumState state) {
+  return state == AlbumState::kStarted || state == AlbumState::kProgress ? "#FF6600" : "#FFFFFF";
+}
+
 std::string StartedStatusHtml() {
   return "<nobr><font color=\"red\">开始</font></nobr>";
 }

@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "app/jobhost.h"
+
 // One call of the page function `cmd`: the element that must exist, and the script evaluated then.
 struct AlbumScript {
   std::string elementId;
@@ -34,6 +36,12 @@ std::string ReadAlbumCheck(std::string_view scriptResult);
 // can end a string and run script of its own.
 std::vector<AlbumScript> ShowAlbumStatus(int currentAlbum, std::string_view statusHtml,
                                          std::string_view rowColor, std::string_view currentAlbumName);
+
+// The status cell markup and the row colour of a status update: "开始" on orange when started, the k/total
+// count on orange while photos come in, the blue tick linking the album folder when done (white row), and
+// "失败" on white for an album that failed or had to be abandoned.
+std::string AlbumStatusHtml(const AlbumStatusUpdate& update);
+std::string_view AlbumRowColor(AlbumState state);
 
 // The markups the download job puts into an album's status cell.
 std::string StartedStatusHtml();

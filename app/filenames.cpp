@@ -22,9 +22,35 @@ bool IsDotName(std::string_view name) {
 
 }  // namespace
 
+namespace {
+
+// Length of a character at text[i] that has no place in a file name: a control character (C0, DEL, C1)
+// or an invisible bidirectional override or isolate, or a byte-order mark, all of which would make a
+// name show as something it is not (or break the lines of a listing); 0 for anything else.
+size_t HiddenCharacterAt(std::string_view text, size_t i) {
+  const auto at = [&](size_t k) { return k < text.size() ? static_cast<unsigned char>(text[k]) : 0u; };
+  const unsigned lead = at(i);
+  if (lead < 0x20 || lead == 0x7F) return 1;
+  if (lead == 0xC2 && at(i + 1) >= 0x80 && at(i + 1) <= 0x9F) return 2;  // U+0080..U+009F
+  if (lead == 0xE2 && at(i + 1) == 0x80 && at(i + 2) >= 0xAA && at(i + 2) <= 0xAE) return 3;  // U+202A..E
+  if (lead == 0xE2 && at(i + 1) == 0x81 && at(i + 2) >= 0xA6 && at(i + 2) <= 0xA9) return 3;  // U+2066..9
+  if (lead == 0xEF && at(i + 1) == 0xBB && at(i + 2) == 0xBF) return 3;                        // U+FEFF
+  return 0;
+}
+
+}  // namespace
+
 std::string SafeFileName(std::string_view text) {
-  std::string name = TrimBlanks(text);
-  for (char& c : name) {
+  const std::string trimmed = TrimBlanks(text);
+  std::string name;
+  name.reserve(trimmed.size());
+  for (size_t i = 0; i < trimmed.size();) {
+    if (const size_t hidden = HiddenCharacterAt(trimmed, i)) {
+      name += '0';
+      i += hidden;
+      continue;
+    }
+    char c = trimmed[i++];
     switch (c) {
       case ' ':
       case '*':
@@ -40,6 +66,7 @@ std::string SafeFileName(std::string_view text) {
       default:
         break;
     }
+    name += c;
   }
   return TrimBlanks(name);
 }

@@ -9,8 +9,10 @@
 #include <string_view>
 
 // Makes a name usable as one path component: trims bytes 0..32 at both ends, replaces every space, "*",
-// "/", ":", "<", ">", "?", "\" and "|" by "0", and trims again. Nothing else is changed, so the result can
-// still be empty, "." or ".." (the namers below deal with those) or longer than a component may be.
+// "/", ":", "<", ">", "?", "\" and "|" by "0", and so too every control character (C0, DEL, C1), the
+// bidirectional overrides and isolates (U+202A..U+202E, U+2066..U+2069) and the byte-order mark, each by
+// one "0"; then trims again. Nothing else is changed, so the result can still be empty, "." or ".." (the
+// namers below deal with those) or longer than a component may be.
 std::string SafeFileName(std::string_view text);
 
 // "GIF" for phototype "2", "PNG" for "3", "JPG" for anything else.

@@ -8,6 +8,17 @@
 #include <string>
 #include <vector>
 
+#include "app/browser/fetchtofile.h"
+
+// The fields of one listed album, as read from the album list (each trimmed). The jobs work from these;
+// the AlbumEntry line that joins them with "|" is what the window keeps and shows, and since nothing in it
+// is escaped it cannot be split back when a field holds "|".
+struct AlbumEntryFields {
+  std::string id, priv, name, total, desc;
+
+  bool operator==(const AlbumEntryFields&) const = default;
+};
+
 // What an album list retrieval has built so far. Every preview host call carries it whole, so the window
 // can adopt the results on its own thread; jobId tells a stale (stopped and superseded) retrieval's
 // results from the current one's, which the window drops.
@@ -19,6 +30,8 @@ struct PreviewResult {
   std::string albumViewHost;              // route reply member "nu"
   std::vector<std::string> pageLines;     // the album list page, line by line
   std::vector<std::string> albumEntries;  // one AlbumEntry line per listed album; index = album number
+  std::vector<AlbumEntryFields> albums;   // the same albums field by field; index = album number
+  bool listCut = false;                   // the list was longer than the walk's limit and was cut there
 };
 
 class PreviewHost {
@@ -35,20 +48,32 @@ class PreviewHost {
   virtual void PreviewDone(const PreviewResult& result) = 0;
 };
 
-// One status update of the album at work, for the album page (the window turns it into page scripts with
-// the plain function ShowAlbumStatus of app/albumscripts.h and runs them).
+// Where an album of the download stands.
+enum class AlbumState {
+  kStarted,    // its photo list is being fetched
+  kProgress,   // one more photo was written (photosDone photos before it)
+  kDone,       // every photo of its list was dealt with; currentAlbumName names its folder
+  kFailed,     // its photo list was not fetched or not usable; reason says why
+  kAbandoned,  // it could not be finished (a folder or its records could not be written); reason says why
+};
+
+// One status update of the album at work. The window turns it into the album page's markup and scripts
+// (AlbumStatusHtml, AlbumRowColor and ShowAlbumStatus of app/albumscripts.h); other front ends read the
+// state.
 struct AlbumStatusUpdate {
   int currentAlbum = 0;
-  std::string statusHtml;
-  std::string rowColor;
+  AlbumState state = AlbumState::kStarted;
+  int photosDone = 0;  // kProgress: photos of the album written before this one
+  std::string total;   // the album's total field as listed
+  std::string reason;  // kFailed, kAbandoned: what went wrong, in plain words
   // The final name component of the album's folder under the album root (what the "#GOTO2:" links
   // carry); before the folder is chosen, the album name from its entry.
   std::string currentAlbumName;
 };
 
 struct DownloadCounters {
-  int albumsOk = 0;       // ticked albums whose photo list held "album" with a "pic"
-  int albumsFailed = 0;   // ticked albums whose photo list was not fetched or not usable
+  int albumsOk = 0;       // ticked albums whose photo list held "album" with a "pic", walked to its end
+  int albumsFailed = 0;   // ticked albums whose photo list was not usable, or that had to be abandoned
   int photosOk = 0;       // photos written to disk
   int photosFailed = 0;   // photos without an address, and photos whose download failed
   int photosPresent = 0;  // updating: photos already in the album folder, not fetched again
@@ -64,6 +89,7 @@ struct PhotoProgress {
   int photoCount = 0;  // how many the album has to fetch
   std::string url;
   std::string file;  // the file it is written to
+  std::string name;  // album name + "/" + photo name + "." + extension, as the status panel shows it
 };
 
 class DownloadHost {
@@ -89,9 +115,14 @@ class DownloadHost {
   // The job ended normally: download caption back to idle, status text kDownloadFinishedStatus.
   virtual void DownloadFinished(const DownloadCounters& counters) = 0;
 
-  // Live progress for front ends that show it; the window needs neither.
+  // Something the user should know that changes nothing in the run (an older copy that could not be
+  // moved aside); the window keeps quiet about it.
+  virtual void Warning(const std::string& text) { (void)text; }
+
+  // Live progress for front ends that show it; the window needs neither. report.ok tells whether the photo
+  // was written; when not, report.failure and report.error say why.
   virtual void PhotoStarted(const PhotoProgress& photo) { (void)photo; }
-  virtual void PhotoFinished(const PhotoProgress& photo, bool ok, long long bytes) {
-    (void)photo, (void)ok, (void)bytes;
+  virtual void PhotoFinished(const PhotoProgress& photo, const FetchReport& report) {
+    (void)photo, (void)report;
   }
 };

@@ -1,6 +1,7 @@
 #include "app/textutil.h"
 
 #include <cstdio>
+#include <utility>
 
 std::string TrimBlanks(std::string_view text) {
   size_t begin = 0;
@@ -147,34 +148,129 @@ std::string PercentDecode(std::string_view text) {
   return out;
 }
 
+namespace {
+
+// The code point of the UTF-8 sequence at text[i] and its length; length 0 for a byte that does not begin
+// a well-formed sequence (overlong forms, surrogates and values past U+10FFFF are not well-formed).
+std::pair<char32_t, size_t> DecodeUtf8At(std::string_view text, size_t i) {
+  const auto byte = [&](size_t k) { return static_cast<unsigned char>(text[k]); };
+  const unsigned char lead = byte(i);
+  if (lead < 0x80) return {lead, 1};
+  size_t length = 0;
+  char32_t code = 0;
+  char32_t least = 0;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2, code = lead & 0x1F, least = 0x80;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3, code = lead & 0x0F, least = 0x800;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4, code = lead & 0x07, least = 0x10000;
+  } else {
+    return {0, 0};
+  }
+  if (i + length > text.size()) return {0, 0};
+  for (size_t k = 1; k < length; ++k) {
+    if ((byte(i + k) & 0xC0) != 0x80) return {0, 0};
+    code = (code << 6) | (byte(i + k) & 0x3F);
+  }
+  if (code < least || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return {0, 0};
+  return {code, length};
+}
+
+void AppendHex4(std::string& out, unsigned value) {
+  char buf[8];
+  std::snprintf(buf, sizeof buf, "\\u%04x", value & 0xFFFF);
+  out += buf;
+}
+
+}  // namespace
+
+bool IsValidUtf8(std::string_view text) {
+  for (size_t i = 0; i < text.size();) {
+    const size_t length = DecodeUtf8At(text, i).second;
+    if (length == 0) return false;
+    i += length;
+  }
+  return true;
+}
+
 std::string JsonQuote(std::string_view text) {
   std::string out = "\"";
-  for (unsigned char c : text) {
+  for (size_t i = 0; i < text.size();) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
     switch (c) {
       case '"':
         out += "\\\"";
-        break;
+        ++i;
+        continue;
       case '\\':
         out += "\\\\";
-        break;
+        ++i;
+        continue;
       case '\n':
         out += "\\n";
-        break;
+        ++i;
+        continue;
       case '\r':
         out += "\\r";
-        break;
+        ++i;
+        continue;
       case '\t':
         out += "\\t";
-        break;
+        ++i;
+        continue;
       default:
-        if (c < 0x20) {
-          char buf[8];
-          std::snprintf(buf, sizeof buf, "\\u%04x", c);
-          out += buf;
-        } else {
-          out += static_cast<char>(c);
-        }
+        break;
+    }
+    if (c < 0x20) {
+      AppendHex4(out, c);
+      ++i;
+      continue;
+    }
+    const auto [code, length] = DecodeUtf8At(text, i);
+    if (length == 0) {
+      AppendHex4(out, 0xFFFD);  // not UTF-8: marked, never passed on as broken JSON
+      ++i;
+    } else if (code > 0xFFFF) {
+      // As a surrogate pair: readers that take UTF-16 escapes (ours among them) get the character back.
+      AppendHex4(out, 0xD800 + ((code - 0x10000) >> 10));
+      AppendHex4(out, 0xDC00 + ((code - 0x10000) & 0x3FF));
+      i += length;
+    } else {
+      out.append(text.substr(i, length));
+      i += length;
     }
   }
   return out + "\"";
+}
+
+std::string EscapeForTerminal(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size();) {
+    const auto [code, length] = DecodeUtf8At(text, i);
+    char buf[16];
+    if (length == 0) {
+      std::snprintf(buf, sizeof buf, "\\x%02x", static_cast<unsigned char>(text[i]));
+      out += buf;
+      ++i;
+      continue;
+    }
+    // Control characters (C0, DEL, C1) could move the cursor or start an escape sequence; the
+    // bidirectional controls, line and paragraph separators and the byte-order mark could make a name
+    // read as something else.
+    const bool hidden = code < 0x20 || (code >= 0x7F && code <= 0x9F) || (code >= 0x202A && code <= 0x202E) ||
+                        (code >= 0x2066 && code <= 0x2069) || code == 0x200E || code == 0x200F ||
+                        code == 0x061C || code == 0x2028 || code == 0x2029 || code == 0xFEFF;
+    if (code == '\\') {
+      out += "\\\\";
+    } else if (hidden) {
+      std::snprintf(buf, sizeof buf, code < 0x100 ? "\\x%02x" : "\\u%04x", static_cast<unsigned>(code));
+      out += buf;
+    } else {
+      out.append(text.substr(i, length));
+    }
+    i += length;
+  }
+  return out;
 }

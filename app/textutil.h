@@ -22,9 +22,19 @@ std::string EscapeHtml(std::string_view text);
 // back byte for byte.
 std::string EscapeJsString(std::string_view text);
 
-// text as a JSON string literal, quotes included: quote, backslash and control characters escaped, every
-// other byte as it is (UTF-8 stays UTF-8).
+// text as a JSON string literal, quotes included: quote, backslash and control characters escaped,
+// characters beyond U+FFFF as \u surrogate pairs (which readers that take four-byte UTF-8 poorly read
+// exactly), every other character as its UTF-8 bytes. A byte that is not well-formed UTF-8 becomes
+// \ufffd; callers that must not lose it check IsValidUtf8 first.
 std::string JsonQuote(std::string_view text);
+
+// True when text is well-formed UTF-8 (no overlong forms, surrogates or values past U+10FFFF).
+bool IsValidUtf8(std::string_view text);
+
+// text made safe to print on a terminal or into a log: control characters (C0, DEL, C1), bidirectional
+// controls, line and paragraph separators and the byte-order mark as \xNN or \uNNNN, a backslash
+// doubled, bytes that are not UTF-8 as \xNN. Other text comes back as it is.
+std::string EscapeForTerminal(std::string_view text);
 
 // Percent-encodes every byte outside A-Z a-z 0-9 - . _ ~ so that a value from a reply cannot change the
 // structure of a query string it is put into.

@@ -3,6 +3,7 @@
 #include <libxml/encoding.h>
 #include <libxml/parser.h>
 #include <libxml/tree.h>
+#include <libxml/xmlerror.h>
 
 #include <fstream>
 #include <mutex>
@@ -21,6 +22,34 @@ constexpr size_t kMaxDocumentBytes = 256u * 1024 * 1024;
 const char* Chars(const xmlChar* text) {
   return reinterpret_cast<const char*>(text);
 }
+
+// libxml2 keeps its error handlers per thread, and some of its messages (encoding and I/O errors) go to
+// the generic handler whatever the parse options say; its default writes to stderr. Every parse therefore
+// sets both on its own thread: nothing is printed, and the first message becomes the exception's text.
+void IgnoreGenericError(void*, const char*, ...) {}
+
+void KeepFirstError(void* user, xmlErrorPtr error) {
+  auto* first = static_cast<std::string*>(user);
+  if (error == nullptr || !first->empty() || error->level < XML_ERR_ERROR) return;
+  std::string text = error->message != nullptr ? error->message : "unknown error";
+  while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
+  *first = error->line > 0 ? "line " + std::to_string(error->line) + ": " + text : text;
+}
+
+class QuietErrors {
+ public:
+  QuietErrors() {
+    xmlSetGenericErrorFunc(nullptr, IgnoreGenericError);
+    xmlSetStructuredErrorFunc(&first_, KeepFirstError);
+  }
+  ~QuietErrors() { xmlSetStructuredErrorFunc(nullptr, nullptr); }
+  QuietErrors(const QuietErrors&) = delete;
+  QuietErrors& operator=(const QuietErrors&) = delete;
+  const std::string& First() const { return first_; }
+
+ private:
+  std::string first_;
+};
 
 }  // namespace
 
@@ -117,9 +146,12 @@ XmlDocument XmlDocument::LoadFromMemory(std::string_view bytes) {
   InitXmlLayer();
   if (bytes.empty()) throw EXmlDocument("empty XML document");
   if (bytes.size() > kMaxDocumentBytes) throw EXmlDocument("XML document too large");
+  QuietErrors errors;
   xmlDocPtr doc =
       xmlReadMemory(bytes.data(), static_cast<int>(bytes.size()), "memory.xml", nullptr, kParseOptions);
-  if (doc == nullptr) throw EXmlDocument("cannot read XML document");
+  if (doc == nullptr) {
+    throw EXmlDocument(errors.First().empty() ? "not well-formed XML" : "not well-formed XML (" + errors.First() + ")");
+  }
   return XmlDocument(doc);
 }
 

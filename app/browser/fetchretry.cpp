@@ -1,7 +1,5 @@
 #include "app/browser/fetchretry.h"
 
-#include <curl/curl.h>
-
 #include <algorithm>
 #include <chrono>
 #include <thread>
@@ -30,14 +28,12 @@ bool IsRetryableFailure(const FetchReport& report) {
   if (report.ok || report.aborted) return false;
   if (report.timedOut) return true;
   if (report.httpStatus == 429 || (report.httpStatus >= 500 && report.httpStatus <= 599)) return true;
-  switch (static_cast<CURLcode>(report.curlCode)) {
-    case CURLE_COULDNT_CONNECT:
-    case CURLE_PARTIAL_FILE:
-    case CURLE_OPERATION_TIMEDOUT:
-    case CURLE_GOT_NOTHING:
-    case CURLE_SEND_ERROR:
-    case CURLE_RECV_ERROR:
-    case CURLE_SSL_CONNECT_ERROR:
+  switch (report.failure) {
+    case FetchFailure::kTimedOut:
+    case FetchFailure::kTooSlow:
+    case FetchFailure::kCutShort:
+    case FetchFailure::kConnection:
+    case FetchFailure::kBadFraming:  // the next attempt goes out on a fresh connection
       return true;
     default:
       return false;

@@ -1,5 +1,6 @@
-// Fetching again after a failure that may pass: a refused or dropped connection, a time limit, or a server
-// that asked us to slow down (429) or had trouble of its own (5xx). Other failures (404, a reply that is no
+// Fetching again after a failure that may pass: a refused or dropped connection, a time limit, a reply too
+// slow, cut short or framed wrongly, or a server that asked us to slow down (429) or had trouble of its
+// own (5xx). Other failures (404, a reply that is no
 // photo, an abort) are final. The delay grows with every attempt; a Retry-After from the server is
 // honoured up to a bound, so one reply cannot park a job for hours.
 #pragma once

@@ -2,9 +2,11 @@
 
 #include <curl/curl.h>
 #include <fcntl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
@@ -16,6 +18,7 @@
 #include <mutex>
 #include <random>
 #include <string_view>
+#include <thread>
 
 namespace {
 
@@ -41,6 +44,9 @@ class ThreadHandles {
   CURLM* multi() const { return multi_; }
   CURL* easy() const { return easy_; }
 
+  // The socket of the connection the last fetch left open for the next one; CURL_SOCKET_BAD when none.
+  curl_socket_t keptSocket = CURL_SOCKET_BAD;
+
  private:
   CURLM* multi_;
   CURL* easy_;
@@ -48,7 +54,18 @@ class ThreadHandles {
 
 thread_local std::unique_ptr<ThreadHandles> handlesOfThisThread;
 
+// True when bytes wait on a kept-alive connection between two replies. Nothing may: they are what the
+// server sent beyond the reply it announced, and would be read as the answer to the next request.
+bool BytesWaiting(curl_socket_t socket) {
+  if (socket == CURL_SOCKET_BAD) return false;
+  char byte;
+  return ::recv(socket, &byte, 1, MSG_PEEK | MSG_DONTWAIT) > 0;
+}
+
 ThreadHandles& HandlesOfThisThread() {
+  // A connection whose framing broke since the last fetch is never used again: closing the handles closes
+  // every connection of this thread, and the next fetch opens a fresh one.
+  if (handlesOfThisThread && BytesWaiting(handlesOfThisThread->keptSocket)) handlesOfThisThread.reset();
   if (!handlesOfThisThread) handlesOfThisThread = std::make_unique<ThreadHandles>();
   return *handlesOfThisThread;
 }
@@ -86,10 +103,14 @@ long ParseRetryAfter(std::string_view value) {
 struct Transfer {
   int fd = -1;
   long long bytes = 0;
+  long long maxBytes = 0;  // 0 = no cap
+  bool tooLarge = false;
+  RateBudget* budget = nullptr;
   bool writeFailed = false;
   int writeErrno = 0;
   const std::atomic<bool>* abort = nullptr;
   bool abortSeen = false;
+  curl_socket_t keptSocket = CURL_SOCKET_BAD;
   // Headers of the response being received; a new status line (after a redirect) starts over.
   long long lastModified = -1;
   long retryAfterSeconds = -1;
@@ -98,6 +119,10 @@ struct Transfer {
 size_t OnBody(char* data, size_t size, size_t count, void* user) {
   auto* transfer = static_cast<Transfer*>(user);
   const size_t total = size * count;
+  if (transfer->maxBytes > 0 && transfer->bytes + static_cast<long long>(total) > transfer->maxBytes) {
+    transfer->tooLarge = true;  // a reply without Content-Length that goes on and on
+    return 0;
+  }
   size_t done = 0;
   while (done < total) {
     const ssize_t n = ::write(transfer->fd, data + done, total - done);
@@ -110,6 +135,7 @@ size_t OnBody(char* data, size_t size, size_t count, void* user) {
     done += static_cast<size_t>(n);
   }
   transfer->bytes += static_cast<long long>(total);
+  if (transfer->budget != nullptr) transfer->budget->Take(static_cast<long long>(total), transfer->abort);
   return total;
 }
 
@@ -239,8 +265,12 @@ bool Configure(CURL* easy, const std::string& url, const FetchOptions& options, 
   set(curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS,
                        options.connectTimeoutMs > 0 ? options.connectTimeoutMs : 0L));
   if (options.lowSpeedTimeSec > 0) {
-    set(curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1L));
+    set(curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, std::max(1L, options.lowSpeedBytesPerSec)));
     set(curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, options.lowSpeedTimeSec));
+  }
+  if (options.maxBytes > 0) {
+    // Refuses a reply whose Content-Length is over the cap before any byte of it is written.
+    set(curl_easy_setopt(easy, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(options.maxBytes)));
   }
   if (options.totalTimeoutMs > 0) set(curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, options.totalTimeoutMs));
   if (options.maxRecvBytesPerSecond > 0) {
@@ -278,6 +308,11 @@ CURLcode Perform(CURLM* multi, CURL* easy, Transfer& transfer) {
         finished = true;
       }
     }
+    if (finished) {
+      // The connection kept for the next fetch, if any; only known while the handle is in the multi.
+      curl_socket_t socket = CURL_SOCKET_BAD;
+      if (curl_easy_getinfo(easy, CURLINFO_ACTIVESOCKET, &socket) == CURLE_OK) transfer.keptSocket = socket;
+    }
     if (finished) break;
     if (transfer.abort && transfer.abort->load(std::memory_order_relaxed)) {
       transfer.abortSeen = true;
@@ -293,46 +328,84 @@ CURLcode Perform(CURLM* multi, CURL* easy, Transfer& transfer) {
   return result;
 }
 
+FetchFailure FailureOfTransfer(CURLcode code, const char* detail) {
+  switch (code) {
+    case CURLE_UNSUPPORTED_PROTOCOL:
+      // Also what the library says of a reply that starts without a status line, as the bytes a server
+      // sent beyond its previous reply do.
+      return detail != nullptr && std::strstr(detail, "HTTP/0.9") != nullptr ? FetchFailure::kBadFraming
+                                                                              : FetchFailure::kRefusedAddress;
+    case CURLE_URL_MALFORMAT:
+      return FetchFailure::kRefusedAddress;
+    case CURLE_COULDNT_RESOLVE_HOST:
+    case CURLE_COULDNT_RESOLVE_PROXY:
+    case CURLE_COULDNT_CONNECT:
+    case CURLE_GOT_NOTHING:
+    case CURLE_RECV_ERROR:
+    case CURLE_SEND_ERROR:
+    case CURLE_SSL_CONNECT_ERROR:
+      return FetchFailure::kConnection;
+    case CURLE_OPERATION_TIMEDOUT:
+      // The library words a low-speed failure as "Operation too slow"; every other time limit is a time-out.
+      return detail != nullptr && std::strstr(detail, "too slow") != nullptr ? FetchFailure::kTooSlow
+                                                                             : FetchFailure::kTimedOut;
+    case CURLE_PARTIAL_FILE:
+      return FetchFailure::kCutShort;
+    case CURLE_FILESIZE_EXCEEDED:
+      return FetchFailure::kTooLarge;
+    case CURLE_WEIRD_SERVER_REPLY:
+      return FetchFailure::kBadFraming;
+    case CURLE_TOO_MANY_REDIRECTS:
+      return FetchFailure::kHttpStatus;
+    case CURLE_ABORTED_BY_CALLBACK:
+      return FetchFailure::kStopped;
+    default:
+      return FetchFailure::kOther;
+  }
+}
+
+FetchFailure FailureOfErrno(int code) {
+  return code == ENOSPC || code == EDQUOT ? FetchFailure::kNoSpace : FetchFailure::kWriteError;
+}
+
+void Fail(FetchReport& report, FetchFailure failure, std::string words) {
+  report.failure = failure;
+  report.error = std::move(words);
+}
+
 void FetchInto(const std::string& url, const std::string& file, const FetchOptions& options,
                FetchReport& report, std::string& tempPath, int& fd) {
-  if (url.empty()) {
-    report.error = "no address to fetch";
-    return;
-  }
-  if (file.empty()) {
-    report.error = "no file to fetch into";
-    return;
-  }
+  if (url.empty()) return Fail(report, FetchFailure::kNoAddress, "no address to fetch");
+  if (file.empty()) return Fail(report, FetchFailure::kWriteError, "no file to fetch into");
   if (options.abort && options.abort->load()) {
     report.aborted = true;
     report.curlCode = CURLE_ABORTED_BY_CALLBACK;
-    report.error = "the fetch was stopped";
-    return;
+    return Fail(report, FetchFailure::kStopped, "the fetch was stopped");
   }
   FetchGlobalInit();
   ThreadHandles& handles = HandlesOfThisThread();
   if (!handles.multi() || !handles.easy()) {
     report.curlCode = CURLE_FAILED_INIT;
-    report.error = "the transfer library could not start";
-    return;
+    return Fail(report, FetchFailure::kOther, "the transfer library could not start");
   }
 
   fd = CreateTemporaryBeside(file, tempPath);
   if (fd < 0) {
-    report.error = "cannot create a file beside " + file + ": " + SystemError(errno);
+    const int error = errno;
     tempPath.clear();
-    return;
+    return Fail(report, FailureOfErrno(error), "cannot create a file beside " + file + ": " + SystemError(error));
   }
 
   Transfer transfer;
   transfer.fd = fd;
   transfer.abort = options.abort;
+  transfer.maxBytes = options.maxBytes;
+  transfer.budget = options.rateBudget;
   char errorBuffer[CURL_ERROR_SIZE] = {};
   CURL* easy = handles.easy();
   if (!Configure(easy, url, options, transfer, errorBuffer)) {
     report.curlCode = CURLE_FAILED_INIT;
-    report.error = "the transfer could not be set up";
-    return;
+    return Fail(report, FetchFailure::kOther, "the transfer could not be set up");
   }
   const CURLcode code = Perform(handles.multi(), easy, transfer);
 
@@ -349,34 +422,42 @@ void FetchInto(const std::string& url, const std::string& file, const FetchOptio
   if (curl_easy_getinfo(easy, CURLINFO_CONTENT_TYPE, &type) == CURLE_OK && type) report.contentType = type;
   // The handle stays with the thread; nothing of this fetch may point into it afterwards.
   curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, nullptr);
+  handles.keptSocket = code == CURLE_OK ? transfer.keptSocket : CURL_SOCKET_BAD;
 
   if (transfer.abortSeen || code == CURLE_ABORTED_BY_CALLBACK) {
     report.aborted = true;
-    report.error = "the fetch was stopped";
-    return;
+    return Fail(report, FetchFailure::kStopped, "the fetch was stopped");
+  }
+  if (transfer.tooLarge || code == CURLE_FILESIZE_EXCEEDED) {
+    return Fail(report, FetchFailure::kTooLarge,
+                "the reply is larger than " + std::to_string(options.maxBytes) + " bytes");
   }
   if (transfer.writeFailed) {
-    report.error = "cannot write " + tempPath + ": " + SystemError(transfer.writeErrno);
-    return;
+    return Fail(report, FailureOfErrno(transfer.writeErrno),
+                "cannot write " + tempPath + ": " + SystemError(transfer.writeErrno));
   }
   if (code != CURLE_OK) {
     report.timedOut = code == CURLE_OPERATION_TIMEDOUT;
-    report.error = TransferErrorText(code, errorBuffer);
-    return;
+    return Fail(report, FailureOfTransfer(code, errorBuffer), TransferErrorText(code, errorBuffer));
   }
   if (report.httpStatus >= 400) {
-    report.error = "the server answered " + std::to_string(report.httpStatus);
-    return;
+    return Fail(report, FetchFailure::kHttpStatus, "the server answered " + std::to_string(report.httpStatus));
   }
   if (report.httpStatus < 200 || report.httpStatus >= 300) {
     // A redirect without a usable target (or an interim answer) is not the resource asked for.
-    report.error = "the server answered " + std::to_string(report.httpStatus) + " without the content";
-    return;
+    return Fail(report, FetchFailure::kHttpStatus,
+                "the server answered " + std::to_string(report.httpStatus) + " without the content");
   }
   if (report.contentLength >= 0 && report.bytes != report.contentLength) {
-    report.error = "the reply was cut short (" + std::to_string(report.bytes) + " of " +
-                   std::to_string(report.contentLength) + " bytes)";
-    return;
+    return Fail(report, FetchFailure::kCutShort,
+                "the reply was cut short (" + std::to_string(report.bytes) + " of " +
+                    std::to_string(report.contentLength) + " bytes)");
+  }
+  if (BytesWaiting(handles.keptSocket)) {
+    // The server sent more than it announced: where this reply really ended is unknown, so it is not
+    // trusted, and the connection is closed before anything else can be read from it.
+    handlesOfThisThread.reset();
+    return Fail(report, FetchFailure::kBadFraming, "the server sent more bytes than it announced");
   }
 
   if (options.keepServerTime && report.lastModified >= 0) {
@@ -384,24 +465,81 @@ void FetchInto(const std::string& url, const std::string& file, const FetchOptio
     ::futimens(fd, times);  // a file without the server's time is still a good file
   }
   if (::close(fd) != 0) {
+    const int error = errno;
     fd = -1;
-    report.error = "cannot write " + tempPath + ": " + SystemError(errno);
-    return;
+    return Fail(report, FailureOfErrno(error), "cannot write " + tempPath + ": " + SystemError(error));
   }
   fd = -1;
   if (options.accept && !options.accept(tempPath, report)) {
-    report.error = "the reply was rejected";
-    return;
+    return Fail(report, FetchFailure::kNotImage, report.error.empty() ? "the reply was rejected" : report.error);
   }
   if (std::rename(tempPath.c_str(), file.c_str()) != 0) {
-    report.error = "cannot replace " + file + ": " + SystemError(errno);
-    return;
+    const int error = errno;
+    return Fail(report, FailureOfErrno(error), "cannot replace " + file + ": " + SystemError(error));
   }
   tempPath.clear();
   report.ok = true;
 }
 
 }  // namespace
+
+std::string_view FetchFailureKey(FetchFailure failure) {
+  switch (failure) {
+    case FetchFailure::kNone:
+      return "none";
+    case FetchFailure::kNoAddress:
+      return "no-address";
+    case FetchFailure::kRefusedAddress:
+      return "refused-address";
+    case FetchFailure::kHttpStatus:
+      return "http-status";
+    case FetchFailure::kTimedOut:
+      return "timed-out";
+    case FetchFailure::kTooSlow:
+      return "too-slow";
+    case FetchFailure::kTooLarge:
+      return "too-large";
+    case FetchFailure::kCutShort:
+      return "cut-short";
+    case FetchFailure::kBadFraming:
+      return "bad-framing";
+    case FetchFailure::kConnection:
+      return "connection";
+    case FetchFailure::kNoSpace:
+      return "no-space";
+    case FetchFailure::kWriteError:
+      return "write-error";
+    case FetchFailure::kNotImage:
+      return "not-image";
+    case FetchFailure::kStopped:
+      return "stopped";
+    case FetchFailure::kOther:
+      return "other";
+  }
+  return "other";
+}
+
+RateBudget::RateBudget(long long bytesPerSecond)
+    : rate_(std::max(1LL, bytesPerSecond)), next_(std::chrono::steady_clock::now()) {}
+
+void RateBudget::Take(long long bytes, const std::atomic<bool>* abort) {
+  using Clock = std::chrono::steady_clock;
+  Clock::time_point until;
+  {
+    // Each taker books its bytes after everything booked before it: the budget is one queue, so the
+    // total rate of all fetches together stays at rate_ however many there are.
+    std::lock_guard<std::mutex> lock(mutex_);
+    const Clock::time_point now = Clock::now();
+    // An idle budget saves up at most a quarter second, so a burst after a pause stays small.
+    if (next_ < now - std::chrono::milliseconds(250)) next_ = now - std::chrono::milliseconds(250);
+    next_ += std::chrono::microseconds(bytes * 1000000 / rate_);
+    until = next_;
+  }
+  while (Clock::now() < until) {
+    if (abort != nullptr && abort->load(std::memory_order_relaxed)) return;
+    std::this_thread::sleep_for(std::min<Clock::duration>(until - Clock::now(), std::chrono::milliseconds(50)));
+  }
+}
 
 void FetchGlobalInit() {
   std::call_once(globalInitOnce, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
@@ -416,11 +554,17 @@ FetchReport FetchToFileReport(const std::string& url, const std::string& file, c
   } catch (const std::exception& e) {
     // Out of memory, or an accept callback that threw: a failed fetch, never an exception for the job.
     report.ok = false;
+    report.failure = FetchFailure::kOther;
     report.error = std::string("the fetch failed: ") + e.what();
   }
   if (fd >= 0) ::close(fd);
   if (!tempPath.empty()) ::unlink(tempPath.c_str());
-  if (report.ok) report.error.clear();
+  if (report.ok) {
+    report.error.clear();
+    report.failure = FetchFailure::kNone;
+  } else if (report.failure == FetchFailure::kNone) {
+    report.failure = FetchFailure::kOther;
+  }
   return report;
 }
 

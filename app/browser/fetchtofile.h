@@ -9,8 +9,34 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <functional>
+#include <mutex>
 #include <string>
+#include <string_view>
+
+// Why a fetch failed, as one kind a front end can count and name.
+enum class FetchFailure {
+  kNone,
+  kNoAddress,       ///< there was no address to fetch
+  kRefusedAddress,  ///< not an http or https address, or malformed
+  kHttpStatus,      ///< the server answered with an error status (or a redirect without a target)
+  kTimedOut,        ///< no connection or no answer in time
+  kTooSlow,         ///< the reply came slower than the low-speed floor for too long
+  kTooLarge,        ///< the reply announced or carried more bytes than the cap
+  kCutShort,        ///< fewer bytes arrived than announced
+  kBadFraming,      ///< more bytes arrived than announced, or the reply could not be read as HTTP
+  kConnection,      ///< the server could not be reached or the connection was lost
+  kNoSpace,         ///< the disk (or the user's quota) is full
+  kWriteError,      ///< another error while writing the file
+  kNotImage,        ///< the reply was refused by the caller's check (for photos: not an image)
+  kStopped,         ///< the caller's abort flag ended it
+  kOther,
+};
+
+// Short fixed words for a failure kind ("http-status", "timed-out", "no-space", ...), used as keys in
+// machine-readable summaries.
+std::string_view FetchFailureKey(FetchFailure failure);
 
 // What became of one fetch.
 struct FetchReport {
@@ -25,27 +51,55 @@ struct FetchReport {
   std::string error;             ///< what went wrong, in plain words; empty when ok
   bool aborted = false;          ///< ended because the caller's abort flag was set
   bool timedOut = false;         ///< ended by the connect, low-speed or total time limit
+  FetchFailure failure = FetchFailure::kNone;  ///< kNone when ok
+};
+
+// A download rate shared by every fetch that is given it, on any thread: one budget of bytes per second,
+// not one per connection. Thread-safe.
+class RateBudget {
+ public:
+  explicit RateBudget(long long bytesPerSecond);
+  // Accounts for bytes just received and waits (in short steps, ending early when abort is set) until the
+  // budget allows them.
+  void Take(long long bytes, const std::atomic<bool>* abort);
+  long long BytesPerSecond() const { return rate_; }
+
+ private:
+  const long long rate_;
+  std::mutex mutex_;
+  std::chrono::steady_clock::time_point next_;  // when the budget is free again
 };
 
 struct FetchOptions {
   // Another thread sets it: the transfer ends (within a fraction of a second) as a failure.
   const std::atomic<bool>* abort = nullptr;
   long connectTimeoutMs = 15000;
-  // Fail when below 1 byte/s for this long, so a server that stops sending cannot hang a job.
+  // Fail when the reply comes slower than lowSpeedBytesPerSec for lowSpeedTimeSec, so a server that stops
+  // sending, or dribbles a byte now and then, cannot hold a job.
   long lowSpeedTimeSec = 30;
+  long lowSpeedBytesPerSec = 1024;
+  // A reply that announces or carries more bytes than this fails at once (0 = no cap), so an endless or
+  // absurdly large reply cannot fill the disk.
+  long long maxBytes = 256LL * 1024 * 1024;
   long totalTimeoutMs = 0;              ///< 0 = none
-  long long maxRecvBytesPerSecond = 0;  ///< 0 = unlimited
+  long long maxRecvBytesPerSecond = 0;  ///< 0 = unlimited; per fetch
+  RateBudget* rateBudget = nullptr;     ///< shared by every fetch given it; null = none
   std::string userAgent;                ///< empty = a built-in one
   // Give the target file the reply's Last-Modified time when it has one.
   bool keepServerTime = true;
   // Called with the completed temporary file before it is renamed over the target; false rejects the
-  // reply (it then counts as a failure and no file is left). Used for integrity checks of photos.
-  std::function<bool(const std::string& tempPath, const FetchReport&)> accept;
+  // reply (it then counts as a failure of kind kNotImage and no file is left), and the callback may put
+  // its reason into the report's error. Used for integrity checks of photos.
+  std::function<bool(const std::string& tempPath, FetchReport& report)> accept;
 };
 
 // Fetches url (http or https; redirects are followed, at most 10) into file. Success needs a complete body
 // and a final status of 2xx; 4xx and 5xx answers, redirects that were not followed, a body shorter than its
-// Content-Length, time limits, the abort flag and a rejecting accept callback are failures.
+// Content-Length, time limits, the size cap, the abort flag and a rejecting accept callback are failures.
+//
+// A kept-alive connection is only used again while its framing holds: when bytes are waiting on it after a
+// complete reply (the server sent more than it announced), that reply fails and every connection of the
+// thread is closed, so the extra bytes can never be read as the answer to another address.
 FetchReport FetchToFileReport(const std::string& url, const std::string& file,
                               const FetchOptions& options = {});
 

@@ -1,5 +1,4 @@
 // Program entry of the window.
-#include <libxml/parser.h>
 #include <unistd.h>
 
 #include <QApplication>
@@ -8,6 +7,7 @@
 #include "app/browser/fetchtofile.h"
 #include "app/browser/webpane.h"
 #include "app/window/mainfrm.h"
+#include "app/xmldoc.h"
 
 int main(int argc, char** argv) {
   // The engine's sandbox cannot start as root; headless runs (no display) need the offscreen platform
@@ -18,7 +18,7 @@ int main(int argc, char** argv) {
     ::setenv("QTWEBENGINE_CHROMIUM_FLAGS", "--disable-gpu", 0);
   }
   FetchGlobalInit();
-  xmlInitParser();
+  InitXmlLayer();  // here, on the main thread, before any job can parse
 
   RegisterWebPaneScheme();  // before the application object, or the engine refuses the scheme
   QApplication app(argc, argv);

@@ -226,6 +226,7 @@ void Tmainfrm::FormCreate() {
     vendorBase = BuiltInVendorBase();
     pageLines.clear();
     albumEntries.clear();
+    albumFields.clear();
     iedown->ShowBlankPage();
     ie->ShowBlankPage();
     machineId = inputs_.machineId ? inputs_.machineId() : BuildMachineId();
@@ -584,6 +585,7 @@ bool Tmainfrm::AdoptPreview(const PreviewResult& result) {
   albumViewHost = result.albumViewHost;
   pageLines = result.pageLines;
   albumEntries = result.albumEntries;
+  albumFields = result.albums;
   return true;
 }
 
@@ -671,14 +673,14 @@ class TWindowDownloadHost : public DownloadHost {
   void ShowAlbumStatus(const AlbumStatusUpdate& update) override {
     win_.CallOnMainThread([&] {
       win_.currentAlbum = update.currentAlbum;
-      win_.statusHtml = update.statusHtml;
-      win_.rowColor = update.rowColor;
+      win_.statusHtml = AlbumStatusHtml(update);
+      win_.rowColor = std::string(AlbumRowColor(update.state));
       win_.currentAlbumName = update.currentAlbumName;
       // Each call stands alone: a failing one does not keep the later ones from running. Their values
       // are not used, so they are handed to the page without waiting for each answer (a round trip per
       // call was most of the cost of a status update); the page runs them in order.
-      for (const AlbumScript& call : ::ShowAlbumStatus(update.currentAlbum, update.statusHtml,
-                                                       update.rowColor, update.currentAlbumName))
+      for (const AlbumScript& call : ::ShowAlbumStatus(update.currentAlbum, win_.statusHtml, win_.rowColor,
+                                                       update.currentAlbumName))
         win_.iedown->PostPageFunction("cmd", Q(call.elementId), Q(call.script));
     });
   }
@@ -745,7 +747,7 @@ void Tmainfrm::StartDownload() {
   input.qqNumber = qqNumber;
   input.photoListHost = photoListHost;
   input.albumViewHost = albumViewHost;
-  input.albumEntries = albumEntries;
+  input.albums = albumFields;
   input.downloadFolder = downloadFolder;
   input.photoListFile = photoListFile;
   input.stopRequested = &stopRequested;

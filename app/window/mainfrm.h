@@ -82,6 +82,7 @@ class Tmainfrm : public QMainWindow {
   std::vector<std::string> pageLines;
   std::string downloadFolder;
   std::vector<std::string> albumEntries;
+  std::vector<AlbumEntryFields> albumFields;  // the same albums field by field, for the download job
   std::string qqNumber;
   std::string albumListHost;
   std::string photoListHost;

@@ -103,9 +103,9 @@ class BenchDownloadHost : public DownloadHost {
   void OpenFolder(const std::string&) override {}
   void DownloadFinished(const DownloadCounters& c) override { counters = c; }
   void PhotoStarted(const PhotoProgress&) override { photoStart_ = Clock::now(); }
-  void PhotoFinished(const PhotoProgress&, bool ok, long long b) override {
+  void PhotoFinished(const PhotoProgress&, const FetchReport& report) override {
     photoSeconds += std::chrono::duration<double>(Clock::now() - photoStart_).count();
-    if (ok) bytes += b;
+    if (report.ok) bytes += report.bytes;
   }
 
   DownloadCounters counters;
@@ -120,14 +120,13 @@ class BenchDownloadHost : public DownloadHost {
 // Every photo address of the listed albums, in list order, read from their photo lists the way the job
 // reads them.
 std::vector<std::string> CollectPhotoAddresses(const PreviewResult& preview,
-                                               const std::vector<std::string>& entries,
+                                               const std::vector<AlbumEntryFields>& entries,
                                                const std::string& work) {
   std::vector<std::string> urls;
   const std::string listFile = work + "photolist.txt";
   const std::string scratch = work + "plan/";
   fs::create_directories(scratch);
-  for (const std::string& line : entries) {
-    const AlbumEntryFields album = SplitAlbumEntry(line);
+  for (const AlbumEntryFields& album : entries) {
     const std::string address =
         PhotoListAddress(album, preview.qqNumber, preview.photoListHost, preview.albumViewHost);
     if (!FetchToFile(address, listFile)) throw std::runtime_error("photo list not fetched: " + address);
@@ -176,13 +175,13 @@ struct Figures {
   double photoSeconds = 0;  // the job only: time inside photo fetches
 };
 
-Figures RunJob(const Options& o, const PreviewResult& preview, const std::vector<std::string>& entries,
+Figures RunJob(const Options& o, const PreviewResult& preview, const std::vector<AlbumEntryFields>& entries,
                const std::string& folder, const AlbumdProcess& albumd) {
   DownloadInput in;
   in.qqNumber = o.qq;
   in.photoListHost = preview.photoListHost;
   in.albumViewHost = preview.albumViewHost;
-  in.albumEntries = entries;
+  in.albums = entries;
   in.downloadFolder = folder;
   in.photoListFile = folder + "photolist.txt";
   BenchDownloadHost host(folder);
@@ -239,7 +238,7 @@ int main(int argc, char** argv) {
     if (o.keep) work.Keep();
 
     const PreviewResult preview = bench::PreviewAccount(albumd->HostPort(), o.qq, work.path());
-    std::vector<std::string> entries = preview.albumEntries;
+    std::vector<AlbumEntryFields> entries = preview.albums;
     if (o.albums > 0 && static_cast<size_t>(o.albums) < entries.size()) entries.resize(o.albums);
     const std::vector<std::string> urls = CollectPhotoAddresses(preview, entries, work.path());
     const std::string urlFile = work.path() + "urls.txt";

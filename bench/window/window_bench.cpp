@@ -84,7 +84,7 @@ class WindowBench : public QObject {
     QFETCH(int, album);
     QFETCH(int, kind);
     TWebPane& pane = PaneWith(qq.toStdString());
-    const AlbumEntryFields fields = SplitAlbumEntry(previews_[qq.toStdString()].albumEntries.at(album));
+    const AlbumEntryFields fields = previews_[qq.toStdString()].albums.at(album);
     int done = 0;
     QBENCHMARK {
       if (kind == int(Update::kProgress)) {
@@ -112,7 +112,7 @@ class WindowBench : public QObject {
   void ShowAlbumStatusFromWorkerThread() {
     constexpr int kAlbum = 30;
     TWebPane& pane = PaneWith("20000");
-    const AlbumEntryFields fields = SplitAlbumEntry(previews_["20000"].albumEntries.at(kAlbum));
+    const AlbumEntryFields fields = previews_["20000"].albums.at(kAlbum);
     std::binary_semaphore go(0);
     std::atomic<bool> end{false};
     QEventLoop* waiting = nullptr;  // main thread only

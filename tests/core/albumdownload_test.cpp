@@ -21,6 +21,11 @@ namespace {
 namespace fs = std::filesystem;
 using End = DownloadOutcome::End;
 
+// What the album page shows for an update: its cell markup and row colour.
+std::string Shown(const AlbumStatusUpdate& u) {
+  return AlbumStatusHtml(u) + " " + std::string(AlbumRowColor(u.state));
+}
+
 class AlbumDownloadTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() { albumd_ = AlbumdProcess::Start().release(); }
@@ -40,12 +45,12 @@ class AlbumDownloadTest : public ::testing::Test {
     fs::create_directories(dir_.path() + "work");
     const PreviewOutcome listed = RetrieveAlbumList(preview, previewHost);
     EXPECT_EQ(listed.end, PreviewOutcome::End::kListed) << qq;
-    entries_ = listed.result.albumEntries;
+    entries_ = listed.result.albums;
 
     input_.qqNumber = qq;
     input_.photoListHost = listed.result.photoListHost;
     input_.albumViewHost = listed.result.albumViewHost;
-    input_.albumEntries = entries_;
+    input_.albums = entries_;
     input_.photoListFile = dir_.path() + "work/velquan_photo_list.txt";
     input_.stopRequested = &stop_;
     input_.fetchOptions.lowSpeedTimeSec = 1;
@@ -102,7 +107,7 @@ class AlbumDownloadTest : public ::testing::Test {
   TestFolder dir_;
   RecordingDownloadHost host_;
   DownloadInput input_;
-  std::vector<std::string> entries_;
+  std::vector<AlbumEntryFields> entries_;
   std::atomic<bool> stop_{false};
 };
 
@@ -165,7 +170,7 @@ TEST_F(AlbumDownloadTest, StatusUpdatesAndTextsInOrder) {
   // Album 0: started, one progress step per photo (k taken before it grows), then the tick.
   std::vector<std::string> album0;
   for (const auto& u : host_.updates) {
-    if (u.currentAlbum == 0) album0.push_back(u.statusHtml + " " + u.rowColor);
+    if (u.currentAlbum == 0) album0.push_back(Shown(u));
   }
   EXPECT_EQ(album0,
             (std::vector<std::string>{
@@ -176,7 +181,7 @@ TEST_F(AlbumDownloadTest, StatusUpdatesAndTextsInOrder) {
   // The empty album 4 fails: started, then "失败" on white.
   std::vector<std::string> album4;
   for (const auto& u : host_.updates) {
-    if (u.currentAlbum == 4) album4.push_back(u.statusHtml + " " + u.rowColor);
+    if (u.currentAlbum == 4) album4.push_back(Shown(u));
   }
   EXPECT_EQ(album4,
             (std::vector<std::string>{StartedStatusHtml() + " #FF6600", FailedStatusHtml() + " #FFFFFF"}));
@@ -227,7 +232,7 @@ TEST_F(AlbumDownloadTest, CancelledFolderBrowserEndsSilently) {
   host_.chosenFolder = "";
   RecordingDownloadHost& host = host_;
   input_.qqNumber = "10001";
-  input_.albumEntries = {"1001|1|a|1|d"};
+  input_.albums = {{"1001", "1", "a", "1", "d"}};
   const DownloadOutcome out = DownloadCheckedAlbums(input_, host);
   EXPECT_EQ(out.end, End::kCancelled);
   EXPECT_EQ(host.events, std::vector<std::string>{"ChooseFolder"});
@@ -249,15 +254,16 @@ TEST_F(AlbumDownloadTest, StopEndsTheJobAtItsNextPoll) {
 }
 
 TEST_F(AlbumDownloadTest, PhotoListFaults) {
+  // Album 2 (index 1) ends with "失败" and is counted as failed, with the reason for its state.
   struct Case {
     const char* qq;
     DownloadCounters counters;
-    bool failedShown;  // album 2 (index 1) ends with "失败"
+    const char* reason;
   } cases[] = {
-      {"10021", {1, 1, 2, 0}, true},   // photo list 404: not usable (no stale list stands in)
-      {"10022", {1, 1, 2, 0}, true},   // "album" without "pic"
-      {"10023", {1, 1, 2, 0}, true},   // root "data"
-      {"10024", {1, 0, 2, 0}, false},  // not XML: album abandoned uncounted
+      {"10021", {1, 1, 2, 0}, "could not be fetched: the server answered 404"},  // no stale list stands in
+      {"10022", {1, 1, 2, 0}, "holds no photo"},                                 // "album" without "pic"
+      {"10023", {1, 1, 2, 0}, "holds no photo"},                                 // root "data"
+      {"10024", {1, 1, 2, 0}, "not well-formed XML"},                            // not XML
   };
   for (const auto& c : cases) {
     host_ = RecordingDownloadHost();
@@ -267,32 +273,36 @@ TEST_F(AlbumDownloadTest, PhotoListFaults) {
     EXPECT_EQ(out.counters, c.counters) << c.qq;
     std::vector<std::string> album1;
     for (const auto& u : host_.updates) {
-      if (u.currentAlbum == 1) album1.push_back(u.statusHtml);
+      if (u.currentAlbum == 1) album1.push_back(Shown(u));
     }
-    if (c.failedShown) {
-      EXPECT_EQ(album1, (std::vector<std::string>{StartedStatusHtml(), FailedStatusHtml()})) << c.qq;
-    } else {
-      EXPECT_EQ(album1, (std::vector<std::string>{StartedStatusHtml()})) << c.qq;
-    }
+    EXPECT_EQ(album1, (std::vector<std::string>{StartedStatusHtml() + " #FF6600", FailedStatusHtml() + " #FFFFFF"}))
+        << c.qq;
+    const auto last = std::find_if(host_.updates.rbegin(), host_.updates.rend(),
+                                   [](const AlbumStatusUpdate& u) { return u.currentAlbum == 1; });
+    ASSERT_NE(last, host_.updates.rend()) << c.qq;
+    EXPECT_EQ(last->state, AlbumState::kFailed) << c.qq;
+    EXPECT_NE(last->reason.find(c.reason), std::string::npos) << c.qq << ": " << last->reason;
     ExpectOnlyWrittenPhotos();
   }
 }
 
 TEST_F(AlbumDownloadTest, PhotoFaultsLeaveNoPartialFile) {
+  using F = FetchFailure;
   struct Case {
     const char* qq;
     int ok, failed;
+    FetchFailure why;  // of the failed photo
   } cases[] = {
-      {"10031", 2, 0},  // no "url": skipped uncounted
-      {"10032", 2, 0},  // empty "url": unreadable, skipped uncounted
-      {"10033", 2, 1},  // 404
-      {"10034", 2, 1},  // cut off mid-body
-      {"10035", 2, 1},  // stalls
-      {"10036", 2, 1},  // an HTML page instead of an image
-      {"10037", 2, 1},  // empty body
-      {"10038", 2, 1},  // 429 on the first request: no retry
-      {"10039", 2, 1},  // 500 on the first request
-      {"10040", 3, 0},  // a redirect to the image
+      {"10031", 2, 0, F::kNone},        // no "url": skipped uncounted
+      {"10032", 2, 0, F::kNone},        // empty "url": unreadable, skipped uncounted
+      {"10033", 2, 1, F::kHttpStatus},  // 404
+      {"10034", 2, 1, F::kCutShort},    // cut off mid-body
+      {"10035", 2, 1, F::kTooSlow},     // stalls
+      {"10036", 2, 1, F::kNotImage},    // an HTML page instead of an image
+      {"10037", 2, 1, F::kNotImage},    // empty body
+      {"10038", 2, 1, F::kHttpStatus},  // 429 on the first request: no retry
+      {"10039", 2, 1, F::kHttpStatus},  // 500 on the first request
+      {"10040", 3, 0, F::kNone},        // a redirect to the image
   };
   for (const auto& c : cases) {
     host_ = RecordingDownloadHost();
@@ -304,6 +314,10 @@ TEST_F(AlbumDownloadTest, PhotoFaultsLeaveNoPartialFile) {
     const bool failText = std::any_of(host_.statusTexts.begin(), host_.statusTexts.end(),
                                       [](const std::string& t) { return t.rfind("下载失败：", 0) == 0; });
     EXPECT_EQ(failText, c.failed > 0) << c.qq;
+    for (const auto& f : host_.finished) {
+      EXPECT_EQ(f.failure, f.ok ? F::kNone : c.why) << c.qq << ": " << f.error;
+      EXPECT_EQ(f.error.empty(), f.ok) << c.qq;
+    }
     ExpectOnlyWrittenPhotos();
   }
 }
@@ -436,11 +450,9 @@ TEST_F(AlbumDownloadTest, ParallelFetchesGiveTheSameTree) {
       // Each album's progress cell counts up one by one whatever order the photos complete in.
       std::map<int, int> next;
       for (const auto& u : host_.updates) {
-        if (u.statusHtml == StartedStatusHtml() || u.statusHtml == FailedStatusHtml() ||
-            u.statusHtml.find("#GOTO2:") != std::string::npos)
-          continue;
-        const std::string total = SplitAlbumEntry(entries_[u.currentAlbum]).total;
-        EXPECT_EQ(u.statusHtml, ProgressStatusHtml(next[u.currentAlbum]++, total)) << qq;
+        if (u.state != AlbumState::kProgress) continue;
+        EXPECT_EQ(u.total, entries_[u.currentAlbum].total) << qq;
+        EXPECT_EQ(u.photosDone, next[u.currentAlbum]++) << qq;
       }
     }
     EXPECT_EQ(trees[0], trees[1]) << qq;
@@ -494,7 +506,7 @@ TEST(AlbumDownloadRetry, RetriesTransientFailures) {
     in.qqNumber = c.qq;
     in.photoListHost = listed.result.photoListHost;
     in.albumViewHost = listed.result.albumViewHost;
-    in.albumEntries = listed.result.albumEntries;
+    in.albums = listed.result.albums;
     in.photoListFile = dir.path() + "work/photos.txt";
     in.retry.retries = c.retries;
     in.retry.firstDelayMs = 10;

@@ -67,9 +67,10 @@ class RecordingDownloadHost : public DownloadHost {
   void PhotoStarted(const PhotoProgress& photo) override {
     if (onPhotoStarted) onPhotoStarted(photo);
   }
-  void PhotoFinished(const PhotoProgress& photo, bool ok, long long bytes) override {
-    finished.push_back({photo, ok, bytes});
+  void PhotoFinished(const PhotoProgress& photo, const FetchReport& report) override {
+    finished.push_back({photo, report.ok, report.bytes, report.failure, report.error});
   }
+  void Warning(const std::string& text) override { warnings.push_back(text); }
 
   // Set up by the test.
   std::string chosenFolder;  // empty: the folder browser is cancelled
@@ -83,7 +84,10 @@ class RecordingDownloadHost : public DownloadHost {
     PhotoProgress photo;
     bool ok;
     long long bytes;
+    FetchFailure failure;
+    std::string error;
   };
+  std::vector<std::string> warnings;
   std::vector<std::string> events;
   std::string chooseTitle, preselected, preparedRoot, summary;
   std::vector<AlbumStatusUpdate> updates;

@@ -23,10 +23,11 @@ using namespace std::chrono_literals;
 
 namespace {
 
-FetchReport Failed(long status, int curlCode = 0, long retryAfter = -1, bool timedOut = false) {
+FetchReport Failed(long status, FetchFailure failure = FetchFailure::kHttpStatus, long retryAfter = -1,
+                   bool timedOut = false) {
   FetchReport r;
   r.httpStatus = status;
-  r.curlCode = curlCode;
+  r.failure = failure;
   r.retryAfterSeconds = retryAfter;
   r.timedOut = timedOut;
   return r;
@@ -37,17 +38,29 @@ TEST(Retry, WhichFailuresAreWorthAnotherTry) {
     FetchReport report;
     bool retry;
   } cases[] = {
-      {Failed(429), true},   {Failed(500), true},   {Failed(503), true},
-      {Failed(599), true},   {Failed(404), false},  {Failed(403), false},
-      {Failed(200), false},  {Failed(0, 7), true},  {Failed(0, 28, -1, true), true},
-      {Failed(0, 56), true}, {Failed(0, 52), true}, {Failed(0, 18), true},
-      {Failed(0, 6), false}, {Failed(0, 1), false},
+      {Failed(429), true},
+      {Failed(500), true},
+      {Failed(503), true},
+      {Failed(599), true},
+      {Failed(404), false},
+      {Failed(403), false},
+      {Failed(200), false},
+      {Failed(0, FetchFailure::kConnection), true},
+      {Failed(0, FetchFailure::kTimedOut, -1, true), true},
+      {Failed(0, FetchFailure::kTooSlow, -1, true), true},
+      {Failed(0, FetchFailure::kCutShort), true},
+      {Failed(0, FetchFailure::kBadFraming), true},  // on a fresh connection it may pass
+      {Failed(200, FetchFailure::kTooLarge), false},
+      {Failed(200, FetchFailure::kNotImage), false},
+      {Failed(0, FetchFailure::kNoSpace), false},
+      {Failed(0, FetchFailure::kRefusedAddress), false},
+      {Failed(0, FetchFailure::kOther), false},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(IsRetryableFailure(c.report), c.retry)
-        << "status " << c.report.httpStatus << " code " << c.report.curlCode;
+        << "status " << c.report.httpStatus << " failure " << FetchFailureKey(c.report.failure);
   }
-  FetchReport aborted = Failed(0, 42);
+  FetchReport aborted = Failed(0, FetchFailure::kStopped);
   aborted.aborted = true;
   EXPECT_FALSE(IsRetryableFailure(aborted));
   FetchReport ok;
@@ -77,7 +90,7 @@ TEST(Retry, DelayGrowsIsBoundedAndHonoursRetryAfter) {
       {0, 9223372036854775807L / 1000, 10000},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(RetryDelayMs(p, c.retry, Failed(503, 0, c.retryAfter)), c.expected)
+    EXPECT_EQ(RetryDelayMs(p, c.retry, Failed(503, FetchFailure::kHttpStatus, c.retryAfter)), c.expected)
         << "retry " << c.retry << " retry-after " << c.retryAfter;
   }
 }
