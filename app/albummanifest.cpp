@@ -233,9 +233,10 @@ std::optional<AlbumManifest> ReadAlbumManifest(const std::string& folder) {
 void WriteAlbumManifest(const std::string& folder, const AlbumManifest& manifest) {
   const std::string target = JoinPath(folder, kManifestFileName);
   const std::string temp = target + ".part";
+  const std::string json = ManifestJson(manifest);  // before the file: a text it refuses leaves nothing
   const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
   if (fd < 0) throw std::runtime_error("cannot write " + temp + ": " + std::strerror(errno));
-  const bool ok = WriteAll(fd, ManifestJson(manifest)) && ::fsync(fd) == 0;
+  const bool ok = WriteAll(fd, json) && ::fsync(fd) == 0;
   ::close(fd);
   if (!ok || ::rename(temp.c_str(), target.c_str()) != 0) {
     const int err = errno;

@@ -149,8 +149,12 @@ XmlDocument XmlDocument::LoadFromMemory(std::string_view bytes) {
   QuietErrors errors;
   xmlDocPtr doc =
       xmlReadMemory(bytes.data(), static_cast<int>(bytes.size()), "memory.xml", nullptr, kParseOptions);
-  if (doc == nullptr) {
-    throw EXmlDocument(errors.First().empty() ? "not well-formed XML" : "not well-formed XML (" + errors.First() + ")");
+  // Some errors (a text node past the parser's limit) end the parse but still hand out the part read so
+  // far: a document that raised any error is not used.
+  if (doc == nullptr || !errors.First().empty()) {
+    if (doc != nullptr) xmlFreeDoc(doc);
+    throw EXmlDocument(errors.First().empty() ? "not well-formed XML"
+                                              : "not well-formed XML (" + errors.First() + ")");
   }
   return XmlDocument(doc);
 }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 
@@ -84,6 +85,50 @@ TEST(Manifest, RoundTripsThroughJsonAndTheFolder) {
   EXPECT_EQ(dir.Tree(), std::vector<std::string>{std::string(kManifestFileName)});  // no temporary left
   EXPECT_EQ(UtcTimeText(1800000000), "2027-01-15T08:00:00Z");
   EXPECT_EQ(ParseUtcTimeText("2027-01-15T08:00:00Z"), 1800000000);
+}
+
+TEST(Manifest, NamesFromEveryPlaneComeBackExactly) {
+  // The parser reads four-byte UTF-8 poorly; the writer must therefore say such characters another way.
+  const std::string names[] = {
+      "ascii",
+      "\xc3\xa9t\xc3\xa9",                            // two-byte UTF-8
+      "春游 \"相册\" \\ /",                             // three-byte, quote, backslash
+      "\xf0\x9f\x98\x80 笑脸",                           // U+1F600
+      "\xf0\xa0\x80\x80古字",                            // U+20000
+      "\xf3\xa0\x80\x81",                                // U+E0001, plane 14
+      "\xf4\x8f\xbf\xbf",                                // U+10FFFF, the last code point
+      "\xef\xbf\xbf\xee\x80\x80",                       // U+FFFF, U+E000 at the plane's edge
+      "line\nbreak\ttab\x01\x7f",                         // control characters
+      "\xe2\x80\xae\xe2\x80\xa8\xef\xbb\xbf",        // U+202E, U+2028, U+FEFF
+  };
+  for (const std::string& name : names) {
+    AlbumManifest m = Sample();
+    m.name = name;
+    m.desc = name + name;
+    std::string file = name;
+    std::replace(file.begin(), file.end(), '/', '0');  // a file name is one plain component
+    m.photos[0].file = file + ".JPG";
+    m.photos[0].url = "http://h/" + name;
+    EXPECT_EQ(ParseManifest(ManifestJson(m)), m) << name;
+    TestFolder dir;
+    WriteAlbumManifest(dir.path(), m);
+    {
+      ManifestJournal journal(dir.path());
+      journal.Fetched(m.photos[0].url, m.photos[0].file, 77, 1800000000);
+    }
+    m.photos[0].size = 77;
+    m.photos[0].fetched = 1800000000;
+    EXPECT_EQ(ReadAlbumManifest(dir.path()), m) << name;  // the journal line read back too
+  }
+  // Bytes that are not UTF-8 cannot come back from JSON: writing them is refused, never done lossily.
+  for (const std::string bad : {"\xff", "a\xc3", "\xed\xa0\x80", "\xc0\xaf", "\xf5\x80\x80\x80"}) {
+    AlbumManifest m = Sample();
+    m.name = bad;
+    EXPECT_THROW(ManifestJson(m), std::runtime_error) << bad;
+    TestFolder dir;
+    EXPECT_THROW(WriteAlbumManifest(dir.path(), m), std::runtime_error);
+    EXPECT_TRUE(dir.Tree().empty());
+  }
 }
 
 TEST(Manifest, UnreadableManifestsAreErrors) {

@@ -7,6 +7,11 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <thread>
+
 #include "tests/core/testfolder.h"
 
 namespace {
@@ -85,6 +90,64 @@ TEST(XmlDocument, BadFilesAreTypedErrors) {
                             "<?xml version=\"1.0\" encoding=\"UTF-8\"?><a>\xFF</a>"}) {
     EXPECT_THROW(XmlDocument::LoadFromFile(dir.Write("bad.xml", bytes)), EXmlDocument) << bytes;
   }
+}
+
+// What a test body writes to stderr while it runs.
+template <typename Body>
+std::string StderrOf(Body body) {
+  TestFolder dir;
+  const std::string path = dir.Write("stderr.txt", "");
+  std::fflush(stderr);
+  const int saved = ::dup(2);
+  const int file = ::open(path.c_str(), O_WRONLY | O_TRUNC);
+  ::dup2(file, 2);
+  ::close(file);
+  body();
+  std::fflush(stderr);
+  ::dup2(saved, 2);
+  ::close(saved);
+  std::ifstream in(path);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+TEST(XmlDocument, ErrorsReachTheExceptionNotStderrOnAnyThread) {
+  const std::string cases[] = {
+      "<?xml version=\"1.0\" encoding=\"GB2312\"?><album><pic><name>\x81\x20坏</name></pic></album>",
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?><a>\xFF</a>",
+      "<a></b>",
+  };
+  for (const std::string& bytes : cases) {
+    std::string message;
+    const std::string printed = StderrOf([&] {
+      // The worker thread is new: whatever the first thread set up must not be what keeps it quiet.
+      std::thread worker([&] {
+        try {
+          XmlDocument::LoadFromMemory(bytes);
+        } catch (const EXmlDocument& e) {
+          message = e.what();
+        }
+      });
+      worker.join();
+    });
+    EXPECT_EQ(printed, "") << bytes.substr(0, 60);
+    EXPECT_NE(message.find("not well-formed XML"), std::string::npos) << bytes.substr(0, 60) << ": " << message;
+  }
+  // A text node past the parser's own size limit: read whole or refused, never cut short, never printed.
+  const std::string huge(11 * 1024 * 1024, 'x');
+  size_t read = 0;
+  bool refused = false;
+  const std::string printed = StderrOf([&] {
+    std::thread worker([&] {
+      try {
+        read = XmlDocument::LoadFromMemory("<a><b>" + huge + "</b></a>").TopLevel("a").ChildText("b").size();
+      } catch (const EXmlDocument&) {
+        refused = true;
+      }
+    });
+    worker.join();
+  });
+  EXPECT_EQ(printed, "");
+  EXPECT_TRUE(refused || read == huge.size()) << read;
 }
 
 TEST(XmlDocument, EntitiesAreNeverSubstituted) {
