@@ -303,6 +303,8 @@ TEST_F(AlbumDownloadTest, PhotoFaultsLeaveNoPartialFile) {
       {"10038", 2, 1, F::kHttpStatus},  // 429 on the first request: no retry
       {"10039", 2, 1, F::kHttpStatus},  // 500 on the first request
       {"10040", 3, 0, F::kNone},        // a redirect to the image
+      {"10047", 2, 1, F::kTooSlow},     // 2 bytes a second: under the floor
+      {"10049", 2, 1, F::kTooLarge},    // announces 10 GiB: over the cap before a byte is written
   };
   for (const auto& c : cases) {
     host_ = RecordingDownloadHost();
