@@ -154,6 +154,23 @@ TEST_F(AlbumListTest, AbortedFetchEndsTheRetrieval) {
   EXPECT_EQ(dir_.Tree(), std::vector<std::string>{});
 }
 
+TEST(AlbumListWalk, AListPastTheLimitIsCutAndSaysSo) {
+  for (const int nodes : {kMaxAlbumNodes, kMaxAlbumNodes + 1}) {
+    std::string xml = "<data><album><name>first</name><pre>p</pre><desc>d</desc><total>1</total><priv>1</priv>"
+                      "<id>a|b</id></album>";
+    for (int i = 1; i < nodes; ++i) xml += "<album/>";
+    xml += "</data>";
+    const XmlDocument doc = XmlDocument::LoadFromMemory(xml);
+    PreviewResult result;
+    const bool cut = WalkAlbumList(doc.TopLevel("data").Child("album"), 1, result);
+    EXPECT_EQ(cut, nodes > kMaxAlbumNodes) << nodes;
+    ASSERT_EQ(result.albums.size(), 1u);
+    // The fields as read, even where the joined line can no longer tell them apart.
+    EXPECT_EQ(result.albums[0], (AlbumEntryFields{"a|b", "1", "first", "1", "d"}));
+    EXPECT_EQ(result.albumEntries[0], "a|b|1|first|1|d");
+  }
+}
+
 TEST(AlbumListText, AddressesEntriesAndMessage) {
   EXPECT_EQ(RouteAddress("r:1", "12345"), "http://r:1/GetRoute?UIN=12345&type=json&version=2");
   EXPECT_EQ(AlbumListAddress("p", "12345"), "http://p/fcgi-bin/fcg_list_album?uin=12345&refer=portal");

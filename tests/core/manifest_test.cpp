@@ -232,7 +232,7 @@ TEST(UpdatePlan, PresentGoneChangedAndNewPhotos) {
         "<pic><name>c</name><url>http://h/c</url><phototype>1</phototype></pic>"
         "<pic><name>d</name><url>http://h/d</url><phototype>1</phototype></pic>"
         "<pic><name>z</name><url>http://h/e</url><phototype>1</phototype></pic></album>");
-    const AlbumPlan plan = PlanAlbumPhotos(FirstPhotoNode(doc), folder, "alb", {&m, c.keepDeleted});
+    const AlbumPlan plan = PlanAlbumPhotos(FirstPhotoNode(doc), folder, "alb", {&m, c.keepDeleted, 1700000000});
     ASSERT_EQ(plan.photos.size(), 5u) << c.name;
     for (int i = 0; i < 5; ++i) {
       EXPECT_EQ(plan.photos[i].kind, c.kinds[i]) << c.name << " " << i;
@@ -246,6 +246,7 @@ TEST(UpdatePlan, PresentGoneChangedAndNewPhotos) {
     for (const auto& p : m.photos) byUrl[p.url] = p;
     EXPECT_EQ(m.photos.size(), 6u) << c.name;
     EXPECT_EQ(byUrl["http://h/d"].size, 3);
+    EXPECT_EQ(byUrl["http://h/d"].fetched, 1700000000);  // the job's clock, not the system's
     EXPECT_EQ(byUrl["http://h/c"].file, fs::path(plan.photos[2].file).filename().string());
     EXPECT_EQ(byUrl["http://h/c"].size, -1);
     EXPECT_EQ(byUrl["http://h/b"].deleted, c.keepDeleted);
