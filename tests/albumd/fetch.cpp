@@ -1,10 +1,19 @@
 #include "tests/albumd/fetch.h"
 
+#include <arpa/inet.h>
 #include <iconv.h>
 #include <libxml/parser.h>
 #include <libxml/tree.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
+#include <fstream>
+
+#include "tools/albumd/testing/albumdprocess.h"
 
 namespace {
 
@@ -99,4 +108,110 @@ bool HasImageMagic(const std::string& bytes, const std::string& phototype) {
   if (phototype == "2") return bytes.rfind("GIF8", 0) == 0;
   if (phototype == "3") return bytes.rfind("\x89PNG\r\n\x1a\n", 0) == 0;
   return bytes.rfind("\xFF\xD8\xFF", 0) == 0;
+}
+
+RawConnection::RawConnection(const std::string& hostPort) : host_(hostPort) {
+  auto colon = hostPort.rfind(':');
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<uint16_t>(std::stoi(hostPort.substr(colon + 1))));
+  inet_pton(AF_INET, hostPort.substr(0, colon).c_str(), &address.sin_addr);
+  fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd_ >= 0 && connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) Close();
+}
+
+RawConnection::~RawConnection() {
+  Close();
+}
+
+void RawConnection::Close() {
+  if (fd_ >= 0) close(fd_);
+  fd_ = -1;
+}
+
+bool RawConnection::SendGet(const std::string& target) {
+  const std::string request = "GET " + target + " HTTP/1.1\r\nHost: " + host_ + "\r\n\r\n";
+  return fd_ >= 0 &&
+         send(fd_, request.data(), request.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(request.size());
+}
+
+bool RawConnection::ReadSome(int timeoutMs) {
+  if (fd_ < 0 || peerClosed_) return false;
+  pollfd p{fd_, POLLIN, 0};
+  if (poll(&p, 1, std::max(timeoutMs, 0)) <= 0) return false;
+  char buffer[1 << 16];
+  ssize_t n = recv(fd_, buffer, sizeof buffer, 0);
+  if (n <= 0) {
+    peerClosed_ = true;
+    return false;
+  }
+  received_.append(buffer, static_cast<size_t>(n));
+  return true;
+}
+
+namespace {
+
+// Runs `step` with the milliseconds left until it returns false or the time is up.
+template <typename Step>
+void Until(int timeoutMs, Step step) {
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (true) {
+    auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0 || !step(static_cast<int>(left.count()))) return;
+  }
+}
+
+}  // namespace
+
+bool RawConnection::ReadAtLeast(size_t total, int timeoutMs) {
+  Until(timeoutMs, [&](int left) { return received_.size() < total && (ReadSome(left) || !peerClosed_); });
+  return received_.size() >= total;
+}
+
+bool RawConnection::WaitClosed(int timeoutMs) {
+  Until(timeoutMs, [&](int left) { return !peerClosed_ && (ReadSome(left) || !peerClosed_); });
+  return peerClosed_;
+}
+
+size_t RawConnection::ReadHead(int timeoutMs) {
+  Until(timeoutMs, [&](int left) {
+    return received_.find("\r\n\r\n") == std::string::npos && (ReadSome(left) || !peerClosed_);
+  });
+  auto end = received_.find("\r\n\r\n");
+  return end == std::string::npos ? 0 : end + 4;
+}
+
+std::string RawHeader(const std::string& head, const std::string& name) {
+  auto lower = [](std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::tolower(c); });
+    return text;
+  };
+  const std::string block = lower(head.substr(0, head.find("\r\n\r\n")));
+  auto at = block.find("\r\n" + lower(name) + ":");
+  if (at == std::string::npos) return "";
+  at += name.size() + 3;
+  auto end = block.find("\r\n", at);
+  std::string value = head.substr(at, (end == std::string::npos ? block.size() : end) - at);
+  value.erase(0, value.find_first_not_of(' '));
+  return value;
+}
+
+std::string Dechunk(const std::string& body) {
+  std::string data;
+  size_t at = 0;
+  while (true) {
+    auto line = body.find("\r\n", at);
+    if (line == std::string::npos) break;
+    size_t size = std::stoul(body.substr(at, line - at), nullptr, 16);
+    if (size == 0 || line + 2 + size + 2 > body.size()) break;
+    data.append(body, line + 2, size);
+    at = line + 2 + size + 2;
+  }
+  return data;
+}
+
+std::string ShippedImage(const std::string& name) {
+  std::ifstream in(DefaultDataDir() + "/images/" + name, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
 }

@@ -158,9 +158,11 @@ TEST_F(AlbumdRoutes, GeneratedAccountHasFiftyAlbumsOfTwoHundredPhotos) {
 }
 
 // Every list albumd serves must be well-formed, whatever the names hold, except the ones that are
-// meant not to be XML; and names must come back exactly as written in the data.
+// meant not to be XML (or not to be answered, or not to decode); and names must come back exactly as
+// written in the data.
 TEST_F(AlbumdRoutes, EveryListIsWellFormedAndNamesRoundTrip) {
-  const std::set<std::string> notXml = {"10011", "10012"};
+  const std::set<std::string> notXml = {"10011", "10012", "10050"};
+  const std::set<std::string> undecodable = {"10051/2"};
   int lists = 0;
   for (const auto& entry : std::filesystem::directory_iterator(DefaultDataDir() + "/accounts")) {
     const std::string qq = entry.path().stem();
@@ -171,6 +173,7 @@ TEST_F(AlbumdRoutes, EveryListIsWellFormedAndNamesRoundTrip) {
       if (!album.fields.count("id")) continue;
       Fetched list = Fetch(Url("/fcgi-bin/fcg_list_photo?uin=" + qq + "&albumid=" + album.fields.at("id")));
       if (list.status != 200 || list.body.rfind("<?xml", 0) != 0) continue;
+      if (undecodable.count(qq + "/" + album.fields.at("id"))) continue;
       EXPECT_TRUE(ReadXml(list.body, "pic").ok) << qq << "/" << album.fields.at("id");
       ++lists;
     }

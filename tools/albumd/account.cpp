@@ -62,11 +62,31 @@ std::string DefaultType(const std::string& image) {
 
 const std::map<std::string, PhotoServe>& ServeNames() {
   static const std::map<std::string, PhotoServe> names = {
-      {"ok", PhotoServe::kOk},       {"404", PhotoServe::kNotFound},    {"truncate", PhotoServe::kTruncate},
-      {"stall", PhotoServe::kStall}, {"html", PhotoServe::kHtml},       {"empty", PhotoServe::kEmpty},
-      {"429", PhotoServe::kTooMany}, {"500", PhotoServe::kServerError}, {"redirect", PhotoServe::kRedirect},
+      {"ok", PhotoServe::kOk},         {"404", PhotoServe::kNotFound},    {"truncate", PhotoServe::kTruncate},
+      {"stall", PhotoServe::kStall},   {"html", PhotoServe::kHtml},       {"empty", PhotoServe::kEmpty},
+      {"429", PhotoServe::kTooMany},   {"500", PhotoServe::kServerError}, {"redirect", PhotoServe::kRedirect},
+      {"excess", PhotoServe::kExcess}, {"dribble", PhotoServe::kDribble}, {"endless", PhotoServe::kEndless},
+      {"huge", PhotoServe::kHuge},
   };
   return names;
+}
+
+void AppendUtf8(char32_t code, std::string& out) {
+  if (code < 0x80) {
+    out += static_cast<char>(code);
+  } else if (code < 0x800) {
+    out += static_cast<char>(0xC0 | (code >> 6));
+    out += static_cast<char>(0x80 | (code & 0x3F));
+  } else if (code < 0x10000) {
+    out += static_cast<char>(0xE0 | (code >> 12));
+    out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (code & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (code >> 18));
+    out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (code & 0x3F));
+  }
 }
 
 class Parser {
@@ -86,7 +106,7 @@ class Parser {
       }
       auto eq = raw.find('=');
       if (eq == std::string::npos) Fail("expected \"key = value\"");
-      SetValue(Trim(raw.substr(0, eq)), Unquote(Trim(raw.substr(eq + 1))));
+      SetValue(Trim(raw.substr(0, eq)), Unescape(Unquote(Trim(raw.substr(eq + 1)))));
     }
     FinishPhoto();
     FinishAlbum();
@@ -98,6 +118,38 @@ class Parser {
 
   [[noreturn]] void Fail(const std::string& message) const {
     throw DataError(fileName_ + ":" + std::to_string(line_) + ": " + message);
+  }
+
+  // "\u{XXXX}" (1 to 6 hex digits) stands for the character U+XXXX, so that a file can hold line feeds,
+  // tabs, control and invisible formatting characters, which an editor would show ambiguously or not at
+  // all. Every other backslash stays as written: names such as "back\slash" read as before.
+  std::string Unescape(const std::string& value) const {
+    std::string out;
+    for (size_t i = 0; i < value.size(); ++i) {
+      if (value.compare(i, 3, "\\u{") != 0) {
+        out += value[i];
+        continue;
+      }
+      size_t close = value.find('}', i + 3);
+      if (close == std::string::npos || close == i + 3 || close - (i + 3) > 6)
+        Fail("\\u{...} takes 1 to 6 hex digits");
+      char32_t code = 0;
+      for (size_t k = i + 3; k < close; ++k) {
+        char c = value[k];
+        int digit = c >= '0' && c <= '9'   ? c - '0'
+                    : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                    : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                           : -1;
+        if (digit < 0) Fail("\\u{...} takes 1 to 6 hex digits");
+        code = code * 16 + static_cast<char32_t>(digit);
+      }
+      // NUL would cut the text short in C strings; surrogates and values past U+10FFFF are no characters.
+      if (code == 0 || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))
+        Fail("\\u{" + value.substr(i + 3, close - i - 3) + "} is not a character albumd can serve");
+      AppendUtf8(code, out);
+      i = close;
+    }
+    return out;
   }
 
   void OpenSection(const std::string& header) {
@@ -138,9 +190,11 @@ class Parser {
       RequireOneOf(value, kRoutes);
       account_.route = value;
     } else if (key == "albumlist") {
-      static const char* const kLists[] = {"ok", "404", "notxml", "nodata", "noalbum"};
+      static const char* const kLists[] = {"ok", "404", "notxml", "nodata", "noalbum", "stall"};
       RequireOneOf(value, kLists);
       account_.albumList = value;
+    } else if (key == "stall") {
+      account_.stallSeconds = StallSeconds(value);
     } else if (key == "cdata") {
       account_.cdata = (value == "yes");
     } else if (key == "generate") {
@@ -167,9 +221,11 @@ class Parser {
     } else if (key == "omit") {
       album.omit = SplitList(value);
     } else if (key == "photolist") {
-      static const char* const kLists[] = {"ok", "404", "nopic", "notxml", "wrongroot"};
+      static const char* const kLists[] = {"ok", "404", "nopic", "notxml", "wrongroot", "stall", "badgbk"};
       RequireOneOf(value, kLists);
       album.photoList = value;
+    } else if (key == "stall") {
+      album.stallSeconds = StallSeconds(value);
     } else {
       Fail("unknown album key \"" + key + "\"");
     }
@@ -193,11 +249,24 @@ class Parser {
       if (it == ServeNames().end()) Fail("unknown serve \"" + value + "\"");
       photo.serve = it->second;
     } else if (key == "stall") {
-      if (!ParseInt(value, photo.stallSeconds) || photo.stallSeconds > 3600)
-        Fail("stall takes 0..3600 seconds");
+      photo.stallSeconds = StallSeconds(value);
+    } else if (key == "excessimage") {
+      photo.excessImage = value;
+    } else if (key == "excessdelay") {
+      if (!ParseInt(value, photo.excessDelayMs) || photo.excessDelayMs > 600000)
+        Fail("excessdelay takes 0..600000 milliseconds");
+    } else if (key == "dribble") {
+      if (!ParseInt(value, photo.dribbleRate) || photo.dribbleRate < 1 || photo.dribbleRate > 10000000)
+        Fail("dribble takes 1..10000000 bytes per second");
     } else {
       Fail("unknown photo key \"" + key + "\"");
     }
+  }
+
+  int StallSeconds(const std::string& value) {
+    int seconds = 0;
+    if (!ParseInt(value, seconds) || seconds > 3600) Fail("stall takes 0..3600 seconds");
+    return seconds;
   }
 
   template <size_t N>
@@ -312,7 +381,10 @@ std::shared_ptr<const Account> LoadAccount(const std::string& dataDir, const std
   std::set<std::string> named;
   for (const Album& album : account->albums) {
     if (!album.cover.empty()) named.insert(album.cover);
-    for (const Photo& photo : album.photos) named.insert(photo.image);
+    for (const Photo& photo : album.photos) {
+      named.insert(photo.image);
+      if (photo.serve == PhotoServe::kExcess) named.insert(photo.excessImage);
+    }
   }
   for (const std::string& image : named) {
     if (!IsPlainFileName(image))

@@ -21,6 +21,10 @@ enum class PhotoServe {
   kTooMany,      ///< 429 with Retry-After: 1 on the first request, the image afterwards
   kServerError,  ///< 500 on the first request, the image afterwards
   kRedirect,     ///< the list gives an address that answers 302 to the image
+  kExcess,       ///< the image and, past its Content-Length, a whole second response with another image
+  kDribble,      ///< the image at a few bytes per second
+  kEndless,      ///< chunked: the image, then zeros without end
+  kHuge,         ///< Content-Length 10 GiB, the image, then nothing until the client leaves or the stall ends
 };
 
 struct Photo {
@@ -31,6 +35,9 @@ struct Photo {
   std::vector<std::string> omit;   // child elements left out of <pic>
   PhotoServe serve = PhotoServe::kOk;
   int stallSeconds = 120;
+  std::string excessImage = "cover.jpg";  // the image of the response that follows an excess reply
+  int excessDelayMs = 0;                  // 0: that response goes out in the same write as the image
+  int dribbleRate = 2;                    // bytes per second of a dribbled reply
 };
 
 struct Album {
@@ -41,15 +48,17 @@ struct Album {
   std::string cover;                 // file name in the images folder; empty gives an empty <pre>
   std::optional<std::string> total;  // default: the number of photos
   std::vector<std::string> omit;     // child elements left out of <album>
-  std::string photoList = "ok";      // ok | 404 | nopic | notxml | wrongroot
+  std::string photoList = "ok";      // ok | 404 | nopic | notxml | wrongroot | stall | badgbk
+  std::optional<int> stallSeconds;   // a stalled photo list; default: the account's
   std::vector<Photo> photos;
 };
 
 struct Account {
   std::string qq;
   std::string route = "wrapped";  // wrapped | plain | notjson | 404 | nohosts | numeric | bracket
-  std::string albumList = "ok";   // ok | 404 | notxml | nodata | noalbum
+  std::string albumList = "ok";   // ok | 404 | notxml | nodata | noalbum | stall
   bool cdata = false;             // element texts wrapped in CDATA sections
+  int stallSeconds = 120;         // how long a stalled list stays silent
   std::vector<Album> albums;
 };
 

@@ -119,4 +119,55 @@ std::string EscapeMarkup(const std::string& text) {
   return out;
 }
 
+namespace {
+
+// Bytes of the control character that starts at text[i] (1 for C0 and DEL, 2 for C1 in UTF-8), else 0.
+size_t ControlAt(const std::string& text, size_t i, unsigned& code) {
+  auto byte = static_cast<unsigned char>(text[i]);
+  if (byte < 0x20 || byte == 0x7F) {
+    code = byte;
+    return 1;
+  }
+  if (byte == 0xC2 && i + 1 < text.size()) {
+    auto next = static_cast<unsigned char>(text[i + 1]);
+    if (next >= 0x80 && next <= 0x9F) {
+      code = next;
+      return 2;
+    }
+  }
+  return 0;
+}
+
+}  // namespace
+
+std::string EscapeXmlText(const std::string& text) {
+  std::string out;
+  out.reserve(text.size());
+  size_t plain = 0;  // start of the run not yet copied
+  for (size_t i = 0; i < text.size();) {
+    unsigned code = 0;
+    size_t length = ControlAt(text, i, code);
+    if (length == 0) {
+      ++i;
+      continue;
+    }
+    out += EscapeMarkup(text.substr(plain, i - plain));
+    char reference[16];
+    std::snprintf(reference, sizeof reference, code < 0x20 ? "&#%u;" : "&#x%X;", code);
+    out += reference;
+    i += length;
+    plain = i;
+  }
+  out += EscapeMarkup(text.substr(plain));
+  return out;
+}
+
+bool HasControlCharacters(const std::string& utf8) {
+  unsigned code = 0;
+  for (size_t i = 0; i < utf8.size(); ++i) {
+    if (ControlAt(utf8, i, code) != 0) return true;
+  }
+  return false;
+}
+
 }  // namespace albumd

@@ -4,6 +4,7 @@
 #include <cctype>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 
 #include "tools/albumd/gbk.h"
 
@@ -23,16 +24,31 @@ bool Omitted(const std::vector<std::string>& omit, const std::string& element) {
 // CDATA section, so texts that need one (or that hold "]]>") are written escaped instead.
 void AppendElement(std::string& xml, const std::string& element, const std::string& text, bool cdata) {
   xml += "<" + element + ">";
-  if (cdata && text.find("]]>") == std::string::npos && FitsGbk(text)) {
+  if (cdata && text.find("]]>") == std::string::npos && FitsGbk(text) && !HasControlCharacters(text)) {
     xml += "<![CDATA[" + text + "]]>";
   } else {
-    xml += EscapeMarkup(text);
+    xml += EscapeXmlText(text);
   }
   xml += "</" + element + ">\n";
 }
 
 Reply XmlReply(const std::string& utf8) {
   return {200, kXmlType, Utf8ToGbk(kXmlHead + utf8)};
+}
+
+// A lead byte followed by a byte that can follow no lead byte: no GBK or GB18030 decoder can read it, and a
+// lenient one that skips the lead keeps the blank.
+constexpr char kBadGbk[] = "\x81\x20";
+
+// The document as XmlReply gives it, with kBadGbk put in at byte `at` of the UTF-8 text (which must lie
+// between two characters; the conversion goes character by character, so the rest is as it would be).
+Reply XmlReplyWithBadBytes(const std::string& utf8, size_t at) {
+  return {200, kXmlType, Utf8ToGbk(kXmlHead + utf8.substr(0, at)) + kBadGbk + Utf8ToGbk(utf8.substr(at))};
+}
+
+// Bytes in the UTF-8 character that starts with `lead`.
+size_t Utf8Length(unsigned char lead) {
+  return lead < 0x80 ? 1 : (lead >> 5) == 0x6 ? 2 : (lead >> 4) == 0xE ? 3 : 4;
 }
 
 Reply NotFound() {
@@ -133,6 +149,7 @@ Reply PhotoListReply(const Account& account, size_t album, const std::string& ho
   if (a.photoList == "notxml") return NotXml();
   const std::string root = a.photoList == "wrongroot" ? "data" : "album";
   std::string xml = "<" + root + ">\n";
+  std::optional<size_t> badAt;  // where the undecodable bytes go (badgbk: in the first photo's name)
   AppendElement(xml, "name", a.name, account.cdata);
   AppendElement(xml, "total", std::to_string(a.photos.size()), account.cdata);
   if (a.photoList != "nopic") {
@@ -153,13 +170,23 @@ Reply PhotoListReply(const Account& account, size_t album, const std::string& ho
       const std::pair<const char*, const std::string*> fields[] = {
           {"name", &photo.name}, {"url", &url}, {"phototype", &photo.phototype}};
       for (const auto& [element, text] : fields) {
-        if (!Omitted(photo.omit, element)) AppendElement(xml, element, *text, account.cdata);
+        if (Omitted(photo.omit, element)) continue;
+        if (a.photoList == "badgbk" && !badAt && std::string(element) == "name") {
+          // After the name's first character, so the bytes sit inside the text, not at its edge.
+          size_t split =
+              text->empty() ? 0 : std::min(text->size(), Utf8Length(static_cast<unsigned char>((*text)[0])));
+          xml += "<name>" + EscapeXmlText(text->substr(0, split));
+          badAt = xml.size();
+          xml += EscapeXmlText(text->substr(split)) + "</name>\n";
+          continue;
+        }
+        AppendElement(xml, element, *text, account.cdata);
       }
       xml += "</pic>\n";
     }
   }
   xml += "</" + root + ">\n";
-  return XmlReply(xml);
+  return badAt ? XmlReplyWithBadBytes(xml, *badAt) : XmlReply(xml);
 }
 
 VendorSettings LoadVendorSettings(const std::string& dataDir) {

@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <optional>
 #include <sstream>
 #include <thread>
 #include <vector>
@@ -27,6 +28,13 @@ namespace {
 
 // Bytes a stalled photo sends before it falls silent.
 constexpr size_t kStallBytes = 16;
+// What a huge photo announces: far more than any client should agree to hold.
+constexpr uint64_t kHugeLength = 10ull << 30;
+// An endless photo's zeros go out in pieces of this size, and it gives up after kEndlessLimit bytes: a
+// client that never stops reading must not keep a server thread busy for ever.
+constexpr size_t kEndlessChunk = 64 << 10;
+constexpr uint64_t kEndlessLimit = 2ull << 30;
+static_assert(sizeof(size_t) >= sizeof(uint64_t), "huge lengths need a 64-bit size_t");
 
 std::vector<std::string> SplitPath(const std::string& path) {
   std::vector<std::string> parts;
@@ -209,6 +217,7 @@ void Service::Handle(const httplib::Request& req, httplib::Response& res) {
         badUin();
       } else {
         auto a = account(qq);
+        if (a && a->albumList == "stall") return Silence(req, res, a->stallSeconds);
         send(AlbumListReply(a ? &*a : nullptr, qq, host));
       }
     } else if (path == "/fcgi-bin/fcg_list_photo" || path == "/cgi-bin/common/cgi_view_album") {
@@ -221,10 +230,12 @@ void Service::Handle(const httplib::Request& req, httplib::Response& res) {
         notFound();
         if (a) {
           for (size_t i = 0; i < a->albums.size(); ++i) {
-            if (a->albums[i].id == id) {
-              send(PhotoListReply(*a, i, host));
-              break;
-            }
+            const Album& album = a->albums[i];
+            if (album.id != id) continue;
+            if (album.photoList == "stall")
+              return Silence(req, res, album.stallSeconds.value_or(a->stallSeconds));
+            send(PhotoListReply(*a, i, host));
+            break;
           }
         }
       }
@@ -289,8 +300,10 @@ void Service::ServeImage(const httplib::Request& req, httplib::Response& res,
   PhotoServe serve = PhotoServe::kOk;
   int stallSeconds = 0;
   std::string image = account->albums[album].cover;
+  const Photo* entry = nullptr;
   if (kind == "photos") {
     const Photo& p = account->albums[album].photos[photo];
+    entry = &p;
     serve = p.serve;
     stallSeconds = p.stallSeconds;
     image = p.image;
@@ -321,6 +334,10 @@ void Service::ServeImage(const httplib::Request& req, httplib::Response& res,
   res.set_header("Last-Modified", HttpDate(file.modified));
   const std::string type = ImageContentType(image);
   if (serve == PhotoServe::kEmpty) return plain(200, "", type.c_str());
+  if (serve == PhotoServe::kExcess || serve == PhotoServe::kDribble || serve == PhotoServe::kEndless ||
+      serve == PhotoServe::kHuge) {
+    return ServeHostileImage(req, res, *entry, std::move(file.bytes), type, logged);
+  }
   if (serve != PhotoServe::kTruncate && serve != PhotoServe::kStall)
     return plain(200, file.bytes, type.c_str());
 
@@ -340,14 +357,139 @@ void Service::ServeImage(const httplib::Request& req, httplib::Response& res,
           sink.write(body->data() + offset, sent - offset);
           return true;
         }
-        if (stall) {
-          int fd = FindConnectionSocket(*req);
-          while (!stopping_ && std::chrono::steady_clock::now() < deadline && !ClientGone(fd)) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-          }
-        }
+        if (stall) Wait(FindConnectionSocket(*req), deadline);
         return false;  // httplib closes the connection with the body unfinished
       });
+}
+
+void Service::ServeHostileImage(const httplib::Request& req, httplib::Response& res, const Photo& photo,
+                                std::string bytes, const std::string& type, size_t& logged) {
+  using Clock = std::chrono::steady_clock;
+  auto body = std::make_shared<const std::string>(std::move(bytes));
+  // The log line goes out before the body, so it counts what is certain to be offered: the image, and
+  // for excess the response behind it too.
+  logged = body->size();
+  res.status = 200;
+  const httplib::Request* request = &req;
+
+  switch (photo.serve) {
+    case PhotoServe::kExcess: {
+      ImageFile extra;
+      if (!ReadImage(options_.dataDir, photo.excessImage, extra)) {
+        res.status = 404;
+        res.set_content("not found\n", "text/plain");
+        logged = res.body.size();
+        return;
+      }
+      // A complete response that nobody asked for. A client that keeps the connection and takes the
+      // next bytes as the answer to its next request gets this image under another photo's name.
+      auto tail = std::make_shared<const std::string>(
+          "HTTP/1.1 200 OK\r\nContent-Type: image/jpeg\r\nContent-Length: " +
+          std::to_string(extra.bytes.size()) + "\r\n\r\n" + extra.bytes);
+      logged += tail->size();
+      const int delayMs = photo.excessDelayMs;
+      res.set_content_provider(
+          body->size(), type.c_str(),
+          [this, body, tail, delayMs, request](size_t offset, size_t, httplib::DataSink& sink) {
+            if (offset >= body->size()) return true;
+            if (delayMs == 0) {
+              // One write: the extra response rides in the same segments as the end of the image, so a
+              // client reading in large blocks finds it in its buffer together with the body.
+              const std::string all = body->substr(offset) + *tail;
+              return sink.write(all.data(), all.size());
+            }
+            if (!sink.write(body->data() + offset, body->size() - offset)) return false;
+            if (!Wait(FindConnectionSocket(*request), Clock::now() + std::chrono::milliseconds(delayMs)))
+              return false;
+            return sink.write(tail->data(), tail->size());
+          });
+      return;
+    }
+
+    case PhotoServe::kDribble: {
+      struct Pace {
+        std::optional<Clock::time_point> start;
+        int fd = -1;
+      };
+      auto pace = std::make_shared<Pace>();
+      const uint64_t rate = static_cast<uint64_t>(photo.dribbleRate);
+      res.set_content_provider(
+          body->size(), type.c_str(),
+          [this, body, pace, rate, request](size_t offset, size_t, httplib::DataSink& sink) {
+            if (!pace->start) {
+              pace->start = Clock::now();
+              pace->fd = FindConnectionSocket(*request);
+            }
+            // Byte k is due k / rate seconds after the first one.
+            while (!stopping_) {
+              auto elapsed =
+                  std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - *pace->start);
+              uint64_t due =
+                  std::min<uint64_t>(body->size(), static_cast<uint64_t>(elapsed.count()) * rate / 1000 + 1);
+              if (due > offset) return sink.write(body->data() + offset, due - offset);
+              auto next = *pace->start + std::chrono::milliseconds((offset * 1000 + rate - 1) / rate);
+              if (!Wait(pace->fd, next)) return false;
+            }
+            return false;
+          });
+      return;
+    }
+
+    case PhotoServe::kEndless: {
+      auto fd = std::make_shared<std::optional<int>>();
+      res.set_chunked_content_provider(
+          type.c_str(), [this, body, fd, request](size_t offset, httplib::DataSink& sink) {
+            if (stopping_) return false;
+            if (offset < body->size()) return sink.write(body->data() + offset, body->size() - offset);
+            // Ends without the closing chunk: even the limit must not look like a finished photo.
+            if (offset >= kEndlessLimit) return false;
+            if (!*fd) *fd = FindConnectionSocket(*request);
+            if (ClientGone(**fd)) return false;
+            static const std::string zeros(kEndlessChunk, '\0');
+            return sink.write(zeros.data(), std::min<uint64_t>(zeros.size(), kEndlessLimit - offset));
+          });
+      return;
+    }
+
+    case PhotoServe::kHuge: {
+      auto deadline = Clock::now() + std::chrono::seconds(photo.stallSeconds);
+      res.set_content_provider(
+          kHugeLength, type.c_str(),
+          [this, body, deadline, request](size_t offset, size_t, httplib::DataSink& sink) {
+            if (offset < body->size()) return sink.write(body->data() + offset, body->size() - offset);
+            Wait(FindConnectionSocket(*request), deadline);
+            return false;  // closed with almost all of the announced length missing
+          });
+      return;
+    }
+
+    default:
+      res.set_content(*body, type.c_str());
+      return;
+  }
+}
+
+void Service::Silence(const httplib::Request& req, httplib::Response& res, int seconds) {
+  log_.Write(req.method, req.target, 0, 0);
+  int fd = FindConnectionSocket(req);
+  Wait(fd, std::chrono::steady_clock::now() + std::chrono::seconds(seconds));
+  // httplib writes a reply once the handler returns; on a socket shut down both ways none of it gets
+  // out, and the client sees the connection end without a status line. (Should the socket not be
+  // found, the client gets this 503 instead, late as well.)
+  if (fd >= 0) ::shutdown(fd, SHUT_RDWR);
+  res.status = 503;
+  res.set_header("Connection", "close");
+}
+
+bool Service::Wait(int fd, std::chrono::steady_clock::time_point until) const {
+  while (!stopping_) {
+    auto now = std::chrono::steady_clock::now();
+    if (now >= until) return true;
+    if (ClientGone(fd)) return false;
+    std::this_thread::sleep_for(
+        std::min<std::chrono::steady_clock::duration>(std::chrono::milliseconds(50), until - now));
+  }
+  return false;
 }
 
 }  // namespace albumd

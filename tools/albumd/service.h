@@ -4,6 +4,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <map>
 #include <mutex>
 #include <string>
@@ -17,6 +18,7 @@ struct Response;
 namespace albumd {
 
 class RequestLog;
+struct Photo;
 
 struct ServiceOptions {
   std::string dataDir;
@@ -40,6 +42,15 @@ class Service {
   // Covers, photos and the redirecting photo address, with the faults an account asks for.
   void ServeImage(const httplib::Request& req, httplib::Response& res, const std::vector<std::string>& parts,
                   const std::string& host, size_t& logged);
+  // The photo replies that misbehave over time or past their length: excess, dribble, endless, huge.
+  void ServeHostileImage(const httplib::Request& req, httplib::Response& res, const Photo& photo,
+                         std::string bytes, const std::string& type, size_t& logged);
+  // A request that gets no reply at all: logged (status and bytes 0), then nothing for `seconds` or until
+  // the client leaves or albumd stops, then the connection is closed.
+  void Silence(const httplib::Request& req, httplib::Response& res, int seconds);
+  // Waits until `until`, the client's leaving (fd < 0: not watched) or albumd's stopping; true when it
+  // was the time that ran out.
+  bool Wait(int fd, std::chrono::steady_clock::time_point until) const;
 
   ServiceOptions options_;
   RequestLog& log_;
