@@ -6,41 +6,26 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
-#include <deque>
 #include <filesystem>
 #include <map>
 #include <optional>
 #include <system_error>
 
+#include "app/albumrecords.h"
 #include "app/albumscripts.h"
 #include "app/fetchpool.h"
 #include "app/filenames.h"
 #include "app/imagecheck.h"
 #include "app/textutil.h"
-#include "machine/md5unit.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-constexpr size_t kMaxDescBytes = 10000;
 constexpr std::string_view kBr = "\n\r";
-
-// At most maxBytes of text, never cutting a UTF-8 character in two.
-std::string CutOnCharacter(std::string_view text, size_t maxBytes) {
-  if (text.size() <= maxBytes) return std::string(text);
-  size_t end = maxBytes;
-  while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
-  return std::string(text.substr(0, end));
-}
 
 bool Stopped(const DownloadInput& input) {
   return input.stopRequested != nullptr && input.stopRequested->load(std::memory_order_relaxed);
-}
-
-bool IsWebAddress(std::string_view url) {
-  const std::string lower = AsciiUpper(url.substr(0, 8));
-  return lower.rfind("HTTP://", 0) == 0 || lower.rfind("HTTPS://", 0) == 0;
 }
 
 // A photo is accepted only when its bytes begin like an image and are as many as the server announced: an
@@ -122,7 +107,16 @@ class Job {
   enum class AlbumEnd { kNext, kStop, kEntryLimit };
 
   AlbumEnd DownloadAlbum(int n);
+  // One album: its photo list, its plan, its photos, its status.
   AlbumEnd WalkAlbum(int n, const AlbumEntryFields& album);
+  // Fetches and reads the photo list; an end when it is not usable (the album then counts as failed).
+  std::optional<AlbumEnd> ReadPhotoList(int n, const AlbumEntryFields& album, std::unique_ptr<XmlDocument>& list,
+                                        XmlNode& first);
+  // The album's folder (made) and the records kept in it.
+  AlbumRecords OpenRecords(const AlbumEntryFields& album);
+  // Fetches the planned photos; true when a stop ended it.
+  bool FetchPhotos(int n, const AlbumEntryFields& album, const std::string& linkName, const AlbumPlan& plan,
+                   AlbumRecords& records);
   // The album is counted as failed and its status cell says so; state tells a list that was not usable
   // (kFailed) from an album that could not be finished (kAbandoned).
   AlbumEnd AlbumNotSaved(int n, const AlbumEntryFields& album, AlbumState state, std::string reason,
@@ -257,7 +251,24 @@ Job::AlbumEnd Job::AlbumNotSaved(int n, const AlbumEntryFields& album, AlbumStat
 }
 
 Job::AlbumEnd Job::WalkAlbum(int n, const AlbumEntryFields& album) {
-  DownloadCounters& counters = outcome_.counters;
+  std::unique_ptr<XmlDocument> list;
+  XmlNode first;
+  if (const std::optional<AlbumEnd> end = ReadPhotoList(n, album, list, first)) return *end;
+  AlbumRecords records = OpenRecords(album);
+  const AlbumPlan plan = PlanAlbumPhotos(first, records.Folder(), album.name, records.ForPlan(input_.keepDeleted));
+  list.reset();
+  records.Begin();
+  const bool stopped = FetchPhotos(n, album, LastComponent(records.Folder()), plan, records);
+  records.Finish();
+  if (stopped) return AlbumEnd::kStop;
+  if (plan.entryLimitHit) return AlbumEnd::kEntryLimit;
+  ++outcome_.counters.albumsOk;
+  Status(n, AlbumState::kDone, album, LastComponent(records.Folder()));
+  return AlbumEnd::kNext;
+}
+
+std::optional<Job::AlbumEnd> Job::ReadPhotoList(int n, const AlbumEntryFields& album,
+                                                std::unique_ptr<XmlDocument>& list, XmlNode& first) {
   // A failed fetch leaves no file, so it can never be mistaken for the previous album's list.
   RemoveFile(input_.photoListFile);
   const FetchReport listed =
@@ -267,67 +278,37 @@ Job::AlbumEnd Job::WalkAlbum(int n, const AlbumEntryFields& album) {
     return AlbumNotSaved(n, album, AlbumState::kFailed, "the photo list could not be fetched: " + listed.error,
                          album.name);
   }
-  std::unique_ptr<XmlDocument> doc;
   try {
-    doc = std::make_unique<XmlDocument>(XmlDocument::LoadFromFile(input_.photoListFile));
+    list = std::make_unique<XmlDocument>(XmlDocument::LoadFromFile(input_.photoListFile));
   } catch (const EXmlDocument& e) {
     return AlbumNotSaved(n, album, AlbumState::kFailed, std::string("the photo list cannot be read: ") + e.what(),
                          album.name);
   }
-  const XmlNode first = FirstPhotoNode(*doc);
-  if (!first) {
-    return AlbumNotSaved(n, album, AlbumState::kFailed, "the photo list holds no photo", album.name);
-  }
+  first = FirstPhotoNode(*list);
+  if (!first) return AlbumNotSaved(n, album, AlbumState::kFailed, "the photo list holds no photo", album.name);
+  return std::nullopt;
+}
 
+AlbumRecords Job::OpenRecords(const AlbumEntryFields& album) {
   AlbumManifest manifest;
-  std::string albumFolder;
+  std::string folder;
   if (auto it = known_.find(album.id); input_.update && it != known_.end()) {
-    albumFolder = it->second.first;
+    folder = it->second.first;
     manifest = std::move(it->second.second);
     known_.erase(it);
   } else {
-    albumFolder = AlbumFolderPath(outcome_.albumRoot, album.name, album.id);
+    folder = AlbumFolderPath(outcome_.albumRoot, album.name, album.id);
   }
-  fs::create_directories(albumFolder);
-  const std::string linkName = LastComponent(albumFolder);
-  PlanRecords records;
-  records.now = Now();
-  if (KeepsManifests()) {
-    manifest.id = album.id;
-    manifest.name = album.name;
-    manifest.desc = CutOnCharacter(album.desc, kMaxDescBytes);
-    manifest.priv = album.priv;
-    manifest.total = album.total;
-    records.manifest = &manifest;
-    records.keepDeleted = input_.keepDeleted;
-  }
-  const AlbumPlan plan = PlanAlbumPhotos(first, albumFolder, album.name, records);
-  doc.reset();
-  // The planned names are reserved in the manifest before anything is fetched; each fetched photo is
-  // then noted in the journal, and the manifest is written whole again at the end of the album.
-  std::unique_ptr<ManifestJournal> journal;
-  if (KeepsManifests()) {
-    WriteAlbumManifest(albumFolder, manifest);
-    journal = std::make_unique<ManifestJournal>(albumFolder);
-  }
-  std::map<std::pair<std::string, std::string>, size_t> recordOf;  // (address, file) -> record
-  for (size_t r = 0; r < manifest.photos.size(); ++r)
-    recordOf.emplace(std::make_pair(manifest.photos[r].url, manifest.photos[r].file), r);
-  auto noteFetched = [&](const PlannedPhoto& photo, long long bytes) {
-    if (!journal) return;
-    const std::string file = LastComponent(photo.file);
-    const std::time_t now = Now();
-    journal->Fetched(photo.url, file, bytes, now);
-    if (auto it = recordOf.find({photo.url, file}); it != recordOf.end()) {
-      manifest.photos[it->second].size = bytes;
-      manifest.photos[it->second].fetched = now;
-    }
-  };
+  fs::create_directories(folder);
+  return AlbumRecords(folder, std::move(manifest), album, KeepsManifests(), [this] { return Now(); });
+}
 
+bool Job::FetchPhotos(int n, const AlbumEntryFields& album, const std::string& linkName, const AlbumPlan& plan,
+                      AlbumRecords& records) {
+  DownloadCounters& counters = outcome_.counters;
   // Photos are handed to the pool in list order; with one worker each is fetched and reported before
   // the next one starts. A stop lets the fetches under way finish and be counted.
   int k = 0;
-  bool stopped = false;
   const int photoCount = static_cast<int>(plan.photos.size());
   std::vector<PhotoProgress> started(plan.photos.size());
   int toFetch = 0;
@@ -344,15 +325,15 @@ Job::AlbumEnd Job::WalkAlbum(int n, const AlbumEntryFields& album) {
   } drain{pool_};
   auto takeOneDone = [&] {
     auto [i, report] = pool_.NextDone();
-    if (report.ok) noteFetched(plan.photos[i], report.bytes);
+    if (report.ok) records.Fetched(plan.photos[i], report.bytes);
     PhotoDone(n, album, linkName, plan.photos[i], started[i], report, k);
   };
-  for (int i = 0; i < photoCount && !stopped; ++i) {
+  for (int i = 0; i < photoCount; ++i) {
     const PlannedPhoto& photo = plan.photos[i];
     while (pool_.Outstanding() >= pool_.Workers()) takeOneDone();
     if (Stopped(input_)) {
-      stopped = true;
-      break;
+      while (pool_.Outstanding() > 0) takeOneDone();
+      return true;
     }
     if (photo.kind == PlannedPhoto::Kind::kPresent) {
       ++counters.photosPresent;
@@ -384,16 +365,7 @@ Job::AlbumEnd Job::WalkAlbum(int n, const AlbumEntryFields& album) {
     });
   }
   while (pool_.Outstanding() > 0) takeOneDone();
-  if (journal) {
-    journal.reset();
-    WriteAlbumManifest(albumFolder, manifest);
-  }
-  if (stopped) return AlbumEnd::kStop;
-  if (plan.entryLimitHit) return AlbumEnd::kEntryLimit;
-
-  ++counters.albumsOk;
-  Status(n, AlbumState::kDone, album, linkName);
-  return AlbumEnd::kNext;
+  return false;
 }
 
 FetchReport Job::FetchPhotoList(const std::string& url) {
@@ -447,114 +419,6 @@ std::string PhotoListAddress(const AlbumEntryFields& album, std::string_view qqN
   return "http://" + std::string(albumViewHost) +
          "/cgi-bin/common/cgi_view_album?uin=" + std::string(qqNumber) +
          "&refer=portal&albumid=" + PercentEncode(album.id);
-}
-
-AlbumPlan PlanAlbumPhotos(XmlNode firstPic, const std::string& albumFolder, std::string_view albumName,
-                          const PlanRecords& records) {
-  AlbumPlan plan;
-  PhotoFileNamer namer(albumFolder);
-  const std::string prefix = WithTrailingSlash(albumFolder);
-
-  // The records by address, in manifest order (a list may give one address to several photos).
-  std::vector<ManifestPhoto> recorded;
-  std::map<std::string, std::deque<size_t>> byUrl;
-  if (records.manifest != nullptr) {
-    recorded = std::move(records.manifest->photos);
-    records.manifest->photos.clear();
-    for (size_t i = 0; i < recorded.size(); ++i) {
-      namer.Reserve(prefix + recorded[i].file);
-      byUrl[recorded[i].url].push_back(i);
-    }
-  }
-  std::vector<bool> used(recorded.size(), false);
-  std::vector<ManifestPhoto> kept;
-
-  int entries = 0;
-  for (XmlNode node = firstPic; node; node = node.Next()) {
-    if (++entries > kMaxPhotoEntries) {
-      plan.entryLimitHit = true;
-      break;
-    }
-    const std::optional<TPhotoEntry> entry = ReadPhotoEntry(node);
-    if (!entry) continue;
-    PlannedPhoto photo;
-    photo.statusName = std::string(albumName) + "/" + entry->name + "." + PhotoExtension(entry->phototype);
-    photo.url = entry->url;
-    if (entry->url.empty()) {
-      photo.kind = PlannedPhoto::Kind::kNoAddress;
-      photo.reason = "the photo list gives no address";
-      plan.photos.push_back(std::move(photo));
-      continue;
-    }
-    if (!IsWebAddress(entry->url)) {
-      // A list must not make us copy local files (file://) or talk other protocols.
-      photo.kind = PlannedPhoto::Kind::kRefused;
-      photo.reason = "not an http or https address";
-      plan.photos.push_back(std::move(photo));
-      continue;
-    }
-    std::optional<ManifestPhoto> record;
-    if (auto it = byUrl.find(entry->url); it != byUrl.end() && !it->second.empty()) {
-      used[it->second.front()] = true;
-      record = recorded[it->second.front()];
-      it->second.pop_front();
-    }
-    if (record) {
-      photo.file = prefix + record->file;
-      std::error_code ec;
-      const auto status = fs::symlink_status(photo.file, ec);
-      if (fs::is_regular_file(status)) {
-        const long long size = static_cast<long long>(fs::file_size(photo.file, ec));
-        if (!ec && (record->size < 0 || record->size == size)) {
-          photo.kind = PlannedPhoto::Kind::kPresent;
-          if (record->size < 0) {  // reserved by a run that ended before it could report
-            record->size = size;
-            record->fetched = records.now;
-          }
-          kept.push_back(*record);
-          plan.photos.push_back(std::move(photo));
-          continue;
-        }
-        // Another file now stands under that name (edited or replaced by hand): it is left alone and no
-        // longer counted as this photo, which is fetched under a new name.
-        record.reset();
-      } else if (!fs::exists(status)) {
-        if (records.keepDeleted && (record->size >= 0 || record->deleted)) {
-          photo.kind = PlannedPhoto::Kind::kLeftOut;
-          record->deleted = true;
-          kept.push_back(*record);
-          plan.photos.push_back(std::move(photo));
-          continue;
-        }
-        // Gone: it comes back under its recorded name (or the run that reserved it goes on).
-        record->size = -1;
-        record->fetched = 0;
-        record->deleted = false;
-        kept.push_back(*record);
-        plan.photos.push_back(std::move(photo));
-        continue;
-      } else {
-        record.reset();  // a folder or something else under that name: a new name
-      }
-    }
-    try {
-      photo.file = namer.NextPath(entry->name.empty() ? Md5Hex(entry->url) : entry->name, entry->url,
-                                  entry->phototype);
-      if (records.manifest != nullptr) kept.push_back({entry->url, LastComponent(photo.file)});
-    } catch (const std::runtime_error& e) {
-      photo.kind = PlannedPhoto::Kind::kRefused;
-      photo.reason = std::string("no file name can be given: ") + e.what();
-    }
-    plan.photos.push_back(std::move(photo));
-  }
-  if (records.manifest != nullptr) {
-    // Records of photos the list no longer has stay: their files are still in the folder.
-    for (size_t i = 0; i < recorded.size(); ++i) {
-      if (!used[i]) kept.push_back(recorded[i]);
-    }
-    records.manifest->photos = std::move(kept);
-  }
-  return plan;
 }
 
 std::string DownloadSummary(std::string_view qqNumber, const DownloadCounters& c) {

@@ -3,7 +3,8 @@
 // Runs on a worker thread; every window step goes through the DownloadHost.
 //
 // Each album is walked in two steps so that a front end may fetch several photos at once: PlanAlbumPhotos
-// reads the photo list and decides every file name in list order, then the photos are fetched.
+// (photoplan.h) reads the photo list and decides every file name in list order, then the photos are
+// fetched.
 #pragma once
 
 #include <atomic>
@@ -15,6 +16,7 @@
 #include <vector>
 
 #include "app/albummanifest.h"
+#include "app/photoplan.h"
 #include "app/browser/fetchretry.h"
 #include "app/browser/fetchtofile.h"
 #include "app/jobhost.h"
@@ -79,46 +81,6 @@ AlbumEntryFields SplitAlbumEntry(std::string_view line);
 // host's cgi_view_album. The album id is percent-encoded so it cannot change the query.
 std::string PhotoListAddress(const AlbumEntryFields& album, std::string_view qqNumber,
                              std::string_view photoListHost, std::string_view albumViewHost);
-
-// Nodes one album's photo walk may visit; beyond it the whole job ends.
-constexpr int kMaxPhotoEntries = 10000;
-
-// One photo entry of the plan, in list order. Entries that are skipped uncounted do not appear.
-struct PlannedPhoto {
-  enum class Kind {
-    kFetch,      // fetch url into file
-    kNoAddress,  // the address is empty: counts as a failed photo
-    kRefused,    // no file name could be given, or not an http/https address: counts as a failed fetch
-    kPresent,    // updating: already in the folder as its manifest records
-    kLeftOut,    // updating: deleted by hand, and deleted photos are to stay out
-  };
-  Kind kind = Kind::kFetch;
-  std::string statusName;  // album name + "/" + photo name + "." + extension, the raw names
-  std::string url;
-  std::string file;
-  std::string reason;  // kNoAddress, kRefused: why it cannot be fetched
-};
-
-struct AlbumPlan {
-  std::vector<PlannedPhoto> photos;
-  bool entryLimitHit = false;  // the list had more nodes than kMaxPhotoEntries: the job ends after it
-};
-
-// What an album folder's manifest says is there already, for planning an update.
-struct PlanRecords {
-  AlbumManifest* manifest = nullptr;  // its photo records are brought up to date by the plan
-  bool keepDeleted = false;
-  std::time_t now = 0;  // the time noted for a reserved photo found complete
-};
-
-// Reads an album's photo walk starting at its first "pic" node and names every file in albumFolder. With
-// a manifest, a photo whose address it records keeps its recorded file name: present when the file is
-// there with the recorded size (or, merely reserved, is there at all), fetched again under that name when
-// the file is gone (or left out, with keepDeleted), and fetched under a new name when the file there has
-// another size. The manifest's records are rewritten to match: every planned fetch is reserved in it, so
-// a run that is cut short is continued under the same names.
-AlbumPlan PlanAlbumPhotos(XmlNode firstPic, const std::string& albumFolder, std::string_view albumName,
-                          const PlanRecords& records = {});
 
 inline constexpr std::string_view kChooseFolderTitle = "请选择你要将下载的相片保存到哪里";
 inline constexpr std::string_view kSummaryCaption = "下载完成";

@@ -185,6 +185,13 @@ void AppendHex4(std::string& out, unsigned value) {
 
 }  // namespace
 
+std::string CutOnCharacter(std::string_view text, size_t maxBytes) {
+  if (text.size() <= maxBytes) return std::string(text);
+  size_t end = maxBytes;
+  while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
+  return std::string(text.substr(0, end));
+}
+
 bool IsValidUtf8(std::string_view text) {
   for (size_t i = 0; i < text.size();) {
     const size_t length = DecodeUtf8At(text, i).second;

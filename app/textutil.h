@@ -13,6 +13,9 @@ std::string AsciiUpper(std::string_view text);
 // Every occurrence of `from` (non-empty) replaced by `to`.
 std::string ReplaceAll(std::string_view text, std::string_view from, std::string_view to);
 
+// At most maxBytes of text, never cutting a UTF-8 character in two.
+std::string CutOnCharacter(std::string_view text, size_t maxBytes);
+
 // Escapes text for HTML element content and for a quoted attribute value: & < > " ' become entities.
 // Text without those five characters comes back byte for byte.
 std::string EscapeHtml(std::string_view text);

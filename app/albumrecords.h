@@ -1,0 +1,50 @@
+// What an album folder records of its photos while a download works on it. The manifest is written whole
+// twice: once the plan has reserved every photo's file name (before anything is fetched), and again at the
+// end of the album; between the two each fetched photo is noted in the journal, so a run that is cut
+// short, even killed, is continued by the next update under the same names. A download that keeps no
+// manifests gets records that write nothing.
+#pragma once
+
+#include <ctime>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <utility>
+
+#include "app/albummanifest.h"
+#include "app/jobhost.h"
+#include "app/photoplan.h"
+
+class AlbumRecords {
+ public:
+  // folder: the album folder; manifest: what it recorded so far (empty for a new folder); keep: whether
+  // anything is written at all. The album's fields are taken into the manifest.
+  AlbumRecords(std::string folder, AlbumManifest manifest, const AlbumEntryFields& album, bool keep,
+               std::function<std::time_t()> now);
+  ~AlbumRecords();
+  AlbumRecords(const AlbumRecords&) = delete;
+  AlbumRecords& operator=(const AlbumRecords&) = delete;
+
+  const std::string& Folder() const { return folder_; }
+  // What the photo plan works with: the manifest to bring up to date, or none when nothing is kept.
+  PlanRecords ForPlan(bool keepDeleted);
+  // After the plan: the manifest with the reserved names, then the journal. Throws std::runtime_error
+  // when either cannot be written.
+  void Begin();
+  // A photo of the plan was written with this many bytes. Throws std::runtime_error.
+  void Fetched(const PlannedPhoto& photo, long long bytes);
+  // The manifest written whole again, the journal gone. Throws std::runtime_error.
+  void Finish();
+
+ private:
+  std::string folder_;
+  AlbumManifest manifest_;
+  bool keep_;
+  std::function<std::time_t()> now_;
+  std::unique_ptr<ManifestJournal> journal_;
+  std::map<std::pair<std::string, std::string>, size_t> recordOf_;  // (address, file) -> record
+};
+
+// A description the records keep: at most this many bytes, cut between characters.
+inline constexpr size_t kMaxDescBytes = 10000;
