@@ -34,18 +34,20 @@ struct PreviewResult {
   bool listCut = false;                   // the list was longer than the walk's limit and was cut there
 };
 
+// Every step does nothing by default: a front end without a window (the command line, a benchmark) reads
+// the retrieval's outcome instead, which holds the same results.
 class PreviewHost {
  public:
   virtual ~PreviewHost() = default;
   // The route reply was not fetched: notice page "无法预览相册[1]", preview caption back to idle.
-  virtual void RouteFailed(const PreviewResult& result) = 0;
+  virtual void RouteFailed(const PreviewResult& result) { (void)result; }
   // The album list has no "data" or no "album", or no album was listed: notice page "无法预览相册列表！".
-  virtual void PreviewFailed(const PreviewResult& result) = 0;
+  virtual void PreviewFailed(const PreviewResult& result) { (void)result; }
   // The album list page is complete: load result.pageLines into the album pane.
-  virtual void ShowAlbumPage(const PreviewResult& result) = 0;
+  virtual void ShowAlbumPage(const PreviewResult& result) { (void)result; }
   // The walk is over: caption back to idle, status text kPreviewDoneStatus, and the message box
   // PreviewDoneMessage(result.qqNumber); returns when the box is closed.
-  virtual void PreviewDone(const PreviewResult& result) = 0;
+  virtual void PreviewDone(const PreviewResult& result) { (void)result; }
 };
 
 // Where an album of the download stands.

@@ -1,49 +1,34 @@
 // lorvanta-cli: the album preview and the album download of the window, for machines without a display and
 // for scripts. It runs the very same jobs with a terminal host: the same retrieval, folder tree, backups,
 // names and counters.
-#include <dirent.h>
 #include <signal.h>
-#include <stdlib.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
-#include <chrono>
-#include <cstdio>
-#include <filesystem>
-#include <fstream>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <iostream>
-#include <map>
-#include <set>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "app/albumdownload.h"
 #include "app/albumlist.h"
 #include "app/albumpage.h"
-#include "app/albumscripts.h"
 #include "app/browser/fetchtofile.h"
-#include "app/hosts.h"
-#include "app/qqnumber.h"
 #include "app/startup.h"
 #include "app/textutil.h"
 #include "app/xmldoc.h"
+#include "cli/options.h"
+#include "cli/replyfolder.h"
+#include "cli/terminalhost.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-constexpr const char* kVersion = "lorvanta-cli 0.1.0";
-
-constexpr int kExitOk = 0;
-constexpr int kExitSomeFailed = 1;
-constexpr int kExitUsage = 2;
-constexpr int kExitNoAlbumList = 3;
-constexpr int kExitManifest = 4;
-constexpr int kExitInterrupted = 130;
 
 std::atomic<bool> g_stop{false};
 std::atomic<bool> g_abort{false};
@@ -53,244 +38,10 @@ void OnSignal(int) {
   if (g_stop.exchange(true)) g_abort = true;
 }
 
-const char* kUsage =
-    "usage: lorvanta-cli preview QQ [--route-host H] [--json] [--page FILE] [--client-number N]\n"
-    "       lorvanta-cli download QQ [--to DIR] [--album ID]... [--skip ID]... [--route-host H]\n"
-    "                                [--jobs N] [--retries N] [--rate LIMIT] [--max-photo-size SIZE]\n"
-    "                                [--update [--keep-deleted]] [--write-metadata] [--quiet] [--json]\n"
-    "       lorvanta-cli --help | --version\n"
-    "\n"
-    "preview   lists the albums of a QQ number (number, id, privacy, photo count, name);\n"
-    "          --page FILE writes the album list page as the window shows it (GBK bytes).\n"
-    "download  downloads the albums (all unless --album names some; --skip leaves some out) into\n"
-    "          DIR/<QQ>的相册/, one folder per album; an older copy is moved aside to a backup name.\n"
-    "          --jobs N fetches up to N photos of an album at once (default 1, at most 32); the\n"
-    "          folder tree is the same for every N. --retries N tries a photo again up to N times\n"
-    "          (default 0) after a connection error, a time-out, 429 or 5xx, waiting longer each\n"
-    "          time and at least as long as the server's Retry-After asks. --rate LIMIT caps the\n"
-    "          download rate in bytes per second (suffix k or m for KiB, MiB), one budget shared by\n"
-    "          all --jobs. --max-photo-size SIZE (default 256m; suffix k, m or g) fails a photo\n"
-    "          that is larger. A reply slower than 1 KiB/s for 30 s fails too (retries apply).\n"
-    "--update  keeps the album root and fetches only the photos that are not there yet (new albums\n"
-    "          too), by a manifest (.lorvanta-album.json) in each album folder; a photo deleted by\n"
-    "          hand comes back, unless --keep-deleted. Folders without a manifest are left alone and\n"
-    "          the albums get new folders. --write-metadata writes the manifest (album fields and\n"
-    "          photos) without --update too; a plain download writes the window's tree only.\n"
-    "\n"
-    "--route-host defaults to LORVANTA_ROUTE_HOST, else the built-in album route service.\n"
-    "--album ID that the list does not hold is bad usage (nothing is changed); an unknown --skip ID\n"
-    "is a warning. Failed photos and albums are named with their reason.\n"
-    "exit codes: 0 all downloaded, 1 some photos or albums failed, or an output could not be\n"
-    "            written, 2 bad usage or invalid QQ number,\n"
-    "            3 the album list could not be retrieved, 4 a manifest of the album root cannot be\n"
-    "            read (nothing was fetched or changed), 130 interrupted.\n";
-
-struct Options {
-  std::string command;
-  std::string qq;
-  std::string routeHost;
-  std::string to = ".";
-  std::set<std::string> albums;
-  std::set<std::string> skips;
-  std::string pageFile;
-  int clientNumber = -1;
-  int jobs = 1;
-  int retries = 0;
-  long long rate = 0;
-  long long maxPhotoBytes = 256LL * 1024 * 1024;
-  bool update = false;
-  bool keepDeleted = false;
-  bool writeMetadata = false;
-  bool json = false;
-  bool quiet = false;
-};
-
-[[noreturn]] void UsageError(const std::string& message) {
-  std::cerr << "lorvanta-cli: " << message << "\n(try lorvanta-cli --help)\n";
-  std::exit(kExitUsage);
-}
-
-int CountValue(const std::string& option, const std::string& v, int least, int most) {
-  const bool digits = !v.empty() && v.size() <= 4 && v.find_first_not_of("0123456789") == std::string::npos;
-  const int n = digits ? std::stoi(v) : -1;
-  if (n < least || n > most)
-    UsageError(option + " takes a whole number from " + std::to_string(least) + " to " +
-               std::to_string(most));
-  return n;
-}
-
-// "500000", "300k", "2M", "1g": a number of bytes; 0 for text of another shape.
-long long ByteCount(const std::string& v, bool gigabytes) {
-  size_t digits = 0;
-  while (digits < v.size() && digits < 12 && v[digits] >= '0' && v[digits] <= '9') ++digits;
-  const std::string unit = v.substr(digits);
-  long long factor = 0;
-  if (unit.empty()) factor = 1;
-  if (unit == "k" || unit == "K") factor = 1024;
-  if (unit == "m" || unit == "M") factor = 1024 * 1024;
-  if (gigabytes && (unit == "g" || unit == "G")) factor = 1024LL * 1024 * 1024;
-  return digits > 0 && factor > 0 ? std::stoll(v.substr(0, digits)) * factor : 0;
-}
-
-// Bytes per second, at least 1 KiB.
-long long RateValue(const std::string& v) {
-  const long long n = ByteCount(v, false);
-  if (n < 1024) UsageError("--rate takes bytes per second, at least 1024 (e.g. 500k, 2M): " + v);
-  return n;
-}
-
-long long PhotoSizeValue(const std::string& v) {
-  const long long n = ByteCount(v, true);
-  if (n < 1024 || n > 64LL * 1024 * 1024 * 1024)
-    UsageError("--max-photo-size takes a size from 1k to 64g (e.g. 50m): " + v);
-  return n;
-}
-
-Options ParseArguments(int argc, char** argv) {
-  Options o;
-  std::vector<std::string> args(argv + 1, argv + argc);
-  if (args.empty()) UsageError("no command given");
-  for (const auto& a : args) {
-    if (a == "--help" || a == "-h") {
-      std::cout << kUsage;
-      std::exit(kExitOk);
-    }
-    if (a == "--version") {
-      std::cout << kVersion << "\n";
-      std::exit(kExitOk);
-    }
-  }
-  o.command = args[0];
-  if (o.command != "preview" && o.command != "download") UsageError("unknown command: " + o.command);
-  const bool download = o.command == "download";
-  for (size_t i = 1; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    auto value = [&]() -> std::string {
-      if (i + 1 >= args.size()) UsageError(a + " needs a value");
-      return args[++i];
-    };
-    if (a == "--route-host") {
-      o.routeHost = value();
-    } else if (a == "--json") {
-      o.json = true;
-    } else if (a == "--page" && !download) {
-      o.pageFile = value();
-    } else if (a == "--client-number" && !download) {
-      const std::string v = value();
-      if (v.empty() || v.size() > 9 || v.find_first_not_of("0123456789") != std::string::npos)
-        UsageError("--client-number takes a whole number");
-      o.clientNumber = std::stoi(v);
-    } else if (a == "--to" && download) {
-      o.to = value();
-    } else if (a == "--album" && download) {
-      o.albums.insert(value());
-    } else if (a == "--skip" && download) {
-      o.skips.insert(value());
-    } else if (a == "--jobs" && download) {
-      o.jobs = CountValue(a, value(), 1, 32);
-    } else if (a == "--retries" && download) {
-      o.retries = CountValue(a, value(), 0, 100);
-    } else if (a == "--rate" && download) {
-      o.rate = RateValue(value());
-    } else if (a == "--max-photo-size" && download) {
-      o.maxPhotoBytes = PhotoSizeValue(value());
-    } else if (a == "--update" && download) {
-      o.update = true;
-    } else if (a == "--keep-deleted" && download) {
-      o.keepDeleted = true;
-    } else if (a == "--write-metadata" && download) {
-      o.writeMetadata = true;
-    } else if (a == "--quiet" && download) {
-      o.quiet = true;
-    } else if (!a.empty() && a[0] == '-') {
-      UsageError("unknown option for " + o.command + ": " + a);
-    } else if (o.qq.empty()) {
-      o.qq = a;
-      if (o.qq.empty()) UsageError("empty QQ number");
-    } else {
-      UsageError("unexpected argument: " + a);
-    }
-  }
-  if (o.qq.empty()) UsageError("no QQ number given");
-  if (o.keepDeleted && !o.update) UsageError("--keep-deleted needs --update");
-  if (!IsValidQQNumber(o.qq)) {
-    std::cerr << "lorvanta-cli: not a valid QQ number: at least 5 digits, digits only\n";
-    std::exit(kExitUsage);
-  }
-  if (o.routeHost.empty()) o.routeHost = RouteHost();
-  return o;
-}
-
 const char* PrivacyWord(const std::string& priv) {
   if (priv == "2") return "protected";
   if (priv == "3") return "private";
   return "open";
-}
-
-constexpr std::string_view kReplyFolderPrefix = "lorvanta-cli-";
-
-std::string TemporaryBase() {
-  const char* tmp = std::getenv("TMPDIR");
-  return tmp != nullptr && *tmp ? tmp : "/tmp";
-}
-
-// Reply folders of runs that were killed: named with a process number that is no longer running, and ours.
-void RemoveStaleReplyFolders(const std::string& base) {
-  DIR* dir = opendir(base.c_str());
-  if (dir == nullptr) return;
-  std::vector<std::string> stale;
-  while (dirent* entry = readdir(dir)) {
-    const std::string name = entry->d_name;
-    if (name.rfind(kReplyFolderPrefix, 0) != 0) continue;
-    const std::string rest = name.substr(kReplyFolderPrefix.size());
-    const size_t dash = rest.find('-');
-    if (dash == 0 || dash == std::string::npos || rest.find_first_not_of("0123456789") != dash) continue;
-    const long pid = std::strtol(rest.c_str(), nullptr, 10);
-    if (pid <= 0 || pid == ::getpid() || ::kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH) continue;
-    struct stat st {};
-    const std::string path = base + "/" + name;
-    if (::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid()) stale.push_back(path);
-  }
-  closedir(dir);
-  for (const std::string& path : stale) {
-    std::error_code ec;
-    fs::remove_all(path, ec);
-  }
-}
-
-// A private folder for the three reply files, so two runs never read each other's replies. Its name
-// carries the process number, so a later run can tell the folder of a killed run and remove it.
-class ReplyFolder {
- public:
-  ReplyFolder() {
-    const std::string base = TemporaryBase();
-    RemoveStaleReplyFolders(base);
-    std::string pattern = base + "/" + std::string(kReplyFolderPrefix) + std::to_string(::getpid()) + "-XXXXXX";
-    std::vector<char> buf(pattern.begin(), pattern.end());
-    buf.push_back('\0');
-    if (mkdtemp(buf.data()) == nullptr) {
-      std::cerr << "lorvanta-cli: cannot create a temporary folder in " << base << ": " << std::strerror(errno)
-                << "\n";
-      std::exit(kExitSomeFailed);
-    }
-    path_ = buf.data();
-    paths_ = MakeTempFilePaths(path_ + "/");
-  }
-  ~ReplyFolder() {
-    std::error_code ec;
-    fs::remove_all(path_, ec);
-  }
-  const TTempFilePaths& Paths() const { return paths_; }
-
- private:
-  std::string path_;
-  TTempFilePaths paths_;
-};
-
-// Names from the album service go to the terminal and to logs only with their control characters
-// escaped: a name must never move the cursor, start an escape sequence or turn text around.
-std::string Shown(std::string_view text) {
-  return EscapeForTerminal(text);
 }
 
 // Standard output was written in full (a full disk or a closed pipe is an I/O failure, not success).
@@ -300,16 +51,6 @@ bool OutputWritten() {
   if (!ok) std::cerr << "lorvanta-cli: cannot write the output: " << std::strerror(errno ? errno : EIO) << "\n";
   return ok;
 }
-
-// The preview host of the terminal: keeps what the job hands over.
-class TerminalPreviewHost : public PreviewHost {
- public:
-  void RouteFailed(const PreviewResult& r) override { result = r; }
-  void PreviewFailed(const PreviewResult& r) override { result = r; }
-  void ShowAlbumPage(const PreviewResult& r) override { result = r; }
-  void PreviewDone(const PreviewResult& r) override { result = r; }
-  PreviewResult result;
-};
 
 const char* PreviewFailureText(PreviewOutcome::End end) {
   switch (end) {
@@ -338,10 +79,8 @@ PreviewOutcome RunPreview(const Options& o, const ReplyFolder& replies, int clie
   // The list is one request: an interrupt ends it at once (a download's first interrupt lets the photo
   // under way finish instead).
   in.fetchAbort = &g_stop;
-  TerminalPreviewHost host;
-  PreviewOutcome outcome = RetrieveAlbumList(in, host);
-  if (outcome.end != PreviewOutcome::End::kListed && outcome.result.albumEntries.empty())
-    outcome.result = host.result;
+  PreviewHost quiet;  // the outcome holds everything the terminal shows
+  PreviewOutcome outcome = RetrieveAlbumList(in, quiet);
   if (outcome.result.listCut) {
     std::cerr << "lorvanta-cli: warning: the album list has more than " << kMaxAlbumNodes
               << " entries; only the albums among the first " << kMaxAlbumNodes << " are used\n";
@@ -410,128 +149,6 @@ int Preview(const Options& o, int clientNumber) {
   }
   return OutputWritten() ? kExitOk : kExitSomeFailed;
 }
-
-struct AlbumReport {
-  std::string id, name, folder, reason;
-  int photos = 0, ok = 0, failed = 0;
-  long long bytes = 0;
-  std::string state = "skipped";  // skipped, failed, abandoned, done; "started" while it is under way
-};
-
-const char* StateWord(AlbumState state) {
-  return state == AlbumState::kFailed ? "failed" : "abandoned";
-}
-
-// The download host of the terminal: the folder is given, the tick boxes follow --album/--skip, the
-// summary is printed instead of asked.
-class TerminalDownloadHost : public DownloadHost {
- public:
-  TerminalDownloadHost(const Options& o, const std::vector<AlbumEntryFields>& albums) : o_(o) {
-    tty_ = !o.quiet && !o.json && isatty(STDOUT_FILENO);
-    plain_ = !o.quiet && !o.json && !tty_;
-    for (const AlbumEntryFields& f : albums) {
-      AlbumReport r;
-      r.id = f.id;
-      r.name = f.name;
-      reports.push_back(r);
-    }
-  }
-
-  bool ChooseFolder(const std::string&, std::string& folder) override {
-    folder = target;
-    return true;
-  }
-  std::string ReadAlbumCheck(int n) override {
-    if (n < 0 || n >= static_cast<int>(reports.size())) return "";
-    const std::string& id = reports[n].id;
-    const bool wanted = (o_.albums.empty() || o_.albums.count(id)) && !o_.skips.count(id);
-    if (wanted) reports[n].state = "started";
-    return wanted ? "true" : "false";
-  }
-  void ShowAlbumStatus(const AlbumStatusUpdate& u) override {
-    if (u.currentAlbum < 0 || u.currentAlbum >= static_cast<int>(reports.size())) return;
-    AlbumReport& r = reports[u.currentAlbum];
-    if (u.state == AlbumState::kFailed || u.state == AlbumState::kAbandoned) {
-      r.state = StateWord(u.state);
-      r.reason = u.reason;
-      EndLine();
-      std::cerr << "lorvanta-cli: album " << u.currentAlbum << " \"" << Shown(r.name) << "\" " << r.state << ": "
-                << Shown(u.reason) << "\n";
-    } else if (u.state == AlbumState::kDone) {
-      r.state = "done";
-      r.folder = u.currentAlbumName;
-      if (tty_) {
-        DrawLine(u.currentAlbum);
-        std::printf("\n");
-        lineOpen_ = false;
-      } else if (plain_) {
-        std::printf("album %d %s: %d of %d photos, %lld bytes\n", u.currentAlbum, Shown(r.name).c_str(), r.ok,
-                    r.photos, r.bytes);
-      }
-      std::fflush(stdout);
-    }
-  }
-  void SetStatusText(const std::string&) override {}
-  void DownloadFolderPrepared(const std::string& root) override { albumRoot = root; }
-  bool AskOpenFolder(const std::string&) override { return false; }
-  void OpenFolder(const std::string&) override {}
-  void DownloadFinished(const DownloadCounters& c) override { counters = c; }
-  void Warning(const std::string& text) override {
-    EndLine();
-    std::cerr << "lorvanta-cli: warning: " << Shown(text) << "\n";
-  }
-
-  void PhotoStarted(const PhotoProgress& p) override {
-    if (p.album < 0 || p.album >= static_cast<int>(reports.size())) return;
-    reports[p.album].photos = p.photoCount;
-    if (p.photo == 0) albumStart_ = std::chrono::steady_clock::now();
-    if (tty_) DrawLine(p.album);
-  }
-  void PhotoFinished(const PhotoProgress& p, const FetchReport& report) override {
-    if (p.album < 0 || p.album >= static_cast<int>(reports.size())) return;
-    AlbumReport& r = reports[p.album];
-    r.photos = p.photoCount;
-    (report.ok ? r.ok : r.failed) += 1;
-    if (report.ok) {
-      r.bytes += report.bytes;
-    } else {
-      ++failures[std::string(FetchFailureKey(report.failure))];
-      EndLine();
-      std::cerr << "lorvanta-cli: 下载失败：" << Shown(p.name) << ": " << Shown(report.error) << "\n";
-    }
-    if (tty_) DrawLine(p.album);
-    if (plain_ && report.ok) std::printf("  %s (%lld bytes)\n", Shown(p.file).c_str(), report.bytes);
-  }
-
-  void EndLine() {
-    if (lineOpen_) {
-      std::printf("\n");
-      std::fflush(stdout);
-      lineOpen_ = false;
-    }
-  }
-
-  std::string target;
-  std::string albumRoot;
-  DownloadCounters counters;
-  std::vector<AlbumReport> reports;
-  std::map<std::string, int> failures;  // failed photos by reason
-
- private:
-  void DrawLine(int n) {
-    const AlbumReport& r = reports[n];
-    const double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - albumStart_).count();
-    const double kib = r.bytes / 1024.0;
-    std::printf("\r\033[K%s: %d/%d photos, %.1f KiB, %.1f KiB/s, %.1f s", Shown(r.name).c_str(), r.ok + r.failed,
-                r.photos, kib, secs > 0 ? kib / secs : 0.0, secs);
-    std::fflush(stdout);
-    lineOpen_ = true;
-  }
-
-  const Options& o_;
-  bool tty_ = false, plain_ = false, lineOpen_ = false;
-  std::chrono::steady_clock::time_point albumStart_;
-};
 
 // Checks --to before anything is fetched, without changing anything on disk: it must be a writable
 // folder, or a folder that can be made inside the nearest one that exists.

@@ -42,16 +42,6 @@ class ScratchFolder {
   bool keep_ = false;
 };
 
-// Keeps the last result the preview job handed over.
-class KeepingPreviewHost : public PreviewHost {
- public:
-  void RouteFailed(const PreviewResult& r) override { result = r; }
-  void PreviewFailed(const PreviewResult& r) override { result = r; }
-  void ShowAlbumPage(const PreviewResult& r) override { result = r; }
-  void PreviewDone(const PreviewResult& r) override { result = r; }
-  PreviewResult result;
-};
-
 // Runs the album preview of qq against routeHost, with its reply files in workFolder (ends in "/").
 // Throws std::runtime_error unless albums were listed.
 inline PreviewResult PreviewAccount(const std::string& routeHost, const std::string& qq,
@@ -62,8 +52,8 @@ inline PreviewResult PreviewAccount(const std::string& routeHost, const std::str
   in.routeHost = routeHost;
   in.routeFile = workFolder + "route.txt";
   in.albumListFile = workFolder + "albumlist.txt";
-  KeepingPreviewHost host;
-  const PreviewOutcome outcome = RetrieveAlbumList(in, host);
+  PreviewHost quiet;  // the outcome holds the results
+  const PreviewOutcome outcome = RetrieveAlbumList(in, quiet);
   if (outcome.end != PreviewOutcome::End::kListed)
     throw std::runtime_error("the preview of " + qq + " listed no albums");
   return outcome.result;

@@ -1,0 +1,22 @@
+// A private folder for the three reply files of one run, removed when the run ends; the folders of runs
+// that were killed are removed by the next run.
+#pragma once
+
+#include <string>
+
+#include "app/startup.h"
+
+// Two runs never read each other's replies.
+class ReplyFolder {
+ public:
+  // Exits with kExitSomeFailed when the folder cannot be made.
+  ReplyFolder();
+  ~ReplyFolder();
+  ReplyFolder(const ReplyFolder&) = delete;
+  ReplyFolder& operator=(const ReplyFolder&) = delete;
+  const TTempFilePaths& Paths() const { return paths_; }
+
+ private:
+  std::string path_;
+  TTempFilePaths paths_;
+};

@@ -1,0 +1,58 @@
+// The download host of the terminal: the folder is given, the tick boxes follow --album/--skip, progress is a
+// live line on a terminal and plain lines into a pipe, every failure is named with its reason, and the
+// summary is printed instead of asked.
+#pragma once
+
+#include <chrono>
+#include <map>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "app/jobhost.h"
+#include "cli/options.h"
+
+// Names from the album service go to the terminal and to logs only with their control characters
+// escaped: a name must never move the cursor, start an escape sequence or turn text around.
+std::string Shown(std::string_view text);
+
+struct AlbumReport {
+  std::string id, name, folder, reason;
+  int photos = 0, ok = 0, failed = 0;
+  long long bytes = 0;
+  std::string state = "skipped";  // skipped, failed, abandoned, done; "started" while it is under way
+};
+
+// Keeps a report per album for the summary; reads the states of the job, never its markup.
+class TerminalDownloadHost : public DownloadHost {
+ public:
+  TerminalDownloadHost(const Options& o, const std::vector<AlbumEntryFields>& albums);
+
+  bool ChooseFolder(const std::string&, std::string& folder) override;
+  std::string ReadAlbumCheck(int n) override;
+  void ShowAlbumStatus(const AlbumStatusUpdate& u) override;
+  void SetStatusText(const std::string&) override {}
+  void DownloadFolderPrepared(const std::string& root) override { albumRoot = root; }
+  bool AskOpenFolder(const std::string&) override { return false; }
+  void OpenFolder(const std::string&) override {}
+  void DownloadFinished(const DownloadCounters& c) override { counters = c; }
+  void Warning(const std::string& text) override;
+
+  void PhotoStarted(const PhotoProgress& p) override;
+  void PhotoFinished(const PhotoProgress& p, const FetchReport& report) override;
+
+  void EndLine();
+
+  std::string target;
+  std::string albumRoot;
+  DownloadCounters counters;
+  std::vector<AlbumReport> reports;
+  std::map<std::string, int> failures;  // failed photos by reason
+
+ private:
+  void DrawLine(int n);
+
+  const Options& o_;
+  bool tty_ = false, plain_ = false, lineOpen_ = false;
+  std::chrono::steady_clock::time_point albumStart_;
+};
