@@ -14,23 +14,29 @@
 #include <sstream>
 
 #include "app/textutil.h"
+#include "json/jsonwriter.h"
 #include "json/qzjson.h"
 
 namespace {
 
 // A text the manifest keeps; it must come back byte for byte, which JSON can promise only for UTF-8.
-std::string Recorded(std::string_view text) {
+std::string_view Recorded(std::string_view text) {
   if (!IsValidUtf8(text))
     throw std::runtime_error("cannot record a name that is not valid UTF-8: " + EscapeForTerminal(text));
-  return JsonQuote(text);
+  return text;
+}
+
+void WritePhoto(JsonWriter& w, const ManifestPhoto& p) {
+  w.Object().Key("url").String(Recorded(p.url)).Key("file").String(Recorded(p.file));
+  if (p.size >= 0) w.Key("size").Number(p.size).Key("fetched").String(UtcTimeText(p.fetched));
+  if (p.deleted) w.Key("deleted").Boolean(true);
+  w.End();
 }
 
 std::string PhotoJson(const ManifestPhoto& p) {
-  std::string s = "{\"url\":" + Recorded(p.url) + ",\"file\":" + Recorded(p.file);
-  if (p.size >= 0)
-    s += ",\"size\":" + std::to_string(p.size) + ",\"fetched\":" + JsonQuote(UtcTimeText(p.fetched));
-  if (p.deleted) s += ",\"deleted\":true";
-  return s + "}";
+  JsonWriter w;
+  WritePhoto(w, p);
+  return w.Text();
 }
 
 const TqzJSONobject& AsObject(const TqzJSONbase* node, const char* what) {
@@ -166,12 +172,15 @@ std::time_t ParseUtcTimeText(std::string_view text) {
 }
 
 std::string ManifestJson(const AlbumManifest& m) {
-  std::string s = "{\"format\":" + std::to_string(kManifestFormat) +
-                  ",\n\"album\":{\"id\":" + Recorded(m.id) + ",\"name\":" + Recorded(m.name) +
-                  ",\"desc\":" + Recorded(m.desc) + ",\"priv\":" + Recorded(m.priv) +
-                  ",\"total\":" + Recorded(m.total) + "},\n\"photos\":[";
-  for (size_t i = 0; i < m.photos.size(); ++i) s += (i ? ",\n" : "\n") + PhotoJson(m.photos[i]);
-  return s + "\n]}\n";
+  JsonWriter w;
+  w.Object().Key("format").Number(kManifestFormat);
+  w.Break().Key("album").Object();
+  w.Key("id").String(Recorded(m.id)).Key("name").String(Recorded(m.name)).Key("desc").String(Recorded(m.desc));
+  w.Key("priv").String(Recorded(m.priv)).Key("total").String(Recorded(m.total)).End();
+  w.Break().Key("photos").Array();
+  for (const ManifestPhoto& p : m.photos) WritePhoto(w.Break(), p);
+  w.Break().End().End();
+  return w.Text() + "\n";
 }
 
 AlbumManifest ParseManifest(std::string_view json) {

@@ -1,6 +1,5 @@
 #include "app/albumpage.h"
 
-#include <iconv.h>
 
 #include <cerrno>
 #include <stdexcept>
@@ -33,50 +32,6 @@ std::string ThreeLines(std::string_view first, std::string_view second) {
   page.append("</body></html>").append(kCrLf);
   return page;
 }
-
-// Decodes one UTF-8 character at text[i]; returns its length, or 0 when the bytes there are not valid.
-size_t Utf8Length(std::string_view text, size_t i, unsigned& codePoint) {
-  const unsigned char c = static_cast<unsigned char>(text[i]);
-  size_t len;
-  unsigned cp;
-  if (c < 0x80) return codePoint = c, 1;
-  if (c >= 0xC2 && c <= 0xDF) {
-    len = 2, cp = c & 0x1F;
-  } else if (c >= 0xE0 && c <= 0xEF) {
-    len = 3, cp = c & 0x0F;
-  } else if (c >= 0xF0 && c <= 0xF4) {
-    len = 4, cp = c & 0x07;
-  } else {
-    return 0;
-  }
-  if (i + len > text.size()) return 0;
-  for (size_t k = 1; k < len; ++k) {
-    const unsigned char d = static_cast<unsigned char>(text[i + k]);
-    if ((d & 0xC0) != 0x80) return 0;
-    cp = (cp << 6) | (d & 0x3F);
-  }
-  if ((len == 3 && cp < 0x800) || (len == 4 && (cp < 0x10000 || cp > 0x10FFFF)) ||
-      (cp >= 0xD800 && cp <= 0xDFFF)) {
-    return 0;
-  }
-  codePoint = cp;
-  return len;
-}
-
-// iconv converter that is closed on every path out.
-class Iconv {
- public:
-  Iconv(const char* to, const char* from) : cd_(iconv_open(to, from)) {
-    if (cd_ == reinterpret_cast<iconv_t>(-1)) throw std::runtime_error("iconv cannot convert to GBK");
-  }
-  ~Iconv() { iconv_close(cd_); }
-  Iconv(const Iconv&) = delete;
-  Iconv& operator=(const Iconv&) = delete;
-  iconv_t get() const { return cd_; }
-
- private:
-  iconv_t cd_;
-};
 
 }  // namespace
 
@@ -182,33 +137,3 @@ std::string JoinPageLines(const std::vector<std::string>& lines) {
   return text;
 }
 
-std::string EncodeGbk(std::string_view utf8) {
-  Iconv cd("GBK", "UTF-8");
-  std::string out;
-  out.reserve(utf8.size());
-  char buffer[8192];
-  size_t i = 0;
-  while (i < utf8.size()) {
-    char* src = const_cast<char*>(utf8.data() + i);
-    size_t srcLeft = utf8.size() - i;
-    char* dst = buffer;
-    size_t dstLeft = sizeof buffer;
-    const size_t rc = iconv(cd.get(), &src, &srcLeft, &dst, &dstLeft);
-    const int err = errno;
-    out.append(buffer, sizeof buffer - dstLeft);
-    i = utf8.size() - srcLeft;
-    if (rc != static_cast<size_t>(-1) || err == E2BIG) continue;
-    // Stopped at a character GBK lacks (or at bytes that are not UTF-8): write it as a reference.
-    unsigned codePoint = 0;
-    const size_t len = Utf8Length(utf8, i, codePoint);
-    if (len == 0) {
-      out += "&#65533;";
-      ++i;
-    } else {
-      out += "&#" + std::to_string(codePoint) + ";";
-      i += len;
-    }
-    iconv(cd.get(), nullptr, nullptr, nullptr, nullptr);
-  }
-  return out;
-}

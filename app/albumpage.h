@@ -1,5 +1,5 @@
 // The pages the album pane shows: the notice page, the loading page and the album list page, built from
-// fixed markup pieces. Everything here returns UTF-8 text; EncodeGbk turns a finished page into the GBK
+// fixed markup pieces. Everything here returns UTF-8 text; EncodeGbk (text/gbk.h) turns a finished page into the GBK
 // bytes that its charset declaration promises.
 //
 // A notice or loading page is returned as its three lines joined, each followed by CR LF, exactly as the
@@ -52,6 +52,3 @@ std::string JoinPageLines(const std::vector<std::string>& lines);
 inline constexpr std::string_view kAlbumListFailedMessage = "无法预览相册列表！";
 inline constexpr std::string_view kRouteFailedMessage = "无法预览相册[1]";
 
-// UTF-8 text in GBK; a character that GBK lacks becomes a numeric character reference "&#NNNN;" (decimal),
-// and a byte that is not valid UTF-8 becomes "&#65533;".
-std::string EncodeGbk(std::string_view utf8);

@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <utility>
 
+#include "text/utf8.h"
+
 std::string TrimBlanks(std::string_view text) {
   size_t begin = 0;
   size_t end = text.size();
@@ -148,114 +150,11 @@ std::string PercentDecode(std::string_view text) {
   return out;
 }
 
-namespace {
-
-// The code point of the UTF-8 sequence at text[i] and its length; length 0 for a byte that does not begin
-// a well-formed sequence (overlong forms, surrogates and values past U+10FFFF are not well-formed).
-std::pair<char32_t, size_t> DecodeUtf8At(std::string_view text, size_t i) {
-  const auto byte = [&](size_t k) { return static_cast<unsigned char>(text[k]); };
-  const unsigned char lead = byte(i);
-  if (lead < 0x80) return {lead, 1};
-  size_t length = 0;
-  char32_t code = 0;
-  char32_t least = 0;
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    length = 2, code = lead & 0x1F, least = 0x80;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    length = 3, code = lead & 0x0F, least = 0x800;
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    length = 4, code = lead & 0x07, least = 0x10000;
-  } else {
-    return {0, 0};
-  }
-  if (i + length > text.size()) return {0, 0};
-  for (size_t k = 1; k < length; ++k) {
-    if ((byte(i + k) & 0xC0) != 0x80) return {0, 0};
-    code = (code << 6) | (byte(i + k) & 0x3F);
-  }
-  if (code < least || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return {0, 0};
-  return {code, length};
-}
-
-void AppendHex4(std::string& out, unsigned value) {
-  char buf[8];
-  std::snprintf(buf, sizeof buf, "\\u%04x", value & 0xFFFF);
-  out += buf;
-}
-
-}  // namespace
-
-std::string CutOnCharacter(std::string_view text, size_t maxBytes) {
-  if (text.size() <= maxBytes) return std::string(text);
-  size_t end = maxBytes;
-  while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
-  return std::string(text.substr(0, end));
-}
-
-bool IsValidUtf8(std::string_view text) {
-  for (size_t i = 0; i < text.size();) {
-    const size_t length = DecodeUtf8At(text, i).second;
-    if (length == 0) return false;
-    i += length;
-  }
-  return true;
-}
-
-std::string JsonQuote(std::string_view text) {
-  std::string out = "\"";
-  for (size_t i = 0; i < text.size();) {
-    const unsigned char c = static_cast<unsigned char>(text[i]);
-    switch (c) {
-      case '"':
-        out += "\\\"";
-        ++i;
-        continue;
-      case '\\':
-        out += "\\\\";
-        ++i;
-        continue;
-      case '\n':
-        out += "\\n";
-        ++i;
-        continue;
-      case '\r':
-        out += "\\r";
-        ++i;
-        continue;
-      case '\t':
-        out += "\\t";
-        ++i;
-        continue;
-      default:
-        break;
-    }
-    if (c < 0x20) {
-      AppendHex4(out, c);
-      ++i;
-      continue;
-    }
-    const auto [code, length] = DecodeUtf8At(text, i);
-    if (length == 0) {
-      AppendHex4(out, 0xFFFD);  // not UTF-8: marked, never passed on as broken JSON
-      ++i;
-    } else if (code > 0xFFFF) {
-      // As a surrogate pair: readers that take UTF-16 escapes (ours among them) get the character back.
-      AppendHex4(out, 0xD800 + ((code - 0x10000) >> 10));
-      AppendHex4(out, 0xDC00 + ((code - 0x10000) & 0x3FF));
-      i += length;
-    } else {
-      out.append(text.substr(i, length));
-      i += length;
-    }
-  }
-  return out + "\"";
-}
-
 std::string EscapeForTerminal(std::string_view text) {
   std::string out;
   out.reserve(text.size());
   for (size_t i = 0; i < text.size();) {
-    const auto [code, length] = DecodeUtf8At(text, i);
+    const auto [code, length] = Utf8At(text, i);
     char buf[16];
     if (length == 0) {
       std::snprintf(buf, sizeof buf, "\\x%02x", static_cast<unsigned char>(text[i]));

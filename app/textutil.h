@@ -4,6 +4,8 @@
 #include <string>
 #include <string_view>
 
+#include "text/utf8.h"
+
 // Removes bytes 0..32 (blanks and control characters) from both ends.
 std::string TrimBlanks(std::string_view text);
 
@@ -13,9 +15,6 @@ std::string AsciiUpper(std::string_view text);
 // Every occurrence of `from` (non-empty) replaced by `to`.
 std::string ReplaceAll(std::string_view text, std::string_view from, std::string_view to);
 
-// At most maxBytes of text, never cutting a UTF-8 character in two.
-std::string CutOnCharacter(std::string_view text, size_t maxBytes);
-
 // Escapes text for HTML element content and for a quoted attribute value: & < > " ' become entities.
 // Text without those five characters comes back byte for byte.
 std::string EscapeHtml(std::string_view text);
@@ -24,15 +23,6 @@ std::string EscapeHtml(std::string_view text);
 // breaks (CR, LF, U+2028, U+2029) and the other control characters. Text without them comes
 // back byte for byte.
 std::string EscapeJsString(std::string_view text);
-
-// text as a JSON string literal, quotes included: quote, backslash and control characters escaped,
-// characters beyond U+FFFF as \u surrogate pairs (which readers that take four-byte UTF-8 poorly read
-// exactly), every other character as its UTF-8 bytes. A byte that is not well-formed UTF-8 becomes
-// \ufffd; callers that must not lose it check IsValidUtf8 first.
-std::string JsonQuote(std::string_view text);
-
-// True when text is well-formed UTF-8 (no overlong forms, surrogates or values past U+10FFFF).
-bool IsValidUtf8(std::string_view text);
 
 // text made safe to print on a terminal or into a log: control characters (C0, DEL, C1), bidirectional
 // controls, line and paragraph separators and the byte-order mark as \xNN or \uNNNN, a backslash

@@ -22,6 +22,8 @@
 #include "app/startup.h"
 #include "app/textutil.h"
 #include "app/xmldoc.h"
+#include "json/jsonwriter.h"
+#include "text/gbk.h"
 #include "cli/options.h"
 #include "cli/replyfolder.h"
 #include "cli/terminalhost.h"
@@ -128,17 +130,17 @@ int Preview(const Options& o, int clientNumber) {
     }
   }
   if (o.json) {
-    std::cout << "{\"qq\":" << JsonQuote(o.qq) << ",\"albums\":[";
+    JsonWriter w;
+    w.Object().Key("qq").String(o.qq).Key("albums").Array();
     for (size_t n = 0; n < albums.size(); ++n) {
       const AlbumEntryFields& f = albums[n];
-      std::cout << (n ? "," : "") << "{\"number\":" << n << ",\"id\":" << JsonQuote(f.id)
-                << ",\"priv\":" << JsonQuote(f.priv) << ",\"privacy\":" << JsonQuote(PrivacyWord(f.priv))
-                << ",\"total\":" << JsonQuote(f.total) << ",\"name\":" << JsonQuote(f.name)
-                << ",\"desc\":" << JsonQuote(f.desc) << "}";
+      w.Object().Key("number").Number(static_cast<long long>(n)).Key("id").String(f.id);
+      w.Key("priv").String(f.priv).Key("privacy").String(PrivacyWord(f.priv)).Key("total").String(f.total);
+      w.Key("name").String(f.name).Key("desc").String(f.desc).End();
     }
-    std::cout << "]";
-    if (outcome.result.listCut) std::cout << ",\"listCut\":true";
-    std::cout << "}\n";
+    w.End();
+    if (outcome.result.listCut) w.Key("listCut").Boolean(true);
+    std::cout << w.End().Text() << "\n";
     return OutputWritten() ? kExitOk : kExitSomeFailed;
   }
   std::printf("%-4s %-24s %-10s %6s  %s\n", "N", "ID", "PRIVACY", "PHOTOS", "NAME");
@@ -243,29 +245,25 @@ int Download(const Options& o, int clientNumber) {
   const DownloadCounters& c = outcome.counters;
 
   if (o.json) {
-    std::cout << "{\"qq\":" << JsonQuote(o.qq) << ",\"albumRoot\":" << JsonQuote(outcome.albumRoot)
-              << ",\"completed\":" << (outcome.end == DownloadOutcome::End::kCompleted ? "true" : "false")
-              << ",\"albumsOk\":" << c.albumsOk << ",\"albumsFailed\":" << c.albumsFailed
-              << ",\"photosOk\":" << c.photosOk << ",\"photosFailed\":" << c.photosFailed
-              << ",\"photosPresent\":" << c.photosPresent << ",\"photosLeftOut\":" << c.photosLeftOut;
-    if (!outcome.error.empty()) std::cout << ",\"error\":" << JsonQuote(outcome.error);
-    std::cout << ",\"failures\":{";
-    bool first = true;
-    for (const auto& [reason, count] : host.failures) {
-      std::cout << (first ? "" : ",") << JsonQuote(reason) << ":" << count;
-      first = false;
-    }
-    std::cout << "},\"albums\":[";
+    JsonWriter w;
+    w.Object().Key("qq").String(o.qq).Key("albumRoot").String(outcome.albumRoot);
+    w.Key("completed").Boolean(outcome.end == DownloadOutcome::End::kCompleted);
+    w.Key("albumsOk").Number(c.albumsOk).Key("albumsFailed").Number(c.albumsFailed);
+    w.Key("photosOk").Number(c.photosOk).Key("photosFailed").Number(c.photosFailed);
+    w.Key("photosPresent").Number(c.photosPresent).Key("photosLeftOut").Number(c.photosLeftOut);
+    if (!outcome.error.empty()) w.Key("error").String(outcome.error);
+    w.Key("failures").Object();
+    for (const auto& [reason, count] : host.failures) w.Key(reason).Number(count);
+    w.End().Key("albums").Array();
     for (size_t n = 0; n < host.reports.size(); ++n) {
       const AlbumReport& r = host.reports[n];
-      std::cout << (n ? "," : "") << "{\"number\":" << n << ",\"id\":" << JsonQuote(r.id)
-                << ",\"name\":" << JsonQuote(r.name) << ",\"state\":" << JsonQuote(r.state)
-                << ",\"folder\":" << JsonQuote(r.folder) << ",\"photosOk\":" << r.ok
-                << ",\"photosFailed\":" << r.failed << ",\"bytes\":" << r.bytes;
-      if (!r.reason.empty()) std::cout << ",\"reason\":" << JsonQuote(r.reason);
-      std::cout << "}";
+      w.Object().Key("number").Number(static_cast<long long>(n)).Key("id").String(r.id).Key("name").String(r.name);
+      w.Key("state").String(r.state).Key("folder").String(r.folder).Key("photosOk").Number(r.ok);
+      w.Key("photosFailed").Number(r.failed).Key("bytes").Number(r.bytes);
+      if (!r.reason.empty()) w.Key("reason").String(r.reason);
+      w.End();
     }
-    std::cout << "]}\n";
+    std::cout << w.End().End().Text() << "\n";
   } else if (!o.quiet && outcome.end != DownloadOutcome::End::kManifestError) {
     if (o.update) {
       std::printf("%s: albums downloaded %d, albums failed %d, photos new %d, already present %d, failed %d",

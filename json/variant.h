@@ -7,6 +7,8 @@
 #include <string_view>
 #include <variant>
 
+#include "text/utf8.h"
+
 // The five kinds of value that cross the node interface.
 enum class VariantType {
   Null,        ///< no value
@@ -77,8 +79,6 @@ int VariantToInt32(const Variant& value);
 // byte string itself. Never throws a conversion error.
 std::string VariantText(const Variant& value);
 
-// UTF-16 <-> UTF-8. Unpaired surrogates and malformed UTF-8 become U+FFFD.
-std::string WideToUtf8(std::u16string_view text);
-std::u16string Utf8ToWide(std::string_view text);
+// UTF-16 <-> UTF-8 (WideToUtf8, Utf8ToWide) come from the text unit.
 
 #endif  // LORVANTA_JSON_VARIANT_H

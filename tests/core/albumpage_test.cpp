@@ -136,30 +136,4 @@ TEST(AlbumPage, NoAlbumLeavesThePageUnfinished) {
   EXPECT_EQ(lines.size(), 3u);
 }
 
-TEST(EncodeGbk, ConvertsTextAndWritesMissingCharactersAsReferences) {
-  struct Case {
-    const char* utf8;
-    std::string gbk;
-  } cases[] = {
-      {"abc<>&\r\n", "abc<>&\r\n"},
-      {"相册", "\xCF\xE0\xB2\xE1"},
-      {"镕", "\xE9\x46"},  // a GBK-only character (not in GB2312)
-      {"€", "\x80"},       // GBK's euro sign
-      {"a😀b", "a&#128512;b"},
-      {"한", "&#54620;"},
-      {"x\xFFy", "x&#65533;y"},          // not UTF-8
-      {"\xE7\x9B", "&#65533;&#65533;"},  // cut-off character at the end
-      {"", ""},
-  };
-  for (const auto& c : cases) EXPECT_EQ(EncodeGbk(c.utf8), c.gbk) << c.utf8;
-}
-
-TEST(EncodeGbk, LongPageConvertsWhole) {
-  std::string text;
-  for (int i = 0; i < 20000; ++i) text += "相😀";
-  const std::string gbk = EncodeGbk(text);
-  EXPECT_EQ(gbk.size(), 20000u * (2 + 9));
-  EXPECT_EQ(gbk.substr(0, 11), "\xCF\xE0&#128512;");
-}
-
 }  // namespace

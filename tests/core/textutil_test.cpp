@@ -1,5 +1,4 @@
-// Quoting for JSON and for the terminal: what reaches a reader must be exactly the name, and what reaches
-// a terminal must never act on it.
+// Text for the terminal: what reaches a terminal must never act on it.
 #include "app/textutil.h"
 
 #include <gtest/gtest.h>
@@ -7,27 +6,6 @@
 #include <string>
 
 namespace {
-
-TEST(JsonQuote, AstralCharactersAsSurrogatePairsOthersAsTheyAre) {
-  struct Case {
-    std::string in, out;
-  } cases[] = {
-      {"", "\"\""},
-      {"a\"b\\c", "\"a\\\"b\\\\c\""},
-      {"\n\r\t\x01\x1f", "\"\\n\\r\\t\\u0001\\u001f\""},
-      {"春游", "\"春游\""},                                          // BMP: UTF-8 as it is
-      {"\xf0\x9f\x98\x80", "\"\\ud83d\\ude00\""},                    // U+1F600
-      {"\xf0\x90\x80\x80", "\"\\ud800\\udc00\""},                    // U+10000, the first
-      {"\xf4\x8f\xbf\xbf", "\"\\udbff\\udfff\""},                    // U+10FFFF, the last
-      {"a\xffz", "\"a\\ufffdz\""},                                   // not UTF-8: marked
-      {"\xed\xa0\x80", "\"\\ufffd\\ufffd\\ufffd\""},                 // an encoded surrogate is not UTF-8
-      {"\xf0\x9f\x98", "\"\\ufffd\\ufffd\\ufffd\""},                 // cut short
-  };
-  for (const auto& c : cases) EXPECT_EQ(JsonQuote(c.in), c.out) << c.in;
-  EXPECT_TRUE(IsValidUtf8("春游\xf0\x9f\x98\x80"));
-  for (const char* bad : {"\xff", "\xc0\x80", "\xe0\x80\x80", "\xf8\x88\x80\x80\x80", "\xc3"})
-    EXPECT_FALSE(IsValidUtf8(bad)) << bad;
-}
 
 TEST(EscapeForTerminal, ControlsAndInvisibleReorderingAreShownNotActedOn) {
   struct Case {
