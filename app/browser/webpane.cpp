@@ -31,26 +31,54 @@
 
 namespace {
 
-// Prefix of the console message by which the injected click watcher reports a fragment link.
+// Prefix of the console message by which the injected navigation watcher reports a same-document
+// navigation, and the watcher's function (in the pane's own script world) that carries out an approved one.
 constexpr const char* kNavMarker = "lorvanta-nav:";
 constexpr const char* kNavScriptName = "lorvanta-nav";
+constexpr const char* kNavGoFunction = "lorvantaNavGo";
 
 // Same-document (fragment) navigations never reach acceptNavigationRequest, yet the panes must be able to
-// veto "#GOTO1:"-style links before they happen. This watcher runs in its own script world, catches clicks
-// on links whose href starts with "#" (a user's click and a script's .click() alike), stops the default
-// action and tells the host; the host then lets an approved link go on by assigning location.href.
+// veto "#GOTO1:" or "#TAVRENGOTO:" navigations before they happen, however they are written: a link to
+// "#x", to "/page?q#x" or to "http://host/page?q#x" that names this document, or a script that sets
+// location, location.hash or location.href. The engine (Chromium 102 in Qt 6.4.2, measured) has the
+// Navigation API: its "navigate" event comes before every one of these, after the page's own click
+// handlers (a click the page holds back is no navigation), is cancelable for all of them (also for a
+// fragment address the host loads itself) and reaches listeners of this isolated script world. So the
+// watcher stops every fragment navigation there, tells the host, and lets an approved one go on through
+// lorvantaNavGo, which the host calls in this world, out of the page's reach. Navigations to another
+// document are left alone: the host sees them in acceptNavigationRequest. A back or forward step between
+// fragments cannot be cancelled there, so it is not reported either.
+// An engine without the Navigation API still gets link clicks that name this document with a fragment.
 constexpr const char* kNavScript = R"JS(
 (function () {
+  var approved = null;
+  function withoutFragment(u) { var i = u.indexOf('#'); return i < 0 ? u : u.slice(0, i); }
+  function sameDocument(u) { return u.indexOf('#') >= 0 && withoutFragment(u) === withoutFragment(location.href); }
+  function report(u) { console.log('lorvanta-nav:' + u); }
+  window.lorvantaNavGo = function (u) {
+    // The document may have changed since the report; the approval was for the one that made it.
+    if (!sameDocument(u)) return;
+    approved = u;
+    location.href = u;
+  };
+  if (typeof navigation === 'object' && navigation && typeof NavigateEvent === 'function') {
+    navigation.addEventListener('navigate', function (e) {
+      if (!e.hashChange || !e.cancelable) return;
+      var u = e.destination.url;
+      if (u === approved) { approved = null; return; }
+      e.preventDefault();
+      report(u);
+    });
+    return;
+  }
   window.addEventListener('click', function (e) {
     if (e.defaultPrevented || e.button !== 0) return;
     var node = e.target;
     while (node && !(node.nodeType === 1 && /^(a|area)$/i.test(node.tagName) && node.hasAttribute('href')))
       node = node.parentNode;
-    if (!node || typeof node.href !== 'string') return;
-    var raw = node.getAttribute('href').replace(/^\s+/, '');
-    if (raw.charAt(0) !== '#') return;
+    if (!node || typeof node.href !== 'string' || !sameDocument(node.href)) return;
     e.preventDefault();
-    console.log('lorvanta-nav:' + node.href);
+    report(node.href);
   }, true);
 })();
 )JS";
@@ -327,10 +355,6 @@ bool TWebPane::FireBeforeNavigate(const QString& address) {
 
 bool TWebPane::HandleNavigationRequest(const QUrl& url, bool isMainFrame) {
   if (isMainFrame && !internalUrl_.isEmpty() && url == internalUrl_) return true;  // our own page
-  if (!approvedUrl_.isEmpty() && url == approvedUrl_) {
-    approvedUrl_.clear();
-    return true;
-  }
   QPointer<TWebPane> guard(this);
   bool cancel = FireBeforeNavigate(url.toString());
   if (!guard) return false;
@@ -349,8 +373,8 @@ void TWebPane::HandleConsoleMessage(int level, const QString& message, int line,
     QPointer<TWebPane> guard(this);
     bool cancel = FireBeforeNavigate(address);
     if (!guard || cancel) return;
-    approvedUrl_ = QUrl(address);
-    page()->runJavaScript("location.href = " + ScriptString(address) + ";",
+    // The watcher's own world: a page cannot approve a navigation by calling this itself.
+    page()->runJavaScript(QString(kNavGoFunction) + "(" + ScriptString(address) + ");",
                           QWebEngineScript::ApplicationWorld);
     return;
   }
@@ -375,9 +399,18 @@ void TWebPane::HandleAlert(const QString& message) {
 
 void TWebPane::StartLoad(const QUrl& url) {
   stopRequested_ = false;  // a new load supersedes an older stop request
+  requestedUrl_ = url;
+  const QUrl current = this->url();
+  if (!loading_ && url.hasFragment() && !SameAddress(url, current) &&
+      SameAddress(url.adjusted(QUrl::RemoveFragment), current.adjusted(QUrl::RemoveFragment))) {
+    // Another fragment of the document shown: the engine makes it a same-document navigation, which the
+    // watcher reports (and the handler may cancel) and which never reports a load start or end, so
+    // nothing is waited for.
+    load(url);
+    return;
+  }
   loading_ = true;
   awaitingStart_ = true;
-  requestedUrl_ = url;
   load(url);
 }
 

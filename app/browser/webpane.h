@@ -123,7 +123,6 @@ class TWebPane : public QWebEngineView {
   bool awaitingStart_ = false;  // a load was asked for and the engine has not reported its start yet
   bool stopRequested_ = false;
   QUrl internalUrl_;   // the generated page that the pane itself is loading
-  QUrl approvedUrl_;   // a fragment navigation already approved by OnBeforeNavigate2
   QUrl requestedUrl_;  // the last address this pane itself asked to load
   int pageSerial_ = 0;
   QObject* watchedProxy_ = nullptr;

@@ -22,6 +22,7 @@
 #include "app/albumpage.h"
 #include "app/browser/webpane.h"
 #include "app/window/mainfrm.h"
+#include "pageinput.h"
 #include "routegate.h"
 #include "testserver.h"
 #include "tools/albumd/testing/albumdprocess.h"
@@ -546,6 +547,56 @@ TEST_F(AlbumWindowTest, OnlinePaneCommandsAndTheOnlineView) {
   EXPECT_EQ(win->qqNumber, "10001");
   EXPECT_FALSE(win->WorkerRunning()) << "the online view starts no preview";
   EXPECT_TRUE(messages.isEmpty());
+}
+
+// A person clicks the link on albumd's client page in the online pane. Its address is the page's own
+// address again with the command as the fragment, written as a path with a query (not "#..."), so the
+// engine makes it a same-document navigation: the pane must still report it, and the preview of the number
+// starts in the album pane.
+TEST_F(AlbumWindowTest, MouseClickOnTheClientPageLinkStartsThePreview) {
+  Open();
+  // Shared with the handler, which the window keeps until it closes, after this body.
+  auto reported = std::make_shared<QStringList>();
+  const QStringList& reports = *reported;
+  {
+    auto original = win->ie->OnBeforeNavigate2;
+    win->ie->OnBeforeNavigate2 = [reported, original](const QString& a, bool& cancel) {
+      *reported << a;
+      original(a, cancel);
+    };
+  }
+  const QString home = QString::fromStdString("http://" + albumd->HostPort() +
+                                              "/client.php?clientver=2.1&clientrand=Btest&comefrom=client");
+  win->btn_home->click();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return win->ie->CurrentAddress() == home; }, kLoadMs))
+      << win->ie->CurrentAddress().toStdString();
+  ASSERT_TRUE(win->ie->WaitUntilReady(kLoadMs));
+  ASSERT_TRUE(win->iedown->WaitUntilReady(kLoadMs));
+
+  EXPECT_EQ(EvaluateInPage(win->ie, "document.getElementById('demo').getAttribute('href')").toString(),
+            "/client.php?clientver=2.1&clientrand=Btest&comefrom=client#TAVRENGOTO:DOWNVELQUAN|10001");
+  ASSERT_TRUE(ClickInPage(win->ie, CentreOfElement(win->ie, "demo")));
+
+  ASSERT_TRUE(QTest::qWaitFor([&] { return win->edtqq->text() == "10001"; }, kLoadMs))
+      << reports.join(" ").toStdString();
+  ASSERT_TRUE(WaitForMessages(1));
+  EXPECT_EQ(messages.first().toStdString(), PreviewDoneMessage("10001"));
+  EXPECT_EQ(win->qqNumber, "10001");
+  EXPECT_EQ(win->albumEntries.size(), 6u);
+  EXPECT_TRUE(
+      QTest::qWaitFor([&] { return win->albumPaneHtml.find("check_5") != std::string::npos; }, kLoadMs));
+
+  // The online pane went on to the fragment in the same document and reported the click once: the report
+  // of a fragment the host opens afterwards comes after any second one.
+  EXPECT_TRUE(QTest::qWaitFor(
+      [&] { return win->ie->url().fragment(QUrl::FullyDecoded) == "TAVRENGOTO:DOWNVELQUAN|10001"; }, kLoadMs))
+      << win->ie->CurrentAddress().toStdString();
+  win->ie->OpenAddress(home + "#end");
+  ASSERT_TRUE(QTest::qWaitFor([&] { return reports.contains(home + "#end"); }, kLoadMs));
+  ASSERT_EQ(reports.size(), 3) << reports.join(" ").toStdString();
+  EXPECT_EQ(reports[0], home);
+  EXPECT_TRUE(reports[1].startsWith(home + "#"));
+  EXPECT_EQ(QUrl(reports[1]).fragment(QUrl::FullyDecoded), "TAVRENGOTO:DOWNVELQUAN|10001");
 }
 
 // Route requests held at a gate in front of albumd: the stops below happen while the request is really

@@ -33,6 +33,21 @@ class TestServer {
               Base() + "/v\"></body></html>",
           "text/html");
     });
+    // One page that names another fragment of itself in every way a link can; hash changes are logged.
+    server_.Get("/links", [this](const httplib::Request&, httplib::Response& res) {
+      res.set_content(
+          "<html><head><title>links</title><script>function $(o){return document.getElementById(o);}"
+          "function cmd(obj,str){try{if($(obj)!==null) return eval(str);}finally{}}"
+          "var hashes=[];addEventListener('hashchange',function(){hashes.push(location.hash);});"
+          "</script></head><body><a id=\"fragment\" href=\"#x\">fragment</a> "
+          "<a id=\"path\" href=\"/links?q=1#x\">path</a> <a id=\"full\" href=\"" +
+              Base() +
+              "/links?q=1#x\">full</a> <a id=\"other\" href=\"/other#x\">other</a> "
+              "<a id=\"held\" href=\"#x\" onclick=\"return false;\">held</a>"
+              "<div style=\"height:5000px\"></div><a id=\"x\" name=\"x\">x</a>"
+              "<div style=\"height:5000px\"></div></body></html>",
+          "text/html");
+    });
     server_.Get("/slow", [](const httplib::Request&, httplib::Response& res) {
       std::this_thread::sleep_for(std::chrono::milliseconds(1500));
       res.set_content("<html><body>late</body></html>", "text/html");

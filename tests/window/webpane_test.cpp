@@ -10,6 +10,7 @@
 #include <QTimer>
 #include <memory>
 
+#include "pageinput.h"
 #include "testserver.h"
 
 namespace {
@@ -49,15 +50,6 @@ class WebPaneTest : public ::testing::Test {
     ASSERT_TRUE(pane->WaitUntilReady(kLoadMs));
   }
   int ScrollY() { return pane->CallPageFunction("cmd", "m", "window.scrollY").toInt(); }
-  // Centre of an element in the pane's coordinates.
-  QPoint CentreOf(const QString& id) {
-    QString xy = pane->CallPageFunction(
-        "cmd", id,
-        "var r=$('" + id +
-            "').getBoundingClientRect();Math.round(r.left+r.width/2)+','+Math.round(r.top+r.height/2)");
-    QStringList parts = xy.split(',');
-    return parts.size() == 2 ? QPoint(parts[0].toInt(), parts[1].toInt()) : QPoint();
-  }
   bool SeenContaining(const QString& text) {
     for (const QString& s : seen)
       if (s.contains(text)) return true;
@@ -166,9 +158,7 @@ TEST_F(WebPaneTest, FragmentLinkClickIsCancelledWhenTheHandlerSaysSo) {
   cancelWhen = [](const QString& a) { return a.contains("#GOTO1:"); };
   Show(PageWith(kLinks));
   QString before = pane->CurrentAddress();
-  QPoint at = CentreOf("go");
-  ASSERT_FALSE(at.isNull());
-  QTest::mouseClick(pane->focusProxy(), Qt::LeftButton, {}, at);
+  ASSERT_TRUE(ClickInPage(pane.get(), CentreOfElement(pane.get(), "go")));
   ASSERT_TRUE(QTest::qWaitFor([&] { return SeenContaining("#GOTO1:/93015_12345/photo/V1"); }, kLoadMs));
   EXPECT_TRUE(seen.last().startsWith(before)) << "the address is the resolved link";
   QTest::qWait(300);
@@ -180,7 +170,7 @@ TEST_F(WebPaneTest, FragmentLinkClickNotCancelledScrolls) {
   cancelWhen = [](const QString& a) { return a.contains("#GOTO1:"); };
   Show(PageWith(kLinks));
   EXPECT_EQ(ScrollY(), 0);
-  QTest::mouseClick(pane->focusProxy(), Qt::LeftButton, {}, CentreOf("m"));
+  ASSERT_TRUE(ClickInPage(pane.get(), CentreOfElement(pane.get(), "m")));
   ASSERT_TRUE(QTest::qWaitFor([&] { return pane->url().fragment() == "mao_1"; }, kLoadMs));
   EXPECT_TRUE(SeenContaining("#mao_1"));
   EXPECT_TRUE(QTest::qWaitFor([&] { return ScrollY() > 1000; }, kLoadMs));
@@ -223,6 +213,95 @@ TEST_F(WebPaneTest, OrdinaryNavigationsReachTheHandler) {
   ASSERT_TRUE(QTest::qWaitFor([&] { return SeenContaining("/blocked/x"); }, kLoadMs));
   QTest::qWait(200);
   EXPECT_TRUE(pane->CurrentAddress().startsWith(kWebPaneScheme));
+}
+
+// Every written form of a move to another fragment of the shown document reaches the report exactly once,
+// before it happens: cancelled, the document stays as it was; let go on, it happens in the same document
+// (and scrolls). A move to another document is reported once too, and a link whose click the page itself
+// holds back is no navigation at all. Each case ends with a host-opened "#end" of whatever document is
+// shown: its report comes after any late second report of the case, and its hash change after any the
+// case caused, so the lists below are complete.
+TEST_F(WebPaneTest, EveryFormOfAFragmentNavigationIsReportedOnceAndCanBeCancelled) {
+  const QString base = QString::fromStdString(TestServer::Instance().Base());
+  const QString page = base + "/links?q=1";
+  const QString target = page + "#x";
+  enum Action { kClick, kScript, kOpen };
+  const struct {
+    const char* name;
+    Action action;
+    QString what;      // element to click, script to run in the page, or address to open
+    QString reported;  // empty: no report
+    bool sameDocument;
+  } cases[] = {
+      {"fragment link", kClick, "fragment", target, true},
+      {"path link", kClick, "path", target, true},
+      {"full address link", kClick, "full", target, true},
+      {"location.hash", kScript, "location.hash='x'", target, true},
+      {"location.href", kScript, "location.href='/links?q=1#x'", target, true},
+      {"location", kScript, "location='#x'", target, true},
+      {"location.replace", kScript, "location.replace('" + target + "')", target, true},
+      {"address opened by the host", kOpen, target, target, true},
+      {"link to another document", kClick, "other", base + "/other#x", false},
+      {"link the page holds back", kClick, "held", "", true},
+  };
+  for (bool cancelIt : {false, true}) {
+    cancelWhen = [cancelIt](const QString& a) { return cancelIt && a.endsWith("#x"); };
+    for (const auto& c : cases) {
+      SCOPED_TRACE(std::string(c.name) + (cancelIt ? ", cancelled" : ", let go on"));
+      // A failed step ends this row only.
+      [&] {
+        pane->OpenAddress(page);
+        ASSERT_TRUE(pane->WaitUntilReady(kLoadMs));
+        ASSERT_EQ(pane->CurrentAddress(), page);
+        seen.clear();
+
+        switch (c.action) {
+          case kClick: {
+            ASSERT_TRUE(ClickInPage(pane.get(), CentreOfElement(pane.get(), c.what)));
+            break;
+          }
+          case kScript:
+            pane->CallPageFunction("cmd", "x", c.what);
+            break;
+          case kOpen:
+            pane->OpenAddress(c.what);
+            break;
+        }
+        const bool moves = !c.reported.isEmpty() && !cancelIt;
+        if (!c.reported.isEmpty()) {
+          ASSERT_TRUE(QTest::qWaitFor([&] { return seen.contains(c.reported); }, kLoadMs))
+              << seen.join(" ").toStdString();
+        }
+        if (moves && c.sameDocument) {
+          EXPECT_TRUE(QTest::qWaitFor([&] { return pane->url().fragment() == "x"; }, kLoadMs));
+          EXPECT_TRUE(QTest::qWaitFor(
+              [&] { return pane->CallPageFunction("cmd", "x", "window.scrollY").toInt() > 1000; }, kLoadMs));
+        } else if (moves) {
+          EXPECT_TRUE(QTest::qWaitFor([&] { return pane->url().path() == "/other"; }, kLoadMs));
+          EXPECT_TRUE(pane->WaitUntilReady(kLoadMs));
+        } else {
+          // A cancelled fragment navigation is stopped in the page before it is reported.
+          EXPECT_EQ(pane->CallPageFunction("cmd", "x", "location.href"), page);
+        }
+        EXPECT_TRUE(pane->WaitUntilReady(kLoadMs)) << "nothing is left to wait for";
+
+        const QString end = pane->url().adjusted(QUrl::RemoveFragment).toString() + "#end";
+        pane->OpenAddress(end);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return seen.contains(end); }, kLoadMs))
+            << seen.join(" ").toStdString();
+        const QStringList expected = c.reported.isEmpty() ? QStringList{end} : QStringList{c.reported, end};
+        EXPECT_EQ(seen, expected);
+        if (c.sameDocument || cancelIt) {
+          // Still the document the case began with: it logged the hash changes, and no other.
+          const QString hashes = moves ? "#x #end" : "#end";
+          EXPECT_TRUE(QTest::qWaitFor(
+              [&] { return pane->CallPageFunction("cmd", "x", "hashes.join(' ')") == hashes; }, kLoadMs))
+              << pane->CallPageFunction("cmd", "x", "hashes.join(' ')").toStdString();
+        }
+        EXPECT_TRUE(QTest::qWaitFor([&] { return pane->url().fragment() == "end"; }, kLoadMs));
+      }();
+    }
+  }
 }
 
 TEST_F(WebPaneTest, OpenAddressRules) {
