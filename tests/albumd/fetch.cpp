@@ -31,7 +31,9 @@ size_t OnHeader(char* data, size_t size, size_t count, void* out) {
     std::string value = line.substr(colon + 1);
     value.erase(0, value.find_first_not_of(" \t"));
     value.erase(value.find_last_not_of(" \t\r\n") + 1);
-    (*static_cast<std::map<std::string, std::string>*>(out))[name] = value;
+    auto* fetched = static_cast<Fetched*>(out);
+    fetched->headers[name] = value;
+    if (name == "set-cookie") fetched->setCookies.push_back(value);
   }
   return size * count;
 }
@@ -60,7 +62,12 @@ Fetched Fetch(const std::string& url, const FetchOptions& options) {
   curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, OnBody);
   curl_easy_setopt(curl, CURLOPT_WRITEDATA, &result.body);
   curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, OnHeader);
-  curl_easy_setopt(curl, CURLOPT_HEADERDATA, &result.headers);
+  curl_easy_setopt(curl, CURLOPT_HEADERDATA, &result);
+  if (options.post) {
+    curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE, static_cast<long>(options.post->size()));
+    curl_easy_setopt(curl, CURLOPT_POSTFIELDS, options.post->c_str());
+  }
+  if (!options.cookie.empty()) curl_easy_setopt(curl, CURLOPT_COOKIE, options.cookie.c_str());
   result.code = curl_easy_perform(curl);
   curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &result.status);
   curl_easy_cleanup(curl);

@@ -5,6 +5,7 @@
 #include <curl/curl.h>
 
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -13,12 +14,15 @@ struct Fetched {
   long status = 0;
   std::string body;
   std::map<std::string, std::string> headers;  // names in lower case, last value wins
+  std::vector<std::string> setCookies;         // every Set-Cookie value, in order
   std::string Header(const std::string& name) const;
 };
 
 struct FetchOptions {
   long timeoutMs = 5000;
   bool follow = false;
+  std::optional<std::string> post{};  // a form body: sent as a POST of application/x-www-form-urlencoded
+  std::string cookie{};               // the Cookie header, sent as given; empty: none
 };
 
 Fetched Fetch(const std::string& url, const FetchOptions& options = {});

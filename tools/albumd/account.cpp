@@ -199,6 +199,17 @@ class Parser {
       account_.cdata = (value == "yes");
     } else if (key == "generate") {
       Generate(value);
+    } else if (key == "signin") {
+      static const char* const kSignin[] = {"required", "no"};
+      RequireOneOf(value, kSignin);
+      account_.signinRequired = (value == "required");
+    } else if (key == "password") {
+      account_.password = value;
+    } else if (key == "sessionseconds") {
+      // At least a second, so that a cookie handed out is never dead on arrival; at most a day.
+      if (!ParseInt(value, account_.sessionSeconds) || account_.sessionSeconds < 1 ||
+          account_.sessionSeconds > 86400)
+        Fail("sessionseconds takes 1..86400");
     } else {
       Fail("unknown account key \"" + key + "\"");
     }
@@ -226,6 +237,10 @@ class Parser {
       album.photoList = value;
     } else if (key == "stall") {
       album.stallSeconds = StallSeconds(value);
+    } else if (key == "signin") {
+      static const char* const kSignin[] = {"yes", "no"};
+      RequireOneOf(value, kSignin);
+      album.signin = (value == "yes");
     } else {
       Fail("unknown album key \"" + key + "\"");
     }
@@ -348,6 +363,11 @@ bool IsQQText(const std::string& text) {
     if (c < '0' || c > '9') return false;
   }
   return true;
+}
+
+bool NeedsSignIn(const Account& account, const Album& album) {
+  if (!account.signinRequired) return false;
+  return album.signin.value_or(album.priv == "3");
 }
 
 Account ParseAccount(const std::string& text, const std::string& qq, const std::string& fileName) {

@@ -50,6 +50,7 @@ struct Album {
   std::vector<std::string> omit;     // child elements left out of <album>
   std::string photoList = "ok";      // ok | 404 | nopic | notxml | wrongroot | stall | badgbk
   std::optional<int> stallSeconds;   // a stalled photo list; default: the account's
+  std::optional<bool> signin;        // needs a session (on an account that asks for them); default: priv 3
   std::vector<Photo> photos;
 };
 
@@ -59,8 +60,14 @@ struct Account {
   std::string albumList = "ok";   // ok | 404 | notxml | nodata | noalbum | stall
   bool cdata = false;             // element texts wrapped in CDATA sections
   int stallSeconds = 120;         // how long a stalled list stays silent
+  bool signinRequired = false;    // private albums are served only within a session
+  std::string password;           // empty: nobody can sign in as this account
+  int sessionSeconds = 3600;      // how long a session (and its cookies) lasts
   std::vector<Album> albums;
 };
+
+// True when the album is served only to a request that carries a session for its account.
+bool NeedsSignIn(const Account& account, const Album& album);
 
 // A data file that cannot be read as an account; what() names the file and line.
 class DataError : public std::runtime_error {

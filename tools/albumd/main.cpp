@@ -1,5 +1,5 @@
 // albumd: an offline stand-in for the QQ album services and the vendor site, for the demo and the tests.
-//   albumd [--listen 127.0.0.1:0] [--data DIR] [--latency-ms N] [--log FILE]
+//   albumd [--listen 127.0.0.1:0] [--data DIR] [--latency-ms N] [--log FILE] [--cookie-log FILE]
 // Prints the bound "HOST:PORT" as its first line of output, then serves until SIGINT or SIGTERM.
 #include <httplib.h>
 #include <pthread.h>
@@ -25,7 +25,7 @@
 namespace {
 
 constexpr const char* kUsage =
-    "usage: albumd [--listen HOST:PORT] [--data DIR] [--latency-ms N] [--log FILE]\n";
+    "usage: albumd [--listen HOST:PORT] [--data DIR] [--latency-ms N] [--log FILE] [--cookie-log FILE]\n";
 
 // Enough threads that a few stalled photos do not hold up everyone else.
 constexpr size_t kThreads = 48;
@@ -39,6 +39,7 @@ struct Arguments {
   std::string dataDir = ALBUMD_DEFAULT_DATA_DIR;
   int latencyMs = 0;
   std::string logPath;
+  std::string cookieLogPath;
 };
 
 [[noreturn]] void Usage(const std::string& message) {
@@ -80,6 +81,8 @@ Arguments ParseArguments(int argc, char** argv) {
       if (!ParseNumber(value, 600000, args.latencyMs)) Usage("--latency-ms takes 0..600000");
     } else if (option == "--log") {
       args.logPath = value;
+    } else if (option == "--cookie-log") {
+      args.cookieLogPath = value;
     } else {
       Usage("unknown option " + option);
     }
@@ -104,8 +107,10 @@ int main(int argc, char** argv) {
   pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
   std::unique_ptr<albumd::RequestLog> log;
+  std::unique_ptr<albumd::CookieLog> cookieLog;
   try {
     log = std::make_unique<albumd::RequestLog>(args.logPath);
+    cookieLog = std::make_unique<albumd::CookieLog>(args.cookieLogPath);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "albumd: %s\n", e.what());
     return 2;
@@ -149,18 +154,28 @@ int main(int argc, char** argv) {
   options.boundHost = bound;
   options.wildcard = args.host == "0.0.0.0";
   options.latencyMs = args.latencyMs;
-  albumd::Service service(options, *log, stopping);
+  albumd::Service service(options, *log, *cookieLog, stopping);
 
   // Requests that albumd answers itself are logged by the service; the logger below catches the rest
   // (requests that httplib refuses before they reach it).
   static thread_local bool handled = false;
   server.set_pre_routing_handler([&](const httplib::Request& req, httplib::Response& res) {
+    // httplib reads a body only after this handler, on its way to a route: the sign-in form, the one
+    // thing posted, takes that way. Every other request is answered here, a body unread.
+    if (req.method == "POST" && req.path == "/login.php") return httplib::Server::HandlerResponse::Unhandled;
     handled = true;
     service.Handle(req, res);
     return httplib::Server::HandlerResponse::Handled;
   });
+  server.Post("/login.php", [&](const httplib::Request& req, httplib::Response& res) {
+    handled = true;
+    service.Handle(req, res);
+  });
   server.set_logger([&](const httplib::Request& req, const httplib::Response& res) {
-    if (!handled) log->Write(req.method.empty() ? "-" : req.method, req.target, res.status, res.body.size());
+    if (!handled) {
+      log->Write(req.method.empty() ? "-" : req.method, req.target, res.status, res.body.size());
+      service.LogCookies(req);
+    }
     handled = false;
   });
 

@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "tools/albumd/gbk.h"
+#include "tools/albumd/signin.h"
 
 namespace albumd {
 namespace {
@@ -116,7 +117,7 @@ Reply RouteReply(const Account* account, const std::string& host) {
   return {200, "application/x-javascript", "photoDomainNameCallback(" + inner + ")"};
 }
 
-Reply AlbumListReply(const Account* account, const std::string& qq, const std::string& host) {
+Reply AlbumListReply(const Account* account, const std::string& qq, const std::string& host, bool signedIn) {
   const std::string list = account ? account->albumList : "noalbum";
   if (list == "404") return NotFound();
   if (list == "notxml") return NotXml();
@@ -126,6 +127,7 @@ Reply AlbumListReply(const Account* account, const std::string& qq, const std::s
   if (account && list != "noalbum") {
     for (size_t i = 0; i < account->albums.size(); ++i) {
       const Album& album = account->albums[i];
+      if (!signedIn && NeedsSignIn(*account, album)) continue;
       xml += "<album>\n";
       const std::string total = album.total ? *album.total : std::to_string(album.photos.size());
       const std::string pre = album.cover.empty() ? "" : CoverAddress(host, *account, i);
@@ -189,6 +191,17 @@ Reply PhotoListReply(const Account& account, size_t album, const std::string& ho
   return badAt ? XmlReplyWithBadBytes(xml, *badAt) : XmlReply(xml);
 }
 
+Reply NotSignedInReply() {
+  // What the album service says to a request without a valid session: a well-formed document, status
+  // 200, that names no photo; a reader that looks only for "pic" sees an empty album.
+  return XmlReply(
+      "<album>\n<code>-3000</code>\n<message>对不起，您尚未登录或者登录超时。</message>\n</album>\n");
+}
+
+Reply ForbiddenReply() {
+  return {403, "text/html; charset=utf-8", "<html><body><h1>403 Forbidden</h1></body></html>\n"};
+}
+
 VendorSettings LoadVendorSettings(const std::string& dataDir) {
   VendorSettings settings;
   std::ifstream in(std::filesystem::path(dataDir) / "vendor.ini");
@@ -223,17 +236,51 @@ Reply ClientPage(const VendorSettings& settings, const std::string& host, const 
   page += "<p><a id=\"demo\" href=\"/client.php?clientver=2.1&amp;clientrand=" + EscapeMarkup(clientRand) +
           "&amp;comefrom=client#TAVRENGOTO:DOWNVELQUAN|" + settings.demoQQ + "\">预览 " + settings.demoQQ +
           " 的相册</a></p>\n";
+  // Added after everything else, so that the rest of the page stays as it was.
+  page += "<p><a id=\"signin\" href=\"/login.php?clientrand=" + EscapeMarkup(QueryEscape(clientRand)) +
+          (fromClient ? "&amp;comefrom=client" : "") + "\">登录</a></p>\n";
   page += "</body></html>\n";
   return {200, kHtmlType, page};
 }
 
+std::string ClientPageTarget(const std::string& clientRand, bool fromClient) {
+  return "/client.php?clientver=2.1&clientrand=" + QueryEscape(clientRand) +
+         (fromClient ? "&comefrom=client" : "");
+}
+
+Reply SignInPage(const SignInOrigin& origin, const std::string& uin, bool failed) {
+  std::string page = PageHead("登录 - Lorvanta 相册助手");
+  page += "<h1>登录</h1>\n";
+  if (failed) page += "<p id=\"error\">QQ号码或密码不正确。</p>\n";
+  page += "<form id=\"login\" method=\"post\" action=\"/login.php\">\n";
+  page += "<p><label>QQ号码 <input type=\"text\" id=\"uin\" name=\"uin\" value=\"" + EscapeMarkup(uin) +
+          "\"></label></p>\n";
+  page += "<p><label>密码 <input type=\"password\" id=\"password\" name=\"password\"></label></p>\n";
+  if (origin.fromClientPage) {
+    page += "<input type=\"hidden\" name=\"clientrand\" value=\"" + EscapeMarkup(origin.clientRand) + "\">\n";
+    if (origin.fromClient) page += "<input type=\"hidden\" name=\"comefrom\" value=\"client\">\n";
+  }
+  page += "<p><input type=\"submit\" id=\"submit\" value=\"登录\"></p>\n</form>\n</body></html>\n";
+  return {200, kHtmlType, page};
+}
+
+Reply SignedInPage(const std::string& qq) {
+  return {200, kHtmlType,
+          PageHead("已登录") + "<p id=\"signedin\">已登录：" + EscapeMarkup(qq) + "</p>\n</body></html>\n"};
+}
+
+Reply SignedOutPage() {
+  return {200, kHtmlType, PageHead("已退出") + "<p id=\"signedout\">已退出登录。</p>\n</body></html>\n"};
+}
+
 Reply AccountPage(const Account* account, const std::string& client, const std::string& qq,
-                  const std::string& host) {
+                  const std::string& host, bool signedIn) {
   std::string page = PageHead(qq + "的相册");
   page += "<h1>" + qq + "的相册</h1>\n<ul>\n";
   if (account) {
     for (size_t i = 0; i < account->albums.size(); ++i) {
       const Album& album = account->albums[i];
+      if (!signedIn && NeedsSignIn(*account, album)) continue;
       page += "<li><a href=\"/" + client + "_" + qq + "/photo/" + EscapeMarkup(album.id) + "\">";
       if (!album.cover.empty()) page += "<img src=\"" + CoverAddress(host, *account, i) + "\" alt=\"\"> ";
       page += EscapeMarkup(album.name) + "</a> (" + std::to_string(album.photos.size()) + ")</li>\n";
@@ -244,11 +291,12 @@ Reply AccountPage(const Account* account, const std::string& client, const std::
 }
 
 Reply AlbumPage(const Account* account, const std::string& client, const std::string& qq,
-                const std::string& albumId, const std::string& host) {
+                const std::string& albumId, const std::string& host, bool signedIn) {
   if (!account) return NotFound();
   for (size_t i = 0; i < account->albums.size(); ++i) {
     const Album& album = account->albums[i];
     if (album.id != albumId) continue;
+    if (!signedIn && NeedsSignIn(*account, album)) return ForbiddenReply();
     std::string page = PageHead(album.name + " - " + qq + "的相册");
     page += "<h1>" + EscapeMarkup(album.name) + "</h1>\n<p><a href=\"/" + client + "_" + qq + "\">" + qq +
             "的相册</a></p>\n";

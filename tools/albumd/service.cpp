@@ -135,6 +135,18 @@ struct ImageFile {
   std::time_t modified = 0;
 };
 
+// The cookies of a request, from every Cookie header it carries.
+std::vector<std::pair<std::string, std::string>> RequestCookies(const httplib::Request& req) {
+  std::vector<std::string> headers;
+  auto range = req.headers.equal_range("Cookie");
+  for (auto it = range.first; it != range.second; ++it) headers.push_back(it->second);
+  return ParseCookies(headers);
+}
+
+void SetCookies(httplib::Response& res, const std::vector<std::string>& cookies) {
+  for (const std::string& cookie : cookies) res.set_header("Set-Cookie", cookie);
+}
+
 bool ReadImage(const std::string& dataDir, const std::string& image, ImageFile& out) {
   auto path = std::filesystem::path(dataDir) / "images" / image;
   std::ifstream in(path, std::ios::binary);
@@ -149,8 +161,68 @@ bool ReadImage(const std::string& dataDir, const std::string& image, ImageFile& 
 
 }  // namespace
 
-Service::Service(ServiceOptions options, RequestLog& log, const std::atomic<bool>& stopping)
-    : options_(std::move(options)), log_(log), stopping_(stopping) {}
+Service::Service(ServiceOptions options, RequestLog& log, CookieLog& cookieLog,
+                 const std::atomic<bool>& stopping)
+    : options_(std::move(options)), log_(log), cookieLog_(cookieLog), stopping_(stopping) {}
+
+void Service::LogCookies(const httplib::Request& req) {
+  if (!cookieLog_.Enabled()) return;
+  std::vector<std::string> names;
+  for (const auto& cookie : RequestCookies(req)) names.push_back(cookie.first);
+  cookieLog_.Write(req.method.empty() ? "-" : req.method, req.target, req.get_header_value("Host"), names);
+}
+
+bool Service::SignedIn(const httplib::Request& req, const std::string& qq) const {
+  for (const auto& [name, value] : RequestCookies(req)) {
+    if (name == kSessionCookie && sessions_.Valid(value, qq)) return true;
+  }
+  return false;
+}
+
+void Service::SignIn(const httplib::Request& req, httplib::Response& res, size_t& logged) {
+  auto send = [&](const Reply& reply) {
+    res.status = reply.status;
+    res.set_content(reply.body, reply.contentType.c_str());
+    logged = reply.body.size();
+  };
+  if (req.method != "POST") {
+    SignInOrigin origin{req.has_param("clientrand"), req.get_param_value("clientrand"),
+                        req.get_param_value("comefrom") == "client"};
+    return send(SignInPage(origin, req.get_param_value("uin"), false));
+  }
+  const auto form = ParseForm(req.body);
+  auto field = [&](const char* name) {
+    auto it = form.find(name);
+    return it == form.end() ? std::string() : it->second;
+  };
+  SignInOrigin origin{form.count("clientrand") > 0, field("clientrand"), field("comefrom") == "client"};
+  const std::string qq = field("uin");
+  auto account = IsQQText(qq) ? LoadAccount(options_.dataDir, qq) : nullptr;
+  // An account without a password cannot be signed in to; a wrong password is the same page again with
+  // a line saying so, and no cookie.
+  if (!account || account->password.empty() || field("password") != account->password)
+    return send(SignInPage(origin, qq, true));
+  SetCookies(res, SessionCookies(sessions_.Open(qq, account->sessionSeconds), qq, account->sessionSeconds));
+  if (!origin.fromClientPage) return send(SignedInPage(qq));
+  res.set_header("Location", ClientPageTarget(origin.clientRand, origin.fromClient));
+  send({302, "text/plain", "moved\n"});
+}
+
+void Service::SignOut(const httplib::Request& req, httplib::Response& res, size_t& logged) {
+  for (const auto& [name, value] : RequestCookies(req)) {
+    if (name == kSessionCookie) sessions_.Close(value);
+  }
+  SetCookies(res, ExpiredCookies());
+  Reply reply = SignedOutPage();
+  if (req.has_param("clientrand")) {
+    res.set_header("Location", ClientPageTarget(req.get_param_value("clientrand"),
+                                                req.get_param_value("comefrom") == "client"));
+    reply = {302, "text/plain", "moved\n"};
+  }
+  res.status = reply.status;
+  res.set_content(reply.body, reply.contentType.c_str());
+  logged = reply.body.size();
+}
 
 std::string Service::HostFor(const httplib::Request& req) const {
   if (!options_.wildcard) return options_.boundHost;
@@ -177,6 +249,7 @@ int Service::CountRequest(const std::string& key) {
 }
 
 void Service::Handle(const httplib::Request& req, httplib::Response& res) {
+  LogCookies(req);
   if (options_.latencyMs > 0) Sleep(options_.latencyMs);
   const std::string host = HostFor(req);
   const std::string target = req.target;
@@ -193,7 +266,8 @@ void Service::Handle(const httplib::Request& req, httplib::Response& res) {
   auto finish = [&] { log_.Write(req.method, target, res.status, req.method == "HEAD" ? 0 : logged); };
   auto notFound = [&] { send({404, "text/plain", "not found\n"}); };
 
-  if (req.method != "GET" && req.method != "HEAD") {
+  // The sign-in form is the one thing that is posted.
+  if (req.method != "GET" && req.method != "HEAD" && !(req.method == "POST" && path == "/login.php")) {
     send({405, "text/plain", "only GET and HEAD\n"});
     res.set_header("Connection", "close");
     return finish();
@@ -218,7 +292,7 @@ void Service::Handle(const httplib::Request& req, httplib::Response& res) {
       } else {
         auto a = account(qq);
         if (a && a->albumList == "stall") return Silence(req, res, a->stallSeconds);
-        send(AlbumListReply(a ? &*a : nullptr, qq, host));
+        send(AlbumListReply(a ? &*a : nullptr, qq, host, a && SignedIn(req, qq)));
       }
     } else if (path == "/fcgi-bin/fcg_list_photo" || path == "/cgi-bin/common/cgi_view_album") {
       std::string qq = Param(req, "uin", "UIN");
@@ -232,6 +306,10 @@ void Service::Handle(const httplib::Request& req, httplib::Response& res) {
           for (size_t i = 0; i < a->albums.size(); ++i) {
             const Album& album = a->albums[i];
             if (album.id != id) continue;
+            if (NeedsSignIn(*a, album) && !SignedIn(req, qq)) {
+              send(NotSignedInReply());
+              break;
+            }
             if (album.photoList == "stall")
               return Silence(req, res, album.stallSeconds.value_or(a->stallSeconds));
             send(PhotoListReply(*a, i, host));
@@ -239,6 +317,10 @@ void Service::Handle(const httplib::Request& req, httplib::Response& res) {
           }
         }
       }
+    } else if (path == "/login.php") {
+      SignIn(req, res, logged);
+    } else if (path == "/logout.php") {
+      SignOut(req, res, logged);
     } else if (path == "/client.php") {
       send(ClientPage(LoadVendorSettings(options_.dataDir), host, req.get_param_value("clientrand"),
                       req.get_param_value("comefrom") == "client"));
@@ -253,10 +335,11 @@ void Service::Handle(const httplib::Request& req, httplib::Response& res) {
         notFound();
       } else {
         auto a = account(qq);
+        const bool signedIn = a && SignedIn(req, qq);
         if (parts.size() == 1) {
-          send(AccountPage(a ? &*a : nullptr, client, qq, host));
+          send(AccountPage(a ? &*a : nullptr, client, qq, host, signedIn));
         } else {
-          send(AlbumPage(a ? &*a : nullptr, client, qq, PercentDecode(parts[2]), host));
+          send(AlbumPage(a ? &*a : nullptr, client, qq, PercentDecode(parts[2]), host, signedIn));
         }
       }
     } else {
@@ -290,6 +373,11 @@ void Service::ServeImage(const httplib::Request& req, httplib::Response& res,
       (kind != "covers" && photo >= account->albums[album].photos.size()) ||
       (kind == "covers" && account->albums[album].cover.empty())) {
     return plain(404, "not found\n");
+  }
+  // A private album's cover and photos, and the addresses that lead to them, are only for its owner.
+  if (NeedsSignIn(*account, account->albums[album]) && !SignedIn(req, parts[1])) {
+    Reply forbidden = ForbiddenReply();
+    return plain(forbidden.status, forbidden.body, forbidden.contentType.c_str());
   }
   if (kind == "redirect") {
     res.status = 302;
@@ -350,14 +438,15 @@ void Service::ServeImage(const httplib::Request& req, httplib::Response& res,
   if (req.method == "HEAD") return;
   auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(stallSeconds);
   const bool stall = serve == PhotoServe::kStall;
+  const int fd = stall ? FindConnectionSocket(req) : -1;
   res.set_content_provider(
       body->size(), type.c_str(),
-      [this, body, sent, stall, deadline, req = &req](size_t offset, size_t, httplib::DataSink& sink) {
+      [this, body, sent, stall, deadline, fd](size_t offset, size_t, httplib::DataSink& sink) {
         if (offset < sent) {
           sink.write(body->data() + offset, sent - offset);
           return true;
         }
-        if (stall) Wait(FindConnectionSocket(*req), deadline);
+        if (stall) Wait(fd, deadline);
         return false;  // httplib closes the connection with the body unfinished
       });
 }
@@ -370,7 +459,11 @@ void Service::ServeHostileImage(const httplib::Request& req, httplib::Response& 
   // for excess the response behind it too.
   logged = body->size();
   res.status = 200;
-  const httplib::Request* request = &req;
+  // The socket is found now, while the connection is surely up. Looked for later, in the body's
+  // provider, it may be gone from the search already: a client that leaves with bytes unread resets the
+  // connection, and a reset socket has no peer address. The wait would then not see the client leave
+  // and hold the thread for the whole stall.
+  const int fd = FindConnectionSocket(req);
 
   switch (photo.serve) {
     case PhotoServe::kExcess: {
@@ -390,7 +483,7 @@ void Service::ServeHostileImage(const httplib::Request& req, httplib::Response& 
       const int delayMs = photo.excessDelayMs;
       res.set_content_provider(
           body->size(), type.c_str(),
-          [this, body, tail, delayMs, request](size_t offset, size_t, httplib::DataSink& sink) {
+          [this, body, tail, delayMs, fd](size_t offset, size_t, httplib::DataSink& sink) {
             if (offset >= body->size()) return true;
             if (delayMs == 0) {
               // One write: the extra response rides in the same segments as the end of the image, so a
@@ -399,36 +492,27 @@ void Service::ServeHostileImage(const httplib::Request& req, httplib::Response& 
               return sink.write(all.data(), all.size());
             }
             if (!sink.write(body->data() + offset, body->size() - offset)) return false;
-            if (!Wait(FindConnectionSocket(*request), Clock::now() + std::chrono::milliseconds(delayMs)))
-              return false;
+            if (!Wait(fd, Clock::now() + std::chrono::milliseconds(delayMs))) return false;
             return sink.write(tail->data(), tail->size());
           });
       return;
     }
 
     case PhotoServe::kDribble: {
-      struct Pace {
-        std::optional<Clock::time_point> start;
-        int fd = -1;
-      };
-      auto pace = std::make_shared<Pace>();
+      auto start = std::make_shared<std::optional<Clock::time_point>>();
       const uint64_t rate = static_cast<uint64_t>(photo.dribbleRate);
       res.set_content_provider(
           body->size(), type.c_str(),
-          [this, body, pace, rate, request](size_t offset, size_t, httplib::DataSink& sink) {
-            if (!pace->start) {
-              pace->start = Clock::now();
-              pace->fd = FindConnectionSocket(*request);
-            }
+          [this, body, start, rate, fd](size_t offset, size_t, httplib::DataSink& sink) {
+            if (!*start) *start = Clock::now();
             // Byte k is due k / rate seconds after the first one.
             while (!stopping_) {
-              auto elapsed =
-                  std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - *pace->start);
+              auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - **start);
               uint64_t due =
                   std::min<uint64_t>(body->size(), static_cast<uint64_t>(elapsed.count()) * rate / 1000 + 1);
               if (due > offset) return sink.write(body->data() + offset, due - offset);
-              auto next = *pace->start + std::chrono::milliseconds((offset * 1000 + rate - 1) / rate);
-              if (!Wait(pace->fd, next)) return false;
+              auto next = **start + std::chrono::milliseconds((offset * 1000 + rate - 1) / rate);
+              if (!Wait(fd, next)) return false;
             }
             return false;
           });
@@ -436,15 +520,13 @@ void Service::ServeHostileImage(const httplib::Request& req, httplib::Response& 
     }
 
     case PhotoServe::kEndless: {
-      auto fd = std::make_shared<std::optional<int>>();
       res.set_chunked_content_provider(
-          type.c_str(), [this, body, fd, request](size_t offset, httplib::DataSink& sink) {
+          type.c_str(), [this, body, fd](size_t offset, httplib::DataSink& sink) {
             if (stopping_) return false;
             if (offset < body->size()) return sink.write(body->data() + offset, body->size() - offset);
             // Ends without the closing chunk: even the limit must not look like a finished photo.
             if (offset >= kEndlessLimit) return false;
-            if (!*fd) *fd = FindConnectionSocket(*request);
-            if (ClientGone(**fd)) return false;
+            if (ClientGone(fd)) return false;
             static const std::string zeros(kEndlessChunk, '\0');
             return sink.write(zeros.data(), std::min<uint64_t>(zeros.size(), kEndlessLimit - offset));
           });
@@ -453,13 +535,13 @@ void Service::ServeHostileImage(const httplib::Request& req, httplib::Response& 
 
     case PhotoServe::kHuge: {
       auto deadline = Clock::now() + std::chrono::seconds(photo.stallSeconds);
-      res.set_content_provider(
-          kHugeLength, type.c_str(),
-          [this, body, deadline, request](size_t offset, size_t, httplib::DataSink& sink) {
-            if (offset < body->size()) return sink.write(body->data() + offset, body->size() - offset);
-            Wait(FindConnectionSocket(*request), deadline);
-            return false;  // closed with almost all of the announced length missing
-          });
+      res.set_content_provider(kHugeLength, type.c_str(),
+                               [this, body, deadline, fd](size_t offset, size_t, httplib::DataSink& sink) {
+                                 if (offset < body->size())
+                                   return sink.write(body->data() + offset, body->size() - offset);
+                                 Wait(fd, deadline);
+                                 return false;  // closed with almost all of the announced length missing
+                               });
       return;
     }
 

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "tools/albumd/signin.h"
+
 namespace httplib {
 struct Request;
 struct Response;
@@ -17,6 +19,7 @@ struct Response;
 
 namespace albumd {
 
+class CookieLog;
 class RequestLog;
 struct Photo;
 
@@ -29,12 +32,19 @@ struct ServiceOptions {
 
 class Service {
  public:
-  Service(ServiceOptions options, RequestLog& log, const std::atomic<bool>& stopping);
+  Service(ServiceOptions options, RequestLog& log, CookieLog& cookieLog, const std::atomic<bool>& stopping);
 
-  // Answers one request and writes its log line before the reply goes out.
+  // Answers one request and writes its log lines before the reply goes out.
   void Handle(const httplib::Request& req, httplib::Response& res);
+  // Writes the cookie log line of a request (Handle does so itself).
+  void LogCookies(const httplib::Request& req);
 
  private:
+  // True when the request carries a session cookie of a live session for `qq`.
+  bool SignedIn(const httplib::Request& req, const std::string& qq) const;
+  // "/login.php" and "/logout.php"; the reply is left in `res`, its body size in `logged`.
+  void SignIn(const httplib::Request& req, httplib::Response& res, size_t& logged);
+  void SignOut(const httplib::Request& req, httplib::Response& res, size_t& logged);
   std::string HostFor(const httplib::Request& req) const;
   void Sleep(int ms) const;
   // Counts requests per address, for replies that fail only the first time.
@@ -54,7 +64,9 @@ class Service {
 
   ServiceOptions options_;
   RequestLog& log_;
+  CookieLog& cookieLog_;
   const std::atomic<bool>& stopping_;
+  Sessions sessions_;
   std::mutex countMutex_;
   std::map<std::string, int> requestCounts_;
 };

@@ -78,18 +78,30 @@ std::unique_ptr<AlbumdProcess> AlbumdProcess::Start(const Options& options) {
   std::unique_ptr<AlbumdProcess> process(new AlbumdProcess);
   process->dataDir_ = options.dataDir.empty() ? DefaultDataDir() : options.dataDir;
 
-  std::string logPattern = TempDir() + "/albumd-log-XXXXXX";
-  int logFd = mkstemp(logPattern.data());
-  if (logFd < 0) throw std::runtime_error("cannot make a temporary log file");
-  close(logFd);
-  process->logPath_ = logPattern;
+  auto tempFile = [](const std::string& prefix) {
+    std::string pattern = TempDir() + "/" + prefix + "-XXXXXX";
+    int fd = mkstemp(pattern.data());
+    if (fd < 0) throw std::runtime_error("cannot make a temporary log file");
+    close(fd);
+    return pattern;
+  };
+  process->logPath_ = tempFile("albumd-log");
+  process->cookieLogPath_ = tempFile("albumd-cookies");
 
   int pipeFds[2];
   if (pipe2(pipeFds, O_CLOEXEC) != 0) throw std::runtime_error("cannot make a pipe for albumd");
 
-  std::vector<std::string> args = {ALBUMD_EXECUTABLE, "--listen",        "127.0.0.1:0",
-                                   "--data",          process->dataDir_, "--log",
-                                   process->logPath_, "--latency-ms",    std::to_string(options.latencyMs)};
+  std::vector<std::string> args = {ALBUMD_EXECUTABLE,
+                                   "--listen",
+                                   "127.0.0.1:0",
+                                   "--data",
+                                   process->dataDir_,
+                                   "--log",
+                                   process->logPath_,
+                                   "--cookie-log",
+                                   process->cookieLogPath_,
+                                   "--latency-ms",
+                                   std::to_string(options.latencyMs)};
   std::vector<char*> argv;
   for (std::string& arg : args) argv.push_back(arg.data());
   argv.push_back(nullptr);
@@ -128,14 +140,27 @@ AlbumdProcess::~AlbumdProcess() {
     }
   }
   if (!logPath_.empty()) std::remove(logPath_.c_str());
+  if (!cookieLogPath_.empty()) std::remove(cookieLogPath_.c_str());
 }
 
-std::vector<std::string> AlbumdProcess::LogLines() const {
+namespace {
+
+std::vector<std::string> ReadLines(const std::string& path) {
   std::vector<std::string> lines;
-  std::ifstream in(logPath_);
+  std::ifstream in(path);
   std::string line;
   while (std::getline(in, line)) lines.push_back(line);
   return lines;
+}
+
+}  // namespace
+
+std::vector<std::string> AlbumdProcess::LogLines() const {
+  return ReadLines(logPath_);
+}
+
+std::vector<std::string> AlbumdProcess::CookieLogLines() const {
+  return ReadLines(cookieLogPath_);
 }
 
 bool AlbumdProcess::WaitForLogLine(const std::string& needle, int timeoutMs) const {

@@ -1,5 +1,6 @@
-// Runs the bundled album service as a child process for a test: on a free loopback port, logging to a
-// temporary file of its own, stopped with SIGTERM when the object goes away.
+// Runs the bundled album service as a child process for a test: on a free loopback port, logging to
+// temporary files of its own (the request log and the cookie log), stopped with SIGTERM when the object
+// goes away.
 #pragma once
 
 #include <sys/types.h>
@@ -35,12 +36,19 @@ class AlbumdProcess {
   bool WaitForLogLine(const std::string& needle, int timeoutMs = 2000) const;
   std::string DataDir() const { return dataDir_; }
 
+  // The cookie log so far, one request per line: "METHOD PATH QUERY HOST NAMES" (HOST as the request's
+  // Host header gave it, NAMES the names of the cookies it carried, comma separated, "-" for none; never
+  // a value). Written, like the request log, before the reply goes out.
+  std::string CookieLogPath() const { return cookieLogPath_; }
+  std::vector<std::string> CookieLogLines() const;
+
  private:
   AlbumdProcess() = default;
 
   pid_t pid_ = -1;
   std::string hostPort_;
   std::string logPath_;
+  std::string cookieLogPath_;
   std::string dataDir_;
 };
 
