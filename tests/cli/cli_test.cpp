@@ -14,6 +14,7 @@
 
 #include "json/qzjson.h"
 #include "tools/albumd/testing/albumdprocess.h"
+#include "tests/support/testfolder.h"
 
 namespace fs = std::filesystem;
 
@@ -67,13 +68,6 @@ CliRun CliOnTerminal(const std::vector<std::string>& args) {
   return r;
 }
 
-std::string Slurp(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
 // Every file below root, relative path -> bytes.
 std::map<std::string, std::string> Tree(const fs::path& root) {
   std::map<std::string, std::string> files;
@@ -90,15 +84,12 @@ class CliTest : public ::testing::Test {
     albumd_ = nullptr;
   }
   void SetUp() override {
-    dir_ = fs::temp_directory_path() / ("lorvanta-cli-test-" + std::to_string(::getpid()) + "-" +
-                                        ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
+    dir_ = sandbox_.Dir();
   }
-  void TearDown() override { fs::remove_all(dir_); }
   std::string Host() const { return " --route-host " + albumd_->HostPort(); }
 
   static AlbumdProcess* albumd_;
+  TestFolder sandbox_;
   fs::path dir_;
 };
 AlbumdProcess* CliTest::albumd_ = nullptr;

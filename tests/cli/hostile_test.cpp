@@ -18,6 +18,7 @@
 
 #include "json/qzjson.h"
 #include "tools/albumd/testing/albumdprocess.h"
+#include "tests/support/testfolder.h"
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
@@ -87,13 +88,6 @@ CliRun Cli(const std::vector<std::string>& args, const std::map<std::string, std
   return r;
 }
 
-std::string Slurp(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
 std::string Image(const std::string& name) {
   return Slurp(fs::path(DefaultDataDir()) / "images" / name);
 }
@@ -140,12 +134,8 @@ class HostileTest : public ::testing::Test {
     albumd_ = nullptr;
   }
   void SetUp() override {
-    dir_ = fs::temp_directory_path() / ("lorvanta-hostile-" + std::to_string(::getpid()) + "-" +
-                                        ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
+    dir_ = sandbox_.Dir();
   }
-  void TearDown() override { fs::remove_all(dir_); }
 
   std::vector<std::string> Download(const std::string& qq, std::vector<std::string> more = {}) const {
     std::vector<std::string> a{"download", qq, "--to", dir_.string(), "--route-host", albumd_->HostPort()};
@@ -155,6 +145,7 @@ class HostileTest : public ::testing::Test {
   fs::path Root(const std::string& qq) const { return dir_ / (qq + "的相册"); }
 
   static AlbumdProcess* albumd_;
+  TestFolder sandbox_;
   fs::path dir_;
 };
 AlbumdProcess* HostileTest::albumd_ = nullptr;

@@ -19,18 +19,12 @@
 
 #include "app/albummanifest.h"
 #include "tools/albumd/testing/albumdprocess.h"
+#include "tests/support/testfolder.h"
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
 namespace {
-
-std::string Slurp(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
 
 void Spit(const fs::path& p, const std::string& bytes) {
   fs::create_directories(p.parent_path());
@@ -75,13 +69,10 @@ class UpdateTest : public ::testing::Test {
  protected:
   void SetUp() override {
     data_ = CopyDataDirToTemp();
-    dir_ = fs::temp_directory_path() / ("lorvanta-update-test-" + std::to_string(::getpid()));
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
+    dir_ = sandbox_.Dir();
   }
   void TearDown() override {
     albumd_.reset();
-    fs::remove_all(dir_);
     fs::remove_all(data_);
   }
   void StartAlbumd(int latencyMs = 0) {
@@ -107,6 +98,7 @@ class UpdateTest : public ::testing::Test {
   }
 
   std::string data_;
+  TestFolder sandbox_;
   fs::path dir_;
   std::unique_ptr<AlbumdProcess> albumd_;
 };

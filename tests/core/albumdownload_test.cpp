@@ -13,7 +13,7 @@
 #include "app/filenames.h"
 #include "machine/md5unit.h"
 #include "tests/core/jobhosts.h"
-#include "tests/core/testfolder.h"
+#include "tests/support/testfolder.h"
 #include "tools/albumd/testing/albumdprocess.h"
 
 namespace {

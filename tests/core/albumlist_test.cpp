@@ -7,7 +7,7 @@
 
 #include "app/albumpage.h"
 #include "tests/core/jobhosts.h"
-#include "tests/core/testfolder.h"
+#include "tests/support/testfolder.h"
 #include "tools/albumd/testing/albumdprocess.h"
 
 namespace {

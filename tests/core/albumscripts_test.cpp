@@ -4,7 +4,7 @@
 
 #include <filesystem>
 
-#include "tests/core/testfolder.h"
+#include "tests/support/testfolder.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <filesystem>
 
 #include "machine/md5unit.h"
-#include "tests/core/testfolder.h"
+#include "tests/support/testfolder.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include "app/albummanifest.h"
 #include "app/imagecheck.h"
 #include "app/xmldoc.h"
-#include "tests/core/testfolder.h"
+#include "tests/support/testfolder.h"
 
 namespace {
 

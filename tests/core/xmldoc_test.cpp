@@ -12,7 +12,7 @@
 #include <iterator>
 #include <thread>
 
-#include "tests/core/testfolder.h"
+#include "tests/support/testfolder.h"
 
 namespace {
 

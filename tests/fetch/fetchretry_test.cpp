@@ -17,6 +17,7 @@
 #include <thread>
 
 #include "app/fetchpool.h"
+#include "tests/support/testfolder.h"
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
@@ -100,9 +101,7 @@ class RetryServer : public ::testing::Test {
   void SetUp() override {
     for (const char* name : {"http_proxy", "HTTP_PROXY", "all_proxy", "ALL_PROXY"}) ::unsetenv(name);
     FetchGlobalInit();
-    folder_ = fs::temp_directory_path() / ("lorvanta-retry-test-" + std::to_string(::getpid()));
-    fs::remove_all(folder_);
-    fs::create_directories(folder_);
+    folder_ = sandbox_.Dir();
     // Fails the first `failures_` requests with 503 (Retry-After 0), then answers.
     server_.Get("/flaky", [this](const httplib::Request&, httplib::Response& res) {
       if (requests_++ < failures_) {
@@ -134,7 +133,6 @@ class RetryServer : public ::testing::Test {
     FetchReleaseThreadHandles();  // else the server waits for our kept-alive connection to time out
     server_.stop();
     thread_.join();
-    fs::remove_all(folder_);
   }
   std::string Url(const std::string& path) const {
     return "http://127.0.0.1:" + std::to_string(port_) + path;
@@ -143,6 +141,7 @@ class RetryServer : public ::testing::Test {
   httplib::Server server_;
   std::thread thread_;
   int port_ = 0;
+  TestFolder sandbox_;
   fs::path folder_;
   std::atomic<int> requests_{0};
   int failures_ = 0;

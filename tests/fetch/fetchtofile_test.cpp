@@ -1,4 +1,5 @@
 #include "app/browser/fetchtofile.h"
+#include "tests/support/testfolder.h"
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
@@ -76,11 +77,7 @@ class Fetch : public ::testing::Test {
   }
 
   void SetUp() override {
-    static std::atomic<int> counter{0};
-    folder_ = fs::temp_directory_path() /
-              ("lorvanta-fetch-test-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
-    fs::remove_all(folder_);
-    fs::create_directories(folder_);
+    folder_ = sandbox_.Dir();
 
     server_.Get("/photo.jpg", [this](const httplib::Request& request, httplib::Response& response) {
       Record(request);
@@ -152,7 +149,6 @@ class Fetch : public ::testing::Test {
     stopping_ = true;
     server_.stop();
     if (serverThread_.joinable()) serverThread_.join();
-    fs::remove_all(folder_);
   }
 
   std::string Url(const std::string& path) const {
@@ -172,6 +168,7 @@ class Fetch : public ::testing::Test {
   }
 
   const std::string photo_ = PhotoBytes();
+  TestFolder sandbox_;
   fs::path folder_;
   httplib::Server server_;
   std::thread serverThread_;

@@ -1,4 +1,5 @@
 #include "machine/machineinfo.h"
+#include "tests/support/testfolder.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -18,16 +19,12 @@ constexpr std::array<uint32_t, 4> kSomeCpu = {0x000906EA, 0x05100800, 0x7FFAFBFF
 class FakeSysfs : public ::testing::Test {
  protected:
   void SetUp() override {
-    static std::atomic<int> counter{0};
-    root_ = fs::temp_directory_path() /
-            ("lorvanta-sysfs-" + std::to_string(getpid()) + "-" + std::to_string(counter++));
-    fs::remove_all(root_);
+    root_ = sandbox_.Dir();
     fs::create_directories(root_ / "block");
     fs::create_directories(root_ / "class" / "net");
     sources_.sysRoot = root_.string();
     sources_.cpuLeaf1 = [] { return std::optional<std::array<uint32_t, 4>>(); };  // no processor signature
   }
-  void TearDown() override { fs::remove_all(root_); }
 
   void Write(const fs::path& relative, const std::string& content) {
     fs::create_directories((root_ / relative).parent_path());
@@ -41,6 +38,7 @@ class FakeSysfs : public ::testing::Test {
     Write(fs::path("class") / "net" / name / "address", address);
   }
 
+  TestFolder sandbox_;
   fs::path root_;
   MachineSources sources_;
 };

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "app/qqnumber.h"
+#include "tests/support/testfolder.h"
 
 namespace fs = std::filesystem;
 
@@ -18,12 +19,8 @@ namespace {
 class Sandbox : public ::testing::Test {
  protected:
   void SetUp() override {
-    root_ = fs::temp_directory_path() / ("lorvanta-startup-" + std::to_string(::getpid()) + "-" +
-                                         ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(root_);
-    fs::create_directories(root_);
+    root_ = sandbox_.Dir();
   }
-  void TearDown() override { fs::remove_all(root_); }
 
   EnvLookup Env(std::map<std::string, std::string> vars) const {
     return [vars](const std::string& name) {
@@ -32,6 +29,7 @@ class Sandbox : public ::testing::Test {
     };
   }
 
+  TestFolder sandbox_;
   fs::path root_;
 };
 

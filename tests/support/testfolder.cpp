@@ -1,4 +1,4 @@
-#include "tests/core/testfolder.h"
+#include "tests/support/testfolder.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -10,7 +10,7 @@
 namespace fs = std::filesystem;
 
 TestFolder::TestFolder() {
-  std::string pattern = (fs::temp_directory_path() / "lorvanta-core-XXXXXX").string();
+  std::string pattern = (fs::temp_directory_path() / "lorvanta-test-XXXXXX").string();
   if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
   path_ = pattern + "/";
 }
@@ -41,6 +41,13 @@ std::vector<std::string> TestFolder::Tree() const {
 std::string ReadFileBytes(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) return "<missing>";
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+std::string Slurp(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
   std::ostringstream s;
   s << in.rdbuf();
   return s.str();

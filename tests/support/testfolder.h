@@ -1,6 +1,8 @@
-// A fresh temporary folder per test, removed with everything in it afterwards.
+// What every test folder shares: a fresh temporary folder per test (a sandbox), removed with everything in
+// it afterwards, and reading a file whole.
 #pragma once
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -13,6 +15,8 @@ class TestFolder {
 
   // The folder's path, ending in "/".
   const std::string& path() const { return path_; }
+  // The same without the final "/".
+  std::filesystem::path Dir() const { return path_.substr(0, path_.size() - 1); }
 
   // Writes a file below the folder (creating parents) and returns its full path.
   std::string Write(const std::string& relative, const std::string& bytes) const;
@@ -26,3 +30,5 @@ class TestFolder {
 
 // The whole content of a file, or "<missing>".
 std::string ReadFileBytes(const std::string& path);
+// The whole content of a file, or nothing when it cannot be read.
+std::string Slurp(const std::filesystem::path& path);
