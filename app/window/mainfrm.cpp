@@ -27,6 +27,7 @@
 #include "app/albumpage.h"
 #include "app/albumscripts.h"
 #include "app/browser/webpane.h"
+#include "app/window/windowhosts.h"
 #include "app/hosts.h"
 #include "app/qqnumber.h"
 #include "machine/machineinfo.h"
@@ -37,26 +38,6 @@ QString Q(const std::string& text) {
   return QString::fromStdString(text);
 }
 
-template <typename T>
-T* Named(T* widget, const char* name) {
-  widget->setObjectName(QLatin1String(name));
-  return widget;
-}
-
-QWidget* Panel(const char* name, QWidget* parent) {
-  auto* panel = Named(new QWidget(parent), name);
-  panel->setContentsMargins(0, 0, 0, 0);
-  return panel;
-}
-
-void SetTextColor(QWidget* widget, const QColor& color) {
-  QPalette palette = widget->palette();
-  palette.setColor(QPalette::Text, color);
-  palette.setColor(QPalette::ButtonText, color);
-  palette.setColor(QPalette::WindowText, color);
-  widget->setPalette(palette);
-}
-
 // Text after the first `marker` of `address`, at most `limit` characters; nothing when it is absent.
 std::optional<QString> TextAfter(const QString& address, const QString& marker, int limit) {
   qsizetype at = address.indexOf(marker);
@@ -65,16 +46,6 @@ std::optional<QString> TextAfter(const QString& address, const QString& marker, 
 }
 
 }  // namespace
-
-// One hand-over from a worker to the main thread. States move Waiting -> Running -> Done, or
-// Waiting -> Cancelled when the window closes first; only a call that never began can be cancelled, so a
-// worker never leaves while its step still runs on the main thread with references into its stack.
-struct Tmainfrm::THandOverCall {
-  enum class State { Waiting, Running, Done, Cancelled };
-  std::mutex mutex;
-  std::condition_variable changed;
-  State state = State::Waiting;
-};
 
 Tmainfrm::Tmainfrm(TStartupInputs inputs, QWidget* parent) : QMainWindow(parent), inputs_(std::move(inputs)) {
   BuildControls();
@@ -90,128 +61,6 @@ Tmainfrm::~Tmainfrm() {
     worker->requestInterruption();
     worker->wait();
   }
-}
-
-void Tmainfrm::BuildControls() {
-  setObjectName("mainfrm");
-  setWindowTitle("Lorvanta - Ostravel");
-  resize(870, 640);
-
-  auto* central = new QWidget(this);
-  auto* centralLayout = new QHBoxLayout(central);
-  centralLayout->setContentsMargins(0, 0, 0, 0);
-  Splitter1 = Named(new QSplitter(Qt::Horizontal, central), "Splitter1");
-  Splitter1->setHandleWidth(6);
-  Splitter1->setChildrenCollapsible(false);
-  centralLayout->addWidget(Splitter1);
-  setCentralWidget(central);
-
-  // Left half: the album pane.
-  left_gb = Named(new QGroupBox("Lorvanta", Splitter1), "left_gb");
-  auto* leftLayout = new QVBoxLayout(left_gb);
-  leftLayout->setContentsMargins(2, 2, 2, 2);
-  leftLayout->setSpacing(0);
-
-  Panel1 = Panel("Panel1", left_gb);
-  Panel1->setFixedHeight(66);
-  auto* grid = new QGridLayout(Panel1);
-  grid->setContentsMargins(4, 4, 4, 4);
-  grid->setVerticalSpacing(6);
-  Label1 = Named(new QLabel("输入QQ号码：", Panel1), "Label1");
-  edtqq = Named(new QLineEdit(Panel1), "edtqq");
-  QFont qqFont = edtqq->font();
-  qqFont.setBold(true);
-  edtqq->setFont(qqFont);
-  SetTextColor(edtqq, QColor(0x00, 0x80, 0x00));
-  btnview = Named(new QPushButton(kCaptionPreviewIdle, Panel1), "btnview");
-  btnonline = Named(new QPushButton("在线查看", Panel1), "btnonline");
-  grid->addWidget(Label1, 0, 0);
-  grid->addWidget(edtqq, 0, 1);
-  grid->addWidget(btnview, 1, 0);
-  grid->addWidget(btnonline, 1, 1);
-  leftLayout->addWidget(Panel1);
-
-  Panel3 = Panel("Panel3", left_gb);
-  auto* albumLayout = new QVBoxLayout(Panel3);
-  albumLayout->setContentsMargins(0, 0, 0, 0);
-  iedown = Named(new TWebPane(Panel3), "iedown");
-  albumLayout->addWidget(iedown);
-  leftLayout->addWidget(Panel3, 1);
-
-  Panel2 = Panel("Panel2", left_gb);
-  Panel2->setFixedHeight(41);
-  auto* downLayout = new QHBoxLayout(Panel2);
-  downLayout->setContentsMargins(4, 4, 4, 4);
-  btn_down = Named(new QPushButton(kCaptionDownloadIdle, Panel2), "btn_down");
-  SetTextColor(btn_down, QColor(0x00, 0x00, 0xFF));
-  downLayout->addWidget(btn_down);
-  leftLayout->addWidget(Panel2);
-
-  // Right half: the online pane.
-  ie_gb = Named(new QGroupBox("在线查看QQ相册", Splitter1), "ie_gb");
-  auto* rightLayout = new QVBoxLayout(ie_gb);
-  rightLayout->setContentsMargins(2, 2, 2, 2);
-  rightLayout->setSpacing(0);
-  Panel4 = Panel("Panel4", ie_gb);
-  Panel4->setFixedHeight(36);
-  auto* addressLayout = new QHBoxLayout(Panel4);
-  addressLayout->setContentsMargins(4, 4, 4, 4);
-  edtieurl = Named(new QLineEdit(Panel4), "edtieurl");
-  btniego = Named(new QPushButton("访问", Panel4), "btniego");
-  btn_home = Named(new QPushButton("主页", Panel4), "btn_home");
-  addressLayout->addWidget(edtieurl, 1);
-  addressLayout->addWidget(btniego);
-  addressLayout->addWidget(btn_home);
-  rightLayout->addWidget(Panel4);
-  ie = Named(new TWebPane(ie_gb), "ie");
-  rightLayout->addWidget(ie, 1);
-
-  Splitter1->addWidget(left_gb);
-  Splitter1->addWidget(ie_gb);
-  Splitter1->setStretchFactor(0, 0);
-  Splitter1->setStretchFactor(1, 1);
-  Splitter1->setSizes({217, 870 - 217 - 6});
-
-  // Status bar: panel 0 for the job, panel 1 for the online pane's status text.
-  sb = Named(new QStatusBar(this), "sb");
-  setStatusBar(sb);
-  for (int i = 0; i < 2; ++i) {
-    statusPanels_[i] = new QLabel(sb);
-    statusPanels_[i]->setObjectName(QString("sb_panel%1").arg(i));
-  }
-  statusPanels_[0]->setFixedWidth(220);
-  statusPanels_[1]->setMinimumWidth(50);  // the last panel takes what is left, as status bars do
-  sb->addWidget(statusPanels_[0]);
-  sb->addWidget(statusPanels_[1], 1);
-
-  iedown_start = Named(new QTimer(this), "iedown_start");
-  iedown_start->setInterval(1000);
-  TimerCheck = Named(new QTimer(this), "TimerCheck");
-  TimerCheck->setInterval(5000);
-
-  // Pane settings: the album pane is an application surface (no menu, Ctrl+Y swallowed); the online pane
-  // is a browser (standard menu without view source, Ctrl+N swallowed).
-  iedown->SetContextMenuEnabled(false);
-  iedown->SetDisableCtrlShortcuts("Y");
-  ie->SetContextMenuEnabled(true);
-  ie->SetDisableCtrlShortcuts("N");
-
-  connect(iedown_start, &QTimer::timeout, this, &Tmainfrm::iedown_startTimer);
-  connect(TimerCheck, &QTimer::timeout, this, &Tmainfrm::TimerCheckTimer);
-  connect(btnview, &QPushButton::clicked, this, &Tmainfrm::btnviewClick);
-  connect(btnonline, &QPushButton::clicked, this, &Tmainfrm::btnonlineClick);
-  connect(btn_down, &QPushButton::clicked, this, &Tmainfrm::btn_downClick);
-  connect(btniego, &QPushButton::clicked, this, &Tmainfrm::btniegoClick);
-  connect(btn_home, &QPushButton::clicked, this, &Tmainfrm::btn_homeClick);
-  edtqq->installEventFilter(this);
-  edtieurl->installEventFilter(this);
-
-  iedown->OnBeforeNavigate2 = [this](const QString& a, bool& cancel) { iedownBeforeNavigate2(a, cancel); };
-  iedown->OnDocumentComplete = [this](const QString& a) { iedownDocumentComplete(a); };
-  ie->OnBeforeNavigate2 = [this](const QString& a, bool& cancel) { ieBeforeNavigate2(a, cancel); };
-  ie->OnTitleChange = [this](const QString& t) { ieTitleChange(t); };
-  ie->OnStatusTextChange = [this](const QString& t) { ieStatusTextChange(t); };
-  // Script errors of either pane are answered with continue: the default action of the callbacks.
 }
 
 void Tmainfrm::FormCreate() {
@@ -247,10 +96,7 @@ bool Tmainfrm::StartJob(int mode) {
 
 bool Tmainfrm::StartJobWith(int mode, std::function<void(int mode)> body) {
   if (WorkerRunning()) return false;
-  {
-    std::lock_guard<std::mutex> lock(handOverMutex_);
-    if (handOverClosed_) return false;
-  }
+  if (handOver_.Closed()) return false;
   stopRequested = false;
   fetchAbort = false;
   auto* thread = new TDownThread(mode, std::move(body));
@@ -267,10 +113,7 @@ bool Tmainfrm::StartJobWith(int mode, std::function<void(int mode)> body) {
 }
 
 bool Tmainfrm::StartOrQueueJob(int mode, std::function<void(int mode)> body) {
-  {
-    std::lock_guard<std::mutex> lock(handOverMutex_);
-    if (handOverClosed_) return false;
-  }
+  if (handOver_.Closed()) return false;
   if (!WorkerRunning()) return StartJobWith(mode, std::move(body));
   // The stopped job keeps stopRequested set until it has ended; only then is it cleared for this one.
   queuedStart_ = [this, mode, body = std::move(body)] { StartJobWith(mode, body); };
@@ -284,57 +127,11 @@ void Tmainfrm::StopJob() {
 }
 
 bool Tmainfrm::CallOnMainThread(std::function<void()> step) {
-  if (QThread::currentThread() == thread()) {
-    step();
-    return true;
-  }
-  auto call = std::make_shared<THandOverCall>();
-  {
-    std::lock_guard<std::mutex> lock(handOverMutex_);
-    if (handOverClosed_) return false;
-    pendingCalls_.push_back(call);
-  }
-  QMetaObject::invokeMethod(
-      this,
-      [this, call, step = std::move(step)] {
-        {
-          std::lock_guard<std::mutex> lock(call->mutex);
-          if (call->state != THandOverCall::State::Waiting) return;
-          call->state = THandOverCall::State::Running;
-        }
-        try {
-          step();
-        } catch (const std::exception&) {
-          // A failing step ends silently, as every handler does; the job learns nothing more.
-        }
-        {
-          std::lock_guard<std::mutex> lock(call->mutex);
-          call->state = THandOverCall::State::Done;
-        }
-        call->changed.notify_all();
-        std::lock_guard<std::mutex> lock(handOverMutex_);
-        std::erase(pendingCalls_, call);
-      },
-      Qt::QueuedConnection);
-
-  std::unique_lock<std::mutex> lock(call->mutex);
-  call->changed.wait(lock, [&] {
-    return call->state == THandOverCall::State::Done || call->state == THandOverCall::State::Cancelled;
-  });
-  return call->state == THandOverCall::State::Done;
+  return handOver_.Call(std::move(step));
 }
 
 void Tmainfrm::CloseHandOver() {
-  std::lock_guard<std::mutex> lock(handOverMutex_);
-  handOverClosed_ = true;
-  for (const auto& call : pendingCalls_) {
-    {
-      std::lock_guard<std::mutex> callLock(call->mutex);
-      if (call->state != THandOverCall::State::Waiting) continue;
-      call->state = THandOverCall::State::Cancelled;
-    }
-    call->changed.notify_all();
-  }
+  handOver_.Close();
 }
 
 bool Tmainfrm::WaitForWorker(int timeoutMs) {
@@ -598,131 +395,6 @@ void Tmainfrm::OpenFolderWithDesktop(const std::string& folder) {
   }
   QDesktopServices::openUrl(QUrl::fromLocalFile(target.absoluteFilePath()));
 }
-
-// --- the two jobs' hosts -------------------------------------------------------------------------------
-
-namespace {
-
-// Every step runs on the main thread; a step the window refuses (it is closing) is simply not done.
-class TWindowPreviewHost : public PreviewHost {
- public:
-  explicit TWindowPreviewHost(Tmainfrm& win) : win_(win) {}
-
-  void RouteFailed(const PreviewResult& result) override {
-    win_.CallOnMainThread([&] {
-      if (!win_.AdoptPreview(result)) return;
-      win_.ShowJobPage(Tmainfrm::SplitPageText(NoticePage(result.qqNumber, kRouteFailedMessage)));
-      win_.btnview->setText(kCaptionPreviewIdle);
-    });
-  }
-  void PreviewFailed(const PreviewResult& result) override {
-    win_.CallOnMainThread([&] {
-      if (!win_.AdoptPreview(result)) return;
-      win_.ShowJobPage(Tmainfrm::SplitPageText(NoticePage(result.qqNumber, kAlbumListFailedMessage)));
-    });
-  }
-  void ShowAlbumPage(const PreviewResult& result) override {
-    win_.CallOnMainThread([&] {
-      if (!win_.AdoptPreview(result)) return;
-      win_.ShowJobPage(win_.pageLines);
-    });
-  }
-  // A stale job ends silently: its caption change and message would belong to the newer preview.
-  void PreviewDone(const PreviewResult& result) override {
-    win_.CallOnMainThread([&] {
-      if (!win_.AdoptPreview(result)) return;
-      win_.btnview->setText(kCaptionPreviewIdle);
-      win_.SetStatusPanel(0, Q(std::string(kPreviewDoneStatus)));
-      win_.ShowMessage(Q(PreviewDoneMessage(result.qqNumber)));
-    });
-  }
-
- private:
-  Tmainfrm& win_;
-};
-
-class TWindowDownloadHost : public DownloadHost {
- public:
-  explicit TWindowDownloadHost(Tmainfrm& win) : win_(win) {}
-
-  bool ChooseFolder(const std::string& title, std::string& folder) override {
-    bool chosen = false;
-    win_.CallOnMainThread([&] {
-      QString path = Q(folder);
-      if (win_.chooseFolderHook) {
-        if (!win_.chooseFolderHook(Q(title), path)) return;
-      } else {
-        path = QFileDialog::getExistingDirectory(&win_, Q(title), path);
-      }
-      if (path.isEmpty()) return;
-      folder = path.toStdString();
-      chosen = true;
-    });
-    return chosen;
-  }
-  std::string ReadAlbumCheck(int n) override {
-    std::string text;
-    win_.CallOnMainThread([&] {
-      const AlbumScript call = ReadCheckScript(n);
-      text = win_.RunAlbumScript(call.elementId, call.script).toStdString();
-      win_.currentAlbum = n;
-      win_.currentChecked = ::ReadAlbumCheck(text);
-    });
-    return text;
-  }
-  void ShowAlbumStatus(const AlbumStatusUpdate& update) override {
-    win_.CallOnMainThread([&] {
-      win_.currentAlbum = update.currentAlbum;
-      win_.statusHtml = AlbumStatusHtml(update);
-      win_.rowColor = std::string(AlbumRowColor(update.state));
-      win_.currentAlbumName = update.currentAlbumName;
-      // Each call stands alone: a failing one does not keep the later ones from running. Their values
-      // are not used, so they are handed to the page without waiting for each answer (a round trip per
-      // call was most of the cost of a status update); the page runs them in order.
-      for (const AlbumScript& call : ::ShowAlbumStatus(update.currentAlbum, win_.statusHtml, win_.rowColor,
-                                                       update.currentAlbumName))
-        win_.iedown->PostPageFunction("cmd", Q(call.elementId), Q(call.script));
-    });
-  }
-  void SetStatusText(const std::string& text) override {
-    win_.CallOnMainThread([&] { win_.SetStatusPanel(0, Q(text)); });
-  }
-  void DownloadFolderPrepared(const std::string& albumRoot) override {
-    win_.CallOnMainThread([&] { win_.downloadFolder = albumRoot; });
-  }
-  bool AskOpenFolder(const std::string& summary) override {
-    bool yes = false;
-    win_.CallOnMainThread([&] {
-      if (win_.askOpenFolderHook) {
-        yes = win_.askOpenFolderHook(Q(summary));
-        return;
-      }
-      QString shown = Q(summary);
-      shown.remove('\r');
-      yes = QMessageBox::question(&win_, Q(std::string(kSummaryCaption)), shown,
-                                  QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
-    });
-    return yes;
-  }
-  void OpenFolder(const std::string& folder) override {
-    win_.CallOnMainThread([&] { win_.OpenFolderWithDesktop(folder); });
-  }
-  void DownloadFinished(const DownloadCounters& counters) override {
-    win_.CallOnMainThread([&] {
-      win_.albumsOk = counters.albumsOk;
-      win_.albumsFailed = counters.albumsFailed;
-      win_.photosOk = counters.photosOk;
-      win_.photosFailed = counters.photosFailed;
-      win_.btn_down->setText(kCaptionDownloadIdle);
-      win_.SetStatusPanel(0, Q(std::string(kDownloadFinishedStatus)));
-    });
-  }
-
- private:
-  Tmainfrm& win_;
-};
-
-}  // namespace
 
 // --- the job buttons -----------------------------------------------------------------------------------
 

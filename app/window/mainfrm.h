@@ -2,23 +2,23 @@
 // (QQ box, preview / online / download buttons, the generated album page in `iedown`), the right half the
 // online pane (address box, visit and home buttons, the web view `ie`).
 //
-// Jobs run on one TDownThread at a time and reach the window only through CallOnMainThread.
+// Jobs run on one TDownThread at a time and reach the window only through CallOnMainThread (handover.h);
+// their hosts are in windowhosts.h.
 #pragma once
 
 #include <QMainWindow>
 #include <QPointer>
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "app/jobhost.h"
 #include "app/startup.h"
 #include "app/window/downthread.h"
+#include "app/window/handover.h"
 
 class QGroupBox;
 class QLabel;
@@ -205,11 +205,8 @@ class Tmainfrm : public QMainWindow {
   // Takes the markup (and on the vendor's client page its subhost field) of completion `serial`.
   void ReadAlbumPaneDocument(const QString& address, unsigned serial, int retries);
 
-  struct THandOverCall;
   TStartupInputs inputs_;
   TProgramRandom random_;
-  std::mutex handOverMutex_;
-  bool handOverClosed_ = false;
-  std::vector<std::shared_ptr<THandOverCall>> pendingCalls_;
+  TMainThreadGate handOver_{this};
   QLabel* statusPanels_[2] = {nullptr, nullptr};
 };
