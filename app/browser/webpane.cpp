@@ -1,5 +1,7 @@
 #include "app/browser/webpane.h"
 
+#include "app/browser/pagestore.h"
+
 #include <errno.h>
 #include <iconv.h>
 
@@ -83,74 +85,10 @@ constexpr const char* kNavScript = R"JS(
 })();
 )JS";
 
-// Generated pages, served to the panes from memory under the pane's own scheme. A page stays available
-// until the pane shows the next one (so a reload still works) or the pane goes away.
-class TPageStore : public QWebEngineUrlSchemeHandler {
- public:
-  using QWebEngineUrlSchemeHandler::QWebEngineUrlSchemeHandler;
-
-  void requestStarted(QWebEngineUrlRequestJob* job) override {
-    auto it = pages_.constFind(job->requestUrl().path());
-    if (it == pages_.constEnd()) {
-      job->fail(QWebEngineUrlRequestJob::UrlNotFound);
-      return;
-    }
-    auto* body = new QBuffer(job);
-    body->setData(it.value());
-    body->open(QIODevice::ReadOnly);
-    job->reply("text/html;charset=gb2312", body);
-  }
-
-  void Put(const QString& path, const QByteArray& bytes) { pages_.insert(path, bytes); }
-  void Remove(const QString& path) { pages_.remove(path); }
-  QByteArray Get(const QString& path) const { return pages_.value(path); }
-
- private:
-  QHash<QString, QByteArray> pages_;
-};
-
-// The one store, installed on the profile all panes share; it lives as long as that profile.
-TPageStore* PageStore() {
-  static QPointer<TPageStore> store;
-  if (store.isNull()) {
-    QWebEngineProfile* profile = QWebEngineProfile::defaultProfile();
-    store = new TPageStore(profile);
-    profile->installUrlSchemeHandler(kWebPaneScheme, store);
-  }
-  return store;
-}
-
 // A text as a script string literal.
 QString ScriptString(const QString& text) {
   QByteArray json = QJsonDocument(QJsonArray{text}).toJson(QJsonDocument::Compact);
   return QString::fromUtf8(json.mid(1, json.size() - 2));
-}
-
-// Decodes one UTF-8 sequence; returns its length, or 0 when the bytes are not valid UTF-8.
-std::size_t DecodeUtf8(const unsigned char* p, std::size_t left, std::uint32_t& codePoint) {
-  if (left == 0) return 0;
-  unsigned char c = p[0];
-  std::size_t length;
-  std::uint32_t min;
-  if (c < 0x80) {
-    codePoint = c;
-    return 1;
-  } else if ((c & 0xE0) == 0xC0) {
-    length = 2, min = 0x80, codePoint = c & 0x1F;
-  } else if ((c & 0xF0) == 0xE0) {
-    length = 3, min = 0x800, codePoint = c & 0x0F;
-  } else if ((c & 0xF8) == 0xF0) {
-    length = 4, min = 0x10000, codePoint = c & 0x07;
-  } else {
-    return 0;
-  }
-  if (left < length) return 0;
-  for (std::size_t i = 1; i < length; ++i) {
-    if ((p[i] & 0xC0) != 0x80) return 0;
-    codePoint = (codePoint << 6) | (p[i] & 0x3F);
-  }
-  if (codePoint < min || codePoint > 0x10FFFF || (codePoint >= 0xD800 && codePoint <= 0xDFFF)) return 0;
-  return length;
 }
 
 class TPanePage : public QWebEnginePage {
@@ -187,63 +125,6 @@ int NextPaneId() {
 }
 
 }  // namespace
-
-void RegisterWebPaneScheme() {
-  QWebEngineUrlScheme scheme(kWebPaneScheme);
-  scheme.setSyntax(QWebEngineUrlScheme::Syntax::Path);
-  scheme.setFlags(QWebEngineUrlScheme::LocalScheme | QWebEngineUrlScheme::LocalAccessAllowed);
-  QWebEngineUrlScheme::registerScheme(scheme);
-}
-
-QByteArray EncodeHtmlAsGbk(const std::string& utf8) {
-  QByteArray out;
-  out.reserve(static_cast<qsizetype>(utf8.size()));
-  iconv_t cd = iconv_open("GBK", "UTF-8");
-  const auto* in = reinterpret_cast<const unsigned char*>(utf8.data());
-  std::size_t inLeft = utf8.size();
-
-  auto appendReference = [&] {
-    std::uint32_t codePoint = 0xFFFD;
-    std::size_t length = DecodeUtf8(in, inLeft, codePoint);
-    if (length == 0) {
-      codePoint = 0xFFFD;
-      length = 1;
-    }
-    out.append("&#").append(QByteArray::number(codePoint)).append(';');
-    in += length;
-    inLeft -= length;
-  };
-
-  if (cd == reinterpret_cast<iconv_t>(-1)) {
-    // Without a GBK converter every non-ASCII character still reaches the page, as a reference.
-    while (inLeft > 0) {
-      if (*in < 0x80) {
-        out.append(static_cast<char>(*in++));
-        --inLeft;
-      } else {
-        appendReference();
-      }
-    }
-    return out;
-  }
-
-  char buffer[8192];
-  while (inLeft > 0) {
-    char* inPtr = const_cast<char*>(reinterpret_cast<const char*>(in));
-    char* outPtr = buffer;
-    std::size_t outLeft = sizeof buffer;
-    std::size_t result = iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft);
-    in = reinterpret_cast<const unsigned char*>(inPtr);
-    out.append(buffer, static_cast<qsizetype>(outPtr - buffer));
-    if (result == static_cast<std::size_t>(-1) && errno != E2BIG) {
-      // EILSEQ: a character GBK lacks, or a byte that is not UTF-8; EINVAL: a cut sequence at the end.
-      appendReference();
-      iconv(cd, nullptr, nullptr, nullptr, nullptr);
-    }
-  }
-  iconv_close(cd);
-  return out;
-}
 
 TWebPane::TWebPane(QWidget* parent) : QWebEngineView(parent) {
   PageStore();
@@ -414,20 +295,12 @@ void TWebPane::StartLoad(const QUrl& url) {
   load(url);
 }
 
-void TWebPane::ShowHtmlLines(const std::vector<std::string>& lines) {
-  std::string text;
-  std::size_t size = 0;
-  for (const auto& line : lines) size += line.size() + 2;
-  text.reserve(size);
-  for (const auto& line : lines) {
-    text += line;
-    text += "\r\n";
-  }
+void TWebPane::ShowHtmlPage(const QByteArray& page) {
   TPageStore* store = PageStore();
   store->Remove(internalUrl_.path());
   // A fresh address per page, so that showing a page is always a new document, never a same-page jump.
   QString path = QString("pane%1-%2").arg(property("paneId").toInt()).arg(++pageSerial_);
-  store->Put(path, EncodeHtmlAsGbk(text));
+  store->Put(path, page);
   internalUrl_ = QUrl(QString(kWebPaneScheme) + ":" + path);
   StartLoad(internalUrl_);
 }
@@ -435,13 +308,6 @@ void TWebPane::ShowHtmlLines(const std::vector<std::string>& lines) {
 QByteArray TWebPane::PageBytes() const {
   if (internalUrl_.isEmpty()) return {};
   return PageStore()->Get(internalUrl_.path());
-}
-
-void TWebPane::ShowHtmlLines(const QStringList& lines) {
-  std::vector<std::string> utf8;
-  utf8.reserve(static_cast<std::size_t>(lines.size()));
-  for (const QString& line : lines) utf8.push_back(line.toStdString());
-  ShowHtmlLines(utf8);
 }
 
 void TWebPane::OpenAddress(const QString& address, int timeoutMs) {

@@ -1,5 +1,5 @@
 // TWebPane: one browser pane of the main window on Qt WebEngine. It offers the operations the window and
-// the jobs rely on (load generated GBK pages, run the page's script functions synchronously, open
+// the jobs rely on (show generated pages, run the page's script functions synchronously, open
 // addresses, wait for a page) and reports navigations, completed documents, title and status texts and
 // script errors to the window through callbacks named after the events.
 #pragma once
@@ -19,15 +19,6 @@ class QWebEngineUrlRequestJob;
 // The script-error answer; the panes always continue (no dialog, the page's scripts keep running).
 enum TScriptErrorAction { eaContinue, eaCancel, eaAskUser };
 
-// Scheme under which generated pages are served. It must be registered before the QApplication exists:
-// call RegisterWebPaneScheme() first thing in main().
-inline constexpr const char* kWebPaneScheme = "lorvanta-page";
-void RegisterWebPaneScheme();
-
-// Encodes UTF-8 text to GBK, the code page the generated pages declare (charset gb2312). A character
-// GBK cannot hold is written as a numeric character reference ("&#128512;"); an invalid UTF-8 byte becomes
-// "&#65533;". Shown in markup, both read as the intended character.
-QByteArray EncodeHtmlAsGbk(const std::string& utf8);
 
 class TWebPane : public QWebEngineView {
   Q_OBJECT
@@ -45,9 +36,9 @@ class TWebPane : public QWebEngineView {
   bool ContextMenuEnabled() const { return contextMenuEnabled_; }
 
   // --- operations ------------------------------------------------------------------------------------
-  // Shows the lines, each followed by CR LF, as an HTML page in GBK. Lines are UTF-8.
-  void ShowHtmlLines(const std::vector<std::string>& lines);
-  void ShowHtmlLines(const QStringList& lines);
+  // Shows a finished generated page: its bytes as they are, served as "text/html;charset=gb2312" from
+  // the pane's own scheme (see pagestore.h), so that in-page links work and its size is not limited.
+  void ShowHtmlPage(const QByteArray& page);
   // The bytes of the generated page the pane was last given (as served to the engine); empty when it
   // shows no generated page.
   QByteArray PageBytes() const;
@@ -74,7 +65,7 @@ class TWebPane : public QWebEngineView {
   // and before every later one, so a later CallPageFunction sees what it did.
   void PostPageFunction(const QString& name, const QString& a, const QString& b);
   QString CurrentAddress() const;
-  // The address of the generated page last given to ShowHtmlLines (empty before the first).
+  // The address of the generated page last given to ShowHtmlPage (empty before the first).
   QUrl GeneratedPageAddress() const { return internalUrl_; }
   // The value of the form field with the given id, read in the pane's own script world, so it needs no
   // script function of the page; empty when there is no such field or no HTML document.

@@ -5,7 +5,7 @@
 #include <cstdlib>
 
 #include "app/browser/fetchtofile.h"
-#include "app/browser/webpane.h"
+#include "app/browser/pagestore.h"
 #include "app/window/mainfrm.h"
 #include "app/xmldoc.h"
 

@@ -28,6 +28,7 @@
 #include "app/albumscripts.h"
 #include "app/browser/webpane.h"
 #include "app/window/windowhosts.h"
+#include "text/gbk.h"
 #include "app/hosts.h"
 #include "app/qqnumber.h"
 #include "machine/machineinfo.h"
@@ -358,16 +359,21 @@ std::vector<std::string> Tmainfrm::SplitPageText(const std::string& page) {
   return lines;
 }
 
+QByteArray AlbumPanePage(const std::vector<std::string>& lines) {
+  return QByteArray::fromStdString(EncodeGbk(JoinPageLines(lines)));
+}
+
 void Tmainfrm::ShowPageText(const std::string& page) {
-  iedown->ShowHtmlLines(SplitPageText(page));
+  iedown->ShowHtmlPage(AlbumPanePage(SplitPageText(page)));
 }
 
 void Tmainfrm::ShowJobPage(const std::vector<std::string>& lines) {
   // A job's page usually replaces the loading page, which may itself still be loading. The engine has
   // been seen to drop the newer load then and stay on the loading page, so the job's page is waited for
   // and, when the pane does not show it, loaded once more.
+  const QByteArray page = AlbumPanePage(lines);
   for (int attempt = 0; attempt < 3; ++attempt) {
-    iedown->ShowHtmlLines(lines);
+    iedown->ShowHtmlPage(page);
     iedown->WaitUntilReady(kJobPageWaitMs);
     if (iedown->CurrentAddress() == iedown->GeneratedPageAddress().toString()) return;
     if (QCoreApplication::closingDown() || !isVisible()) return;

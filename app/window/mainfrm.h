@@ -6,6 +6,7 @@
 // their hosts are in windowhosts.h.
 #pragma once
 
+#include <QByteArray>
 #include <QMainWindow>
 #include <QPointer>
 #include <atomic>
@@ -39,6 +40,10 @@ inline constexpr const char* kMessageDownloadRunning = "正在下载相片，请
 inline constexpr const char* kMessageAlbumPaneBusy = "正在处理相册列表，请稍等一会...";
 inline constexpr const char* kMessagePreviewRunning = "正在获取相册列表，请稍候。。";
 inline constexpr const char* kMessageNoAlbumList = "相册列表为空不能下载，请先预览相册！";
+
+// The album pane's page: its lines (UTF-8), each followed by CR LF, in GBK, the code page it declares. The
+// command line's --page writes these same bytes.
+QByteArray AlbumPanePage(const std::vector<std::string>& lines);
 
 // What start-up reads from the machine; tests replace them.
 struct TStartupInputs {

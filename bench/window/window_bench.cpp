@@ -20,10 +20,13 @@
 #include <vector>
 
 #include "app/albumdownload.h"
+#include "app/albumpage.h"
 #include "app/albumscripts.h"
 #include "app/browser/fetchtofile.h"
+#include "app/browser/pagestore.h"
 #include "app/browser/webpane.h"
 #include "app/xmldoc.h"
+#include "text/gbk.h"
 #include "bench/support/benchsupport.h"
 #include "tools/albumd/testing/albumdprocess.h"
 
@@ -158,7 +161,7 @@ class WindowBench : public QObject {
                  AlbumPaneNavigation::Action::kProceed;
       };
       pane_->show();
-      pane_->ShowHtmlLines(previews_[qq].pageLines);
+      pane_->ShowHtmlPage(QByteArray::fromStdString(EncodeGbk(JoinPageLines(previews_[qq].pageLines))));
       if (!pane_->WaitUntilReady(kLoadMs)) qFatal("the album page of %s did not load", qq.c_str());
       paneQq_ = qq;
     }

@@ -8,7 +8,7 @@ namespace {
 
 TEST(EncodeGbk, ConvertsTextAndWritesMissingCharactersAsReferences) {
   struct Case {
-    const char* utf8;
+    std::string utf8;
     std::string gbk;
   } cases[] = {
       {"abc<>&\r\n", "abc<>&\r\n"},
@@ -20,8 +20,20 @@ TEST(EncodeGbk, ConvertsTextAndWritesMissingCharactersAsReferences) {
       {"x\xFFy", "x&#65533;y"},          // not UTF-8
       {"\xE7\x9B", "&#65533;&#65533;"},  // cut-off character at the end
       {"", ""},
+      {"a\xE4\xB8", "a&#65533;&#65533;"},             // a sequence cut at the end
+      {std::string("a\0b", 3), std::string("a\0b", 3)},  // a NUL goes through
   };
   for (const auto& c : cases) EXPECT_EQ(EncodeGbk(c.utf8), c.gbk) << c.utf8;
+}
+
+TEST(EncodeGbk, NothingIsLostAtTheConverterBufferSeams) {
+  std::string many;
+  std::string expected;
+  for (int i = 0; i < 10000; ++i) {
+    many += (i % 7 == 0) ? "😀" : "中";
+    expected += (i % 7 == 0) ? "&#128512;" : "\xD6\xD0";
+  }
+  EXPECT_EQ(EncodeGbk(many), expected);
 }
 
 TEST(EncodeGbk, LongPageConvertsWhole) {

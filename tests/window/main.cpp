@@ -3,7 +3,7 @@
 #include <QApplication>
 #include <cstdlib>
 
-#include "app/browser/webpane.h"
+#include "app/browser/pagestore.h"
 #include "testserver.h"
 
 int main(int argc, char** argv) {

@@ -211,12 +211,12 @@ TEST_F(MainWindowTest, LinkCommandOfTheOnlinePaneFillsTheQQBox) {
 TEST_F(MainWindowTest, AlbumLinkOpensTheAlbumInTheOnlinePane) {
   Open();
   const std::string base = TestServer::Instance().Base();
-  win->iedown->ShowHtmlLines(std::vector<std::string>{
+  win->iedown->ShowHtmlPage(AlbumPanePage(std::vector<std::string>{
       "<html><head><script>function $(o){return document.getElementById(o);}"
       "function cmd(obj,str){try{if($(obj)!==null) return eval(str);}finally{}}</script></head><body>",
       "<a id=\"link_0\" href=\"#GOTO1:/93015_12345/photo/V1\">album</a>"
       "<a id=\"link_1\" href=\"#GOTO1:" +
-          base + "/direct\">direct</a></body></html>"});
+          base + "/direct\">direct</a></body></html>"}));
   ASSERT_TRUE(win->iedown->WaitUntilReady(kLoadMs));
   const QString album = win->iedown->CurrentAddress();
   win->iedown->CallPageFunction("cmd", "link_0", "$(\"link_0\").click();");

@@ -1,4 +1,6 @@
+#include "app/browser/pagestore.h"
 #include "app/browser/webpane.h"
+#include "app/window/mainfrm.h"
 
 #include <gtest/gtest.h>
 
@@ -46,7 +48,7 @@ class WebPaneTest : public ::testing::Test {
   void TearDown() override { pane.reset(); }
 
   void Show(const std::vector<std::string>& lines) {
-    pane->ShowHtmlLines(lines);
+    pane->ShowHtmlPage(AlbumPanePage(lines));
     ASSERT_TRUE(pane->WaitUntilReady(kLoadMs));
   }
   int ScrollY() { return pane->CallPageFunction("cmd", "m", "window.scrollY").toInt(); }
@@ -60,33 +62,6 @@ class WebPaneTest : public ::testing::Test {
   QStringList seen;
   std::function<bool(const QString&)> cancelWhen;
 };
-
-TEST(EncodeHtmlAsGbk, WritesGbkAndReferencesForTheRest) {
-  const struct {
-    std::string utf8;
-    QByteArray gbk;
-  } cases[] = {
-      {"abc\r\n", "abc\r\n"},
-      {"中", "\xD6\xD0"},
-      {"相册", "\xCF\xE0\xB2\xE1"},
-      {"a😀b", "a&#128512;b"},  // outside GBK
-      {"\xFF"
-       "x",
-       "&#65533;x"},                       // not UTF-8
-      {"a\xE4\xB8", "a&#65533;&#65533;"},  // a sequence cut at the end
-      {std::string("a\0b", 3), QByteArray("a\0b", 3)},
-  };
-  for (const auto& c : cases) EXPECT_EQ(EncodeHtmlAsGbk(c.utf8), c.gbk) << c.utf8;
-
-  // Longer than one conversion buffer: nothing is lost at the seams.
-  std::string many;
-  QByteArray expected;
-  for (int i = 0; i < 10000; ++i) {
-    many += (i % 7 == 0) ? "😀" : "中";
-    expected += (i % 7 == 0) ? QByteArray("&#128512;") : QByteArray("\xD6\xD0");
-  }
-  EXPECT_EQ(EncodeHtmlAsGbk(many), expected);
-}
 
 TEST_F(WebPaneTest, GbkPageShowsChineseAndMarkupRoundTrips) {
   Show(PageWith("<div id=\"t\">请选择要下载的相册😀</div>"));
@@ -406,14 +381,14 @@ TEST_F(WebPaneTest, APageReplacingOneStillLoadingIsTheOneReported) {
     const char* name;
     std::function<void()> first;
   } cases[] = {
-      {"generated page", [&] { pane->ShowHtmlLines(PageWith("<p id=\"a\">first</p>")); }},
+      {"generated page", [&] { pane->ShowHtmlPage(AlbumPanePage(PageWith("<p id=\"a\">first</p>"))); }},
       {"slow web page",
        [&] { pane->OpenAddress(QString::fromStdString(TestServer::Instance().Base() + "/slow")); }},
   };
   for (const auto& c : cases) {
     completed.clear();
     c.first();
-    pane->ShowHtmlLines(PageWith("<p id=\"b\">second</p>"));
+    pane->ShowHtmlPage(AlbumPanePage(PageWith("<p id=\"b\">second</p>")));
     ASSERT_TRUE(pane->WaitUntilReady(kLoadMs)) << c.name;
     EXPECT_TRUE(pane->PageMarkup().contains("second")) << c.name;
     ASSERT_TRUE(QTest::qWaitFor([&] { return completed.contains(pane->CurrentAddress()); }, kLoadMs))
@@ -425,9 +400,9 @@ TEST_F(WebPaneTest, APageReplacingOneStillLoadingIsTheOneReported) {
 }
 
 TEST_F(WebPaneTest, FieldValueNeedsNoPageFunction) {
-  pane->ShowHtmlLines(std::vector<std::string>{
+  pane->ShowHtmlPage(AlbumPanePage(std::vector<std::string>{
       "<html><body><input type=\"hidden\" id=\"subhost\" value=\"http://127.0.0.1:1\"><div id=\"d\"></div>",
-      "</body></html>"});
+      "</body></html>"}));
   ASSERT_TRUE(pane->WaitUntilReady(kLoadMs));
   EXPECT_EQ(pane->FieldValue("subhost"), "http://127.0.0.1:1");
   EXPECT_EQ(pane->FieldValue("d"), "") << "an element without a value";
