@@ -55,7 +55,7 @@ void RemoveLeftoverTemporaries(const std::string& folder) {
   for (const auto& entry : fs::directory_iterator(folder, ec)) {
     const std::string name = entry.path().filename().string();
     bool leftover = name == std::string(kManifestFileName) + ".part";
-    constexpr std::string_view kFetchPrefix = ".lorvanta-fetch-";
+    const std::string_view kFetchPrefix = kFetchTemporaryPrefix;
     if (name.rfind(kFetchPrefix, 0) == 0 && name.size() > 5 &&
         name.compare(name.size() - 5, 5, ".part") == 0) {
       const long pid = std::strtol(name.c_str() + kFetchPrefix.size(), nullptr, 10);

@@ -182,7 +182,7 @@ std::string TemporaryName(unsigned attempt) {
   static std::atomic<unsigned long long> counter{0};
   thread_local std::mt19937_64 random{std::random_device{}()};
   char name[96];
-  std::snprintf(name, sizeof name, ".lorvanta-fetch-%ld-%llu-%u-%016llx.part", static_cast<long>(::getpid()),
+  std::snprintf(name, sizeof name, "%s%ld-%llu-%u-%016llx.part", kFetchTemporaryPrefix, static_cast<long>(::getpid()),
                 counter.fetch_add(1), attempt, static_cast<unsigned long long>(random()));
   return name;
 }
@@ -202,48 +202,6 @@ int CreateTemporaryBeside(const std::string& target, std::string& tempPath) {
 
 std::string SystemError(int code) {
   return std::strerror(code);
-}
-
-// Plain words for a failed transfer; the library's own detail follows in parentheses when it has one.
-std::string TransferErrorText(CURLcode code, const char* detail) {
-  std::string words;
-  switch (code) {
-    case CURLE_UNSUPPORTED_PROTOCOL:
-      words = "the address is not an http or https address";
-      break;
-    case CURLE_URL_MALFORMAT:
-      words = "the address is malformed";
-      break;
-    case CURLE_COULDNT_RESOLVE_HOST:
-    case CURLE_COULDNT_RESOLVE_PROXY:
-      words = "the server name could not be resolved";
-      break;
-    case CURLE_COULDNT_CONNECT:
-      words = "could not connect to the server";
-      break;
-    case CURLE_OPERATION_TIMEDOUT:
-      words = "the server did not answer in time";
-      break;
-    case CURLE_PARTIAL_FILE:
-      words = "the reply was cut short";
-      break;
-    case CURLE_GOT_NOTHING:
-    case CURLE_RECV_ERROR:
-    case CURLE_SEND_ERROR:
-      words = "the connection was lost";
-      break;
-    case CURLE_TOO_MANY_REDIRECTS:
-      words = "too many redirects";
-      break;
-    case CURLE_ABORTED_BY_CALLBACK:
-      words = "the fetch was stopped";
-      break;
-    default:
-      words = curl_easy_strerror(code);
-      break;
-  }
-  if (detail && *detail) words += std::string(" (") + detail + ")";
-  return words;
 }
 
 // Sets up the handle for one fetch; false when the library refuses an option.
@@ -326,42 +284,6 @@ CURLcode Perform(CURLM* multi, CURL* easy, Transfer& transfer) {
   }
   curl_multi_remove_handle(multi, easy);
   return result;
-}
-
-FetchFailure FailureOfTransfer(CURLcode code, const char* detail) {
-  switch (code) {
-    case CURLE_UNSUPPORTED_PROTOCOL:
-      // Also what the library says of a reply that starts without a status line, as the bytes a server
-      // sent beyond its previous reply do.
-      return detail != nullptr && std::strstr(detail, "HTTP/0.9") != nullptr ? FetchFailure::kBadFraming
-                                                                              : FetchFailure::kRefusedAddress;
-    case CURLE_URL_MALFORMAT:
-      return FetchFailure::kRefusedAddress;
-    case CURLE_COULDNT_RESOLVE_HOST:
-    case CURLE_COULDNT_RESOLVE_PROXY:
-    case CURLE_COULDNT_CONNECT:
-    case CURLE_GOT_NOTHING:
-    case CURLE_RECV_ERROR:
-    case CURLE_SEND_ERROR:
-    case CURLE_SSL_CONNECT_ERROR:
-      return FetchFailure::kConnection;
-    case CURLE_OPERATION_TIMEDOUT:
-      // The library words a low-speed failure as "Operation too slow"; every other time limit is a time-out.
-      return detail != nullptr && std::strstr(detail, "too slow") != nullptr ? FetchFailure::kTooSlow
-                                                                             : FetchFailure::kTimedOut;
-    case CURLE_PARTIAL_FILE:
-      return FetchFailure::kCutShort;
-    case CURLE_FILESIZE_EXCEEDED:
-      return FetchFailure::kTooLarge;
-    case CURLE_WEIRD_SERVER_REPLY:
-      return FetchFailure::kBadFraming;
-    case CURLE_TOO_MANY_REDIRECTS:
-      return FetchFailure::kHttpStatus;
-    case CURLE_ABORTED_BY_CALLBACK:
-      return FetchFailure::kStopped;
-    default:
-      return FetchFailure::kOther;
-  }
 }
 
 FetchFailure FailureOfErrno(int code) {
@@ -482,64 +404,6 @@ void FetchInto(const std::string& url, const std::string& file, const FetchOptio
 }
 
 }  // namespace
-
-std::string_view FetchFailureKey(FetchFailure failure) {
-  switch (failure) {
-    case FetchFailure::kNone:
-      return "none";
-    case FetchFailure::kNoAddress:
-      return "no-address";
-    case FetchFailure::kRefusedAddress:
-      return "refused-address";
-    case FetchFailure::kHttpStatus:
-      return "http-status";
-    case FetchFailure::kTimedOut:
-      return "timed-out";
-    case FetchFailure::kTooSlow:
-      return "too-slow";
-    case FetchFailure::kTooLarge:
-      return "too-large";
-    case FetchFailure::kCutShort:
-      return "cut-short";
-    case FetchFailure::kBadFraming:
-      return "bad-framing";
-    case FetchFailure::kConnection:
-      return "connection";
-    case FetchFailure::kNoSpace:
-      return "no-space";
-    case FetchFailure::kWriteError:
-      return "write-error";
-    case FetchFailure::kNotImage:
-      return "not-image";
-    case FetchFailure::kStopped:
-      return "stopped";
-    case FetchFailure::kOther:
-      return "other";
-  }
-  return "other";
-}
-
-RateBudget::RateBudget(long long bytesPerSecond)
-    : rate_(std::max(1LL, bytesPerSecond)), next_(std::chrono::steady_clock::now()) {}
-
-void RateBudget::Take(long long bytes, const std::atomic<bool>* abort) {
-  using Clock = std::chrono::steady_clock;
-  Clock::time_point until;
-  {
-    // Each taker books its bytes after everything booked before it: the budget is one queue, so the
-    // total rate of all fetches together stays at rate_ however many there are.
-    std::lock_guard<std::mutex> lock(mutex_);
-    const Clock::time_point now = Clock::now();
-    // An idle budget saves up at most a quarter second, so a burst after a pause stays small.
-    if (next_ < now - std::chrono::milliseconds(250)) next_ = now - std::chrono::milliseconds(250);
-    next_ += std::chrono::microseconds(bytes * 1000000 / rate_);
-    until = next_;
-  }
-  while (Clock::now() < until) {
-    if (abort != nullptr && abort->load(std::memory_order_relaxed)) return;
-    std::this_thread::sleep_for(std::min<Clock::duration>(until - Clock::now(), std::chrono::milliseconds(50)));
-  }
-}
 
 void FetchGlobalInit() {
   std::call_once(globalInitOnce, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });

@@ -9,34 +9,14 @@
 #pragma once
 
 #include <atomic>
-#include <chrono>
 #include <functional>
-#include <mutex>
 #include <string>
-#include <string_view>
 
-// Why a fetch failed, as one kind a front end can count and name.
-enum class FetchFailure {
-  kNone,
-  kNoAddress,       ///< there was no address to fetch
-  kRefusedAddress,  ///< not an http or https address, or malformed
-  kHttpStatus,      ///< the server answered with an error status (or a redirect without a target)
-  kTimedOut,        ///< no connection or no answer in time
-  kTooSlow,         ///< the reply came slower than the low-speed floor for too long
-  kTooLarge,        ///< the reply announced or carried more bytes than the cap
-  kCutShort,        ///< fewer bytes arrived than announced
-  kBadFraming,      ///< more bytes arrived than announced, or the reply could not be read as HTTP
-  kConnection,      ///< the server could not be reached or the connection was lost
-  kNoSpace,         ///< the disk (or the user's quota) is full
-  kWriteError,      ///< another error while writing the file
-  kNotImage,        ///< the reply was refused by the caller's check (for photos: not an image)
-  kStopped,         ///< the caller's abort flag ended it
-  kOther,
-};
+#include "app/browser/fetchfailure.h"
+#include "app/browser/ratebudget.h"
 
-// Short fixed words for a failure kind ("http-status", "timed-out", "no-space", ...), used as keys in
-// machine-readable summaries.
-std::string_view FetchFailureKey(FetchFailure failure);
+// Temporary files of fetches under way are named with this prefix (and the fetching process's number).
+inline constexpr const char* kFetchTemporaryPrefix = ".lorvanta-fetch-";
 
 // What became of one fetch.
 struct FetchReport {
@@ -52,22 +32,6 @@ struct FetchReport {
   bool aborted = false;          ///< ended because the caller's abort flag was set
   bool timedOut = false;         ///< ended by the connect, low-speed or total time limit
   FetchFailure failure = FetchFailure::kNone;  ///< kNone when ok
-};
-
-// A download rate shared by every fetch that is given it, on any thread: one budget of bytes per second,
-// not one per connection. Thread-safe.
-class RateBudget {
- public:
-  explicit RateBudget(long long bytesPerSecond);
-  // Accounts for bytes just received and waits (in short steps, ending early when abort is set) until the
-  // budget allows them.
-  void Take(long long bytes, const std::atomic<bool>* abort);
-  long long BytesPerSecond() const { return rate_; }
-
- private:
-  const long long rate_;
-  std::mutex mutex_;
-  std::chrono::steady_clock::time_point next_;  // when the budget is free again
 };
 
 struct FetchOptions {
