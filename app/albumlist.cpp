@@ -136,6 +136,7 @@ PreviewOutcome RetrieveAlbumList(const PreviewInput& input, PreviewHost& host) {
 
   FetchOptions options;
   options.abort = input.fetchAbort;
+  options.cookies = input.cookies;
 
   // An older reply must never stand in for this one.
   RemoveFile(input.routeFile);

@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "app/browser/cookiejar.h"
 #include "app/jobhost.h"
 #include "app/xmldoc.h"
 
@@ -22,6 +23,8 @@ struct PreviewInput {
   // Set by another thread to end a fetch under way (the window sets it when it closes). The retrieval
   // watches no stop flag of its own: a stopped preview runs to its end, and its results carry its jobId.
   const std::atomic<bool>* fetchAbort = nullptr;
+  // The session (signed-in cookies) the route and album list requests go with; null: none.
+  CookieJar* cookies = nullptr;
 };
 
 struct PreviewOutcome {

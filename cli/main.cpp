@@ -2,6 +2,7 @@
 // for scripts. It runs the very same jobs with a terminal host: the same retrieval, folder tree, backups,
 // names and counters.
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -18,6 +19,7 @@
 #include "app/albumdownload.h"
 #include "app/albumlist.h"
 #include "app/albumpage.h"
+#include "app/browser/cookiejar.h"
 #include "app/browser/fetchtofile.h"
 #include "app/startup.h"
 #include "app/textutil.h"
@@ -70,6 +72,9 @@ const char* PreviewFailureText(PreviewOutcome::End end) {
   return "";
 }
 
+// The run's session: every request takes its cookies, and cookies that replies set stay for the run.
+CookieJar* g_session = nullptr;
+
 PreviewOutcome RunPreview(const Options& o, const ReplyFolder& replies, int clientNumber) {
   PreviewInput in;
   in.jobId = 1;
@@ -81,6 +86,7 @@ PreviewOutcome RunPreview(const Options& o, const ReplyFolder& replies, int clie
   // The list is one request: an interrupt ends it at once (a download's first interrupt lets the photo
   // under way finish instead).
   in.fetchAbort = &g_stop;
+  in.cookies = g_session;
   PreviewHost quiet;  // the outcome holds everything the terminal shows
   PreviewOutcome outcome = RetrieveAlbumList(in, quiet);
   if (outcome.result.listCut) {
@@ -228,6 +234,7 @@ int Download(const Options& o, int clientNumber) {
   in.keepDeleted = o.keepDeleted;
   in.writeManifest = o.writeMetadata;
   in.fetchOptions.maxBytes = o.maxPhotoBytes;
+  in.fetchOptions.cookies = g_session;
   std::unique_ptr<RateBudget> budget;
   if (o.rate > 0) {
     budget = std::make_unique<RateBudget>(o.rate);
@@ -298,6 +305,35 @@ int Download(const Options& o, int clientNumber) {
   return (c.albumsFailed > 0 || c.photosFailed > 0 || !written) ? kExitSomeFailed : kExitOk;
 }
 
+// The session of the run, from --cookies when given. A file that cannot be read is bad usage; one that
+// others may read still works, with a warning, since it may hold a sign-in.
+void OpenSession(const Options& o, CookieJar& jar) {
+  if (o.cookiesIn.empty()) return;
+  try {
+    jar.LoadFile(o.cookiesIn);
+  } catch (const CookieFileError& e) {
+    std::cerr << "lorvanta-cli: " << Shown(e.what()) << "\n";
+    std::exit(kExitUsage);
+  }
+  struct stat st {};
+  if (::stat(o.cookiesIn.c_str(), &st) == 0 && (st.st_mode & (S_IRGRP | S_IROTH)) != 0) {
+    std::cerr << "lorvanta-cli: warning: " << Shown(o.cookiesIn)
+              << " may be read by other users; it holds a session (chmod 600 it)\n";
+  }
+}
+
+// --cookies-out: the session as it stands at the end of the run.
+int SaveSession(const Options& o, const CookieJar& jar, int code) {
+  if (o.cookiesOut.empty()) return code;
+  try {
+    jar.SaveFile(o.cookiesOut);
+  } catch (const std::exception& e) {
+    std::cerr << "lorvanta-cli: cannot write the cookies: " << Shown(e.what()) << "\n";
+    return code == kExitOk ? kExitSomeFailed : code;
+  }
+  return code;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -318,8 +354,12 @@ int main(int argc, char** argv) {
     TProgramRandom random;
     clientNumber = MakeClientNumber(random);
   }
+  CookieJar session;
+  OpenSession(o, session);
+  g_session = &session;
   try {
-    return o.command == "preview" ? Preview(o, clientNumber) : Download(o, clientNumber);
+    const int code = o.command == "preview" ? Preview(o, clientNumber) : Download(o, clientNumber);
+    return SaveSession(o, session, code);
   } catch (const std::exception& e) {
     std::cerr << "lorvanta-cli: " << e.what() << "\n";
     return kExitSomeFailed;

@@ -13,9 +13,11 @@ constexpr const char* kVersion = "lorvanta-cli " LORVANTA_VERSION;
 
 const char* kUsage =
     "usage: lorvanta-cli preview QQ [--route-host H] [--json] [--page FILE] [--client-number N]\n"
+    "                               [--cookies FILE] [--cookies-out FILE]\n"
     "       lorvanta-cli download QQ [--to DIR] [--album ID]... [--skip ID]... [--route-host H]\n"
     "                                [--jobs N] [--retries N] [--rate LIMIT] [--max-photo-size SIZE]\n"
     "                                [--update [--keep-deleted]] [--write-metadata] [--quiet] [--json]\n"
+    "                                [--cookies FILE] [--cookies-out FILE]\n"
     "       lorvanta-cli --help | --version\n"
     "\n"
     "preview   lists the albums of a QQ number (number, id, privacy, photo count, name);\n"
@@ -35,6 +37,10 @@ const char* kUsage =
     "          the albums get new folders. --write-metadata writes the manifest (album fields and\n"
     "          photos) without --update too; a plain download writes the window's tree only.\n"
     "\n"
+    "--cookies FILE sends the cookies of a Netscape cookie file (cookies.txt, as browsers' export\n"
+    "          add-ons, curl and wget write it) to the hosts they belong to, so a signed-in session\n"
+    "          reaches private albums; cookies that replies set are kept for the run, and written\n"
+    "          with --cookies-out FILE (mode 0600) at its end. Keep such files private.\n"
     "--route-host defaults to LORVANTA_ROUTE_HOST, else the built-in album route service.\n"
     "--album ID that the list does not hold is bad usage (nothing is changed); an unknown --skip ID\n"
     "is a warning. Failed photos and albums are named with their reason.\n"
@@ -115,6 +121,10 @@ Options ParseArguments(int argc, char** argv) {
     };
     if (a == "--route-host") {
       o.routeHost = value();
+    } else if (a == "--cookies") {
+      o.cookiesIn = value();
+    } else if (a == "--cookies-out") {
+      o.cookiesOut = value();
     } else if (a == "--json") {
       o.json = true;
     } else if (a == "--page" && !download) {

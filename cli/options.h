@@ -24,6 +24,8 @@ struct Options {
   int retries = 0;
   long long rate = 0;
   long long maxPhotoBytes = 256LL * 1024 * 1024;
+  std::string cookiesIn;   // a Netscape cookie file whose cookies every request takes
+  std::string cookiesOut;  // where the session's cookies are written at the end
   bool update = false;
   bool keepDeleted = false;
   bool writeMetadata = false;

@@ -19,6 +19,7 @@
 #include <random>
 #include <string_view>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -114,6 +115,7 @@ struct Transfer {
   // Headers of the response being received; a new status line (after a redirect) starts over.
   long long lastModified = -1;
   long retryAfterSeconds = -1;
+  std::vector<std::string> setCookies;  // Set-Cookie values of the final response
 };
 
 size_t OnBody(char* data, size_t size, size_t count, void* user) {
@@ -146,13 +148,16 @@ size_t OnHeader(char* data, size_t size, size_t count, void* user) {
   if (line.rfind("HTTP/", 0) == 0) {
     transfer->lastModified = -1;
     transfer->retryAfterSeconds = -1;
+    transfer->setCookies.clear();
     return total;
   }
   const size_t colon = line.find(':');
   if (colon == std::string_view::npos) return total;
   const std::string_view name = TrimBlanks(line.substr(0, colon));
   const std::string_view value = TrimBlanks(line.substr(colon + 1));
-  if (EqualsIgnoringCase(name, "Retry-After")) {
+  if (EqualsIgnoringCase(name, "Set-Cookie")) {
+    transfer->setCookies.emplace_back(value);
+  } else if (EqualsIgnoringCase(name, "Retry-After")) {
     transfer->retryAfterSeconds = ParseRetryAfter(value);
   } else if (EqualsIgnoringCase(name, "Last-Modified")) {
     // curl_getdate needs a terminated string; header values are short.
@@ -244,6 +249,11 @@ bool Configure(CURL* easy, const std::string& url, const FetchOptions& options, 
   set(curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L));
   set(curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, OnProgress));
   set(curl_easy_setopt(easy, CURLOPT_XFERINFODATA, &transfer));
+  if (options.cookies != nullptr) {
+    // The jar's share does the matching: domain, path, secure flag, expiry, public suffixes.
+    set(curl_easy_setopt(easy, CURLOPT_SHARE, static_cast<CURLSH*>(options.cookies->Share())));
+    set(curl_easy_setopt(easy, CURLOPT_COOKIEFILE, ""));
+  }
   return ok;
 }
 
@@ -342,8 +352,15 @@ void FetchInto(const std::string& url, const std::string& file, const FetchOptio
     report.contentLength = length;
   const char* type = nullptr;
   if (curl_easy_getinfo(easy, CURLINFO_CONTENT_TYPE, &type) == CURLE_OK && type) report.contentType = type;
-  // The handle stays with the thread; nothing of this fetch may point into it afterwards.
+  if (options.cookies != nullptr && !transfer.setCookies.empty()) {
+    const char* effective = nullptr;
+    curl_easy_getinfo(easy, CURLINFO_EFFECTIVE_URL, &effective);
+    for (const std::string& value : transfer.setCookies) options.cookies->ReplySetCookie(effective ? effective : url, value);
+  }
+  // The handle stays with the thread; nothing of this fetch may point into it afterwards. It leaves the
+  // share too, so the jar can go before the thread's handle does.
   curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, nullptr);
+  if (options.cookies != nullptr) curl_easy_setopt(easy, CURLOPT_SHARE, nullptr);
   handles.keptSocket = code == CURLE_OK ? transfer.keptSocket : CURL_SOCKET_BAD;
 
   if (transfer.abortSeen || code == CURLE_ABORTED_BY_CALLBACK) {

@@ -12,6 +12,7 @@
 #include <functional>
 #include <string>
 
+#include "app/browser/cookiejar.h"
 #include "app/browser/fetchfailure.h"
 #include "app/browser/ratebudget.h"
 
@@ -48,6 +49,9 @@ struct FetchOptions {
   long totalTimeoutMs = 0;              ///< 0 = none
   long long maxRecvBytesPerSecond = 0;  ///< 0 = unlimited; per fetch
   RateBudget* rateBudget = nullptr;     ///< shared by every fetch given it; null = none
+  // The session: its cookies go to the hosts they belong to, and cookies replies set go into it. Null:
+  // no cookies are sent or kept.
+  CookieJar* cookies = nullptr;
   std::string userAgent;                ///< empty = a built-in one
   // Give the target file the reply's Last-Modified time when it has one.
   bool keepServerTime = true;
