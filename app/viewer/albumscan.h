@@ -1,0 +1,24 @@
+// Reading the album root for the viewer: which album folders there are, and per folder which photos, from
+// its manifest when it has one and from the files themselves when it has not.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "app/viewer/model.h"
+#include "app/viewer/viewer.h"
+
+// The albums to show under root (ends in "/"): listOrder first (each folder reduced to its plain name in
+// root), then every other album folder of root sorted by name. Folders whose name begins with "." are not
+// albums. Never throws for what it finds; a folder or manifest that cannot be read adds a line to notes.
+std::vector<ShownAlbum> ScanAlbums(const std::string& root, const std::vector<ViewerAlbum>& listOrder,
+                                   std::vector<std::string>& notes);
+
+// The photos of one album folder (a full path, no trailing "/"), with their state on disk, into album.
+// With a manifest: its photos in its order (those left out on purpose skipped), then image files it does
+// not name, by name. Without one: its image files by name. Also fills the fields album lacks (name, desc,
+// priv, total, copied) from the manifest or the folder.
+void ReadAlbumFolder(const std::string& folderPath, ShownAlbum& album, std::vector<std::string>& notes);
+
+// True for a name that can only mean a file inside its folder: not empty, not "." or "..", no "/" or NUL.
+bool IsPlainName(const std::string& name);

@@ -1,0 +1,98 @@
+#include "app/viewer/viewerfiles.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <stdexcept>
+#include <vector>
+
+namespace {
+
+constexpr std::string_view kTempPrefix = ".tmp-";
+
+std::runtime_error Failure(const std::string& what, const std::string& path, int err) {
+  return std::runtime_error(what + " " + path + ": " + std::strerror(err));
+}
+
+}  // namespace
+
+void WriteFileAtomically(const std::string& path, std::string_view bytes, const std::string& tempFolder) {
+  std::string folder = tempFolder;
+  if (folder.empty()) {
+    const size_t slash = path.rfind('/');
+    folder = slash == std::string::npos ? "" : path.substr(0, slash + 1);
+  }
+  std::string temp = folder + std::string(kTempPrefix) + "XXXXXX";
+  const int fd = mkostemp(temp.data(), O_CLOEXEC);
+  if (fd < 0) throw Failure("cannot write in", folder.empty() ? "." : folder, errno);
+  size_t done = 0;
+  int err = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      err = n < 0 ? errno : EIO;
+      break;
+    }
+    done += static_cast<size_t>(n);
+  }
+  if (err == 0 && fchmod(fd, 0644) != 0) err = errno;
+  if (close(fd) != 0 && err == 0) err = errno;
+  if (err == 0 && rename(temp.c_str(), path.c_str()) != 0) err = errno;
+  if (err != 0) {
+    unlink(temp.c_str());
+    throw Failure("cannot write", path, err);
+  }
+}
+
+void MakeFolder(const std::string& path) {
+  if (mkdir(path.c_str(), 0755) == 0) return;
+  const int err = errno;
+  struct stat st {};
+  if (err == EEXIST && lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return;
+  if (err == EEXIST) throw std::runtime_error("cannot make the folder " + path + ": something else is there");
+  throw Failure("cannot make the folder", path, err);
+}
+
+std::string ReadFileHead(const std::string& path, size_t maxBytes) {
+  const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return {};
+  std::string out;
+  struct stat st {};
+  if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+    out.resize(maxBytes);
+    size_t got = 0;
+    while (got < maxBytes) {
+      const ssize_t n = read(fd, out.data() + got, maxBytes - got);
+      if (n <= 0) break;
+      got += static_cast<size_t>(n);
+    }
+    out.resize(got);
+  }
+  close(fd);
+  return out;
+}
+
+bool IsLeftoverTemp(std::string_view name) {
+  return name.size() == kTempPrefix.size() + 6 && name.starts_with(kTempPrefix);
+}
+
+void RemoveLeftoverTemps(const std::string& folder) {
+  DIR* d = opendir(folder.c_str());
+  if (d == nullptr) return;
+  std::vector<std::string> old;
+  const std::time_t hourAgo = std::time(nullptr) - 3600;
+  while (const dirent* e = readdir(d)) {
+    struct stat st {};
+    if (IsLeftoverTemp(e->d_name) && lstat((folder + e->d_name).c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+        st.st_mtime < hourAgo)
+      old.push_back(folder + e->d_name);
+  }
+  closedir(d);
+  for (const std::string& path : old) unlink(path.c_str());
+}
