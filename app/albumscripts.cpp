@@ -70,9 +70,10 @@ std::string ReadAlbumCheck(std::string_view scriptResult) {
 }
 
 std::vector<AlbumScript> ShowAlbumStatus(int currentAlbum, std::string_view statusHtml,
-                                         std::string_view rowColor, std::string_view currentAlbumName) {
+                                         std::string_view rowColor, std::string_view currentAlbumName,
+                                         bool scroll) {
   std::vector<AlbumScript> calls;
-  if (currentAlbum > 2) calls.push_back(ScrollScript(currentAlbum));
+  if (scroll && currentAlbum > 2) calls.push_back(ScrollScript(currentAlbum));
   calls.push_back(StatusCellScript(currentAlbum, statusHtml));
   calls.push_back(RowColorScript(currentAlbum, rowColor));
   const bool finished = Contains(statusHtml, kGoto2);

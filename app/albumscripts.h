@@ -33,9 +33,11 @@ std::string ReadAlbumCheck(std::string_view scriptResult);
 // status cell, the row colour, and for a finished album (its markup links "#GOTO2:") the view link and
 // the untick; for a failed album (its markup holds "失败" and no "#GOTO2:" link) the album link becomes
 // an alert. statusHtml and the link name are escaped for the script strings they stand in, so no text
-// can end a string and run script of its own.
+// can end a string and run script of its own. Without `scroll` the scroll is left out: the window scrolls
+// only when the album at work changes, since a scroll is a navigation of the page and costs a frame.
 std::vector<AlbumScript> ShowAlbumStatus(int currentAlbum, std::string_view statusHtml,
-                                         std::string_view rowColor, std::string_view currentAlbumName);
+                                         std::string_view rowColor, std::string_view currentAlbumName,
+                                         bool scroll = true);
 
 // The status cell markup and the row colour of a status update: "开始" on orange when started, the k/total
 // count on orange while photos come in, the blue tick linking the album folder when done (white row), and

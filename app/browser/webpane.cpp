@@ -29,7 +29,10 @@
 #include <QWebEngineUrlScheme>
 #include <QWebEngineUrlSchemeHandler>
 #include <cstdint>
+#include <cstdlib>
+#include <filesystem>
 #include <memory>
+#include <string>
 
 namespace {
 
@@ -125,6 +128,28 @@ int NextPaneId() {
 }
 
 }  // namespace
+
+namespace {
+
+bool HasRenderNode() {
+  std::error_code ec;
+  for (const auto& entry : std::filesystem::directory_iterator("/dev/dri", ec)) {
+    if (entry.path().filename().string().rfind("renderD", 0) == 0) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+void ChooseRenderingWithoutGpu() {
+  const char* platform = std::getenv("QT_QPA_PLATFORM");
+  const bool offscreen = platform != nullptr && std::string(platform) == "offscreen";
+  if (!offscreen && HasRenderNode()) return;
+  ::setenv("QT_QUICK_BACKEND", "software", 0);
+  // Without a GPU the engine's own compositing goes through a software GL too; its software output
+  // device is the cheaper way to the same frames.
+  ::setenv("QTWEBENGINE_CHROMIUM_FLAGS", "--disable-gpu --disable-gpu-compositing", 0);
+}
 
 TWebPane::TWebPane(QWidget* parent) : QWebEngineView(parent) {
   PageStore();
@@ -418,6 +443,14 @@ void TWebPane::PostPageFunction(const QString& name, const QString& a, const QSt
                             "];if(typeof f==='function')f(" + ScriptString(a) + "," + ScriptString(b) +
                             ");}catch(e){}})()",
                         QWebEngineScript::MainWorld);
+}
+
+void TWebPane::PostPageFunctionCalls(const QString& name, const QList<QPair<QString, QString>>& calls) {
+  if (calls.isEmpty()) return;
+  QString script = "(function(){var f=window[" + ScriptString(name) + "];if(typeof f!=='function')return;";
+  for (const auto& [a, b] : calls) script += "try{f(" + ScriptString(a) + "," + ScriptString(b) + ");}catch(e){}";
+  script += "})()";
+  page()->runJavaScript(script, QWebEngineScript::MainWorld);
 }
 
 QString TWebPane::CallPageFunction(const QString& name, const QString& a, const QString& b) {

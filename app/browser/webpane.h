@@ -16,6 +16,13 @@
 
 class QWebEngineUrlRequestJob;
 
+// Rendering for a machine without a GPU (no display at all, or no render node to draw with): the panes
+// would be composited through software OpenGL there, which cost the main thread most of a core while a
+// download changes the album page, and the download waited for it. Qt Quick's software renderer and
+// Chromium's software compositor draw the same pixels for a fraction of that. Settings the user made are
+// kept. Call before the application object is made.
+void ChooseRenderingWithoutGpu();
+
 // The script-error answer; the panes always continue (no dialog, the page's scripts keep running).
 enum TScriptErrorAction { eaContinue, eaCancel, eaAskUser };
 
@@ -64,6 +71,9 @@ class TWebPane : public QWebEngineView {
   // The same call without waiting for its value: it runs after every script handed to the page before it
   // and before every later one, so a later CallPageFunction sees what it did.
   void PostPageFunction(const QString& name, const QString& a, const QString& b);
+  // Several such calls in one hand-over to the page, run in their order; each stands alone (a failing
+  // one does not keep the later ones from running), exactly as the same PostPageFunction calls would.
+  void PostPageFunctionCalls(const QString& name, const QList<QPair<QString, QString>>& calls);
   QString CurrentAddress() const;
   // The address of the generated page last given to ShowHtmlPage (empty before the first).
   QUrl GeneratedPageAddress() const { return internalUrl_; }

@@ -6,6 +6,7 @@
 
 #include "app/browser/fetchtofile.h"
 #include "app/browser/pagestore.h"
+#include "app/browser/webpane.h"
 #include "app/window/mainfrm.h"
 #include "app/xmldoc.h"
 
@@ -17,6 +18,7 @@ int main(int argc, char** argv) {
     ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
     ::setenv("QTWEBENGINE_CHROMIUM_FLAGS", "--disable-gpu", 0);
   }
+  ChooseRenderingWithoutGpu();
   FetchGlobalInit();
   InitXmlLayer();  // here, on the main thread, before any job can parse
 

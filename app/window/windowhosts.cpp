@@ -4,6 +4,9 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QString>
+#include <QTimer>
+#include <algorithm>
+#include <utility>
 
 #include "app/albumdownload.h"
 #include "app/albumlist.h"
@@ -17,6 +20,10 @@ namespace {
 QString Q(const std::string& text) {
   return QString::fromStdString(text);
 }
+
+// How often at most the page is given the download's status: about one screen refresh. Updates that come
+// faster would only cost the renderer frames that nobody sees.
+constexpr auto kFrame = std::chrono::milliseconds(16);
 
 }  // namespace
 
@@ -51,6 +58,60 @@ void TWindowPreviewHost::PreviewDone(const PreviewResult& result) {
   });
 }
 
+TWindowDownloadHost::TWindowDownloadHost(Tmainfrm& win)
+    : win_(win), feed_(std::make_shared<TDownloadStatusFeed>()) {}
+
+void TWindowDownloadHost::FlushStatus(Tmainfrm& win, TDownloadStatusFeed& feed) {
+  std::vector<AlbumStatusUpdate> updates;
+  std::optional<std::string> text;
+  {
+    std::lock_guard<std::mutex> lock(feed.mutex);
+    updates.swap(feed.updates);
+    text.swap(feed.statusText);
+    feed.flushQueued = false;
+  }
+  feed.lastFlush = std::chrono::steady_clock::now();
+  QList<QPair<QString, QString>> calls;
+  for (const AlbumStatusUpdate& update : updates) {
+    win.currentAlbum = update.currentAlbum;
+    win.statusHtml = AlbumStatusHtml(update);
+    win.rowColor = std::string(AlbumRowColor(update.state));
+    win.currentAlbumName = update.currentAlbumName;
+    // The album at work is scrolled to once, when it begins; every later update finds it there.
+    const bool scroll = update.currentAlbum != feed.scrolledAlbum;
+    feed.scrolledAlbum = update.currentAlbum;
+    for (const AlbumScript& call :
+         ::ShowAlbumStatus(update.currentAlbum, win.statusHtml, win.rowColor, update.currentAlbumName, scroll))
+      calls.append({Q(call.elementId), Q(call.script)});
+  }
+  // One hand-over for everything: the page runs the calls in order, each on its own, and nothing waits
+  // for their values.
+  win.iedown->PostPageFunctionCalls("cmd", calls);
+  // After a stop the status bar says so; a text of the photo that was under way must not cover it.
+  if (text && !win.stopRequested) win.SetStatusPanel(0, Q(*text));
+}
+
+void TWindowDownloadHost::QueueFlush(bool queued) {
+  if (queued) return;
+  // The timer starts on the main thread, where the frame's clock is kept; the window as context drops
+  // the flush with the window.
+  std::shared_ptr<TDownloadStatusFeed> feed = feed_;
+  Tmainfrm* win = &win_;
+  QMetaObject::invokeMethod(
+      win,
+      [win, feed] {
+        const auto due = feed->lastFlush + kFrame;
+        const auto now = std::chrono::steady_clock::now();
+        if (now >= due) {
+          FlushStatus(*win, *feed);
+          return;
+        }
+        const auto wait = std::chrono::ceil<std::chrono::milliseconds>(due - now);
+        QTimer::singleShot(wait, Qt::PreciseTimer, win, [win, feed] { FlushStatus(*win, *feed); });
+      },
+      Qt::QueuedConnection);
+}
+
 bool TWindowDownloadHost::ChooseFolder(const std::string& title, std::string& folder) {
   bool chosen = false;
   win_.CallOnMainThread([&] {
@@ -70,6 +131,7 @@ bool TWindowDownloadHost::ChooseFolder(const std::string& title, std::string& fo
 std::string TWindowDownloadHost::ReadAlbumCheck(int n) {
   std::string text;
   win_.CallOnMainThread([&] {
+    FlushStatus(win_, *feed_);
     const AlbumScript call = ReadCheckScript(n);
     text = win_.RunAlbumScript(call.elementId, call.script).toStdString();
     win_.currentAlbum = n;
@@ -79,22 +141,30 @@ std::string TWindowDownloadHost::ReadAlbumCheck(int n) {
 }
 
 void TWindowDownloadHost::ShowAlbumStatus(const AlbumStatusUpdate& update) {
-  win_.CallOnMainThread([&] {
-    win_.currentAlbum = update.currentAlbum;
-    win_.statusHtml = AlbumStatusHtml(update);
-    win_.rowColor = std::string(AlbumRowColor(update.state));
-    win_.currentAlbumName = update.currentAlbumName;
-    // Each call stands alone: a failing one does not keep the later ones from running. Their values
-    // are not used, so they are handed to the page without waiting for each answer (a round trip per
-    // call was most of the cost of a status update); the page runs them in order.
-    for (const AlbumScript& call : ::ShowAlbumStatus(update.currentAlbum, win_.statusHtml, win_.rowColor,
-                                                     update.currentAlbumName))
-      win_.iedown->PostPageFunction("cmd", Q(call.elementId), Q(call.script));
-  });
+  bool queued;
+  {
+    std::lock_guard<std::mutex> lock(feed_->mutex);
+    auto same = std::find_if(feed_->updates.begin(), feed_->updates.end(), [&](const AlbumStatusUpdate& u) {
+      return u.currentAlbum == update.currentAlbum;
+    });
+    if (same != feed_->updates.end()) {
+      *same = update;
+    } else {
+      feed_->updates.push_back(update);
+    }
+    queued = std::exchange(feed_->flushQueued, true);
+  }
+  QueueFlush(queued);
 }
 
 void TWindowDownloadHost::SetStatusText(const std::string& text) {
-  win_.CallOnMainThread([&] { win_.SetStatusPanel(0, Q(text)); });
+  bool queued;
+  {
+    std::lock_guard<std::mutex> lock(feed_->mutex);
+    feed_->statusText = text;
+    queued = std::exchange(feed_->flushQueued, true);
+  }
+  QueueFlush(queued);
 }
 
 void TWindowDownloadHost::DownloadFolderPrepared(const std::string& albumRoot) {
@@ -104,6 +174,7 @@ void TWindowDownloadHost::DownloadFolderPrepared(const std::string& albumRoot) {
 bool TWindowDownloadHost::AskOpenFolder(const std::string& summary) {
   bool yes = false;
   win_.CallOnMainThread([&] {
+    FlushStatus(win_, *feed_);
     if (win_.askOpenFolderHook) {
       yes = win_.askOpenFolderHook(Q(summary));
       return;
@@ -122,6 +193,7 @@ void TWindowDownloadHost::OpenFolder(const std::string& folder) {
 
 void TWindowDownloadHost::DownloadFinished(const DownloadCounters& counters) {
   win_.CallOnMainThread([&] {
+    FlushStatus(win_, *feed_);
     win_.albumsOk = counters.albumsOk;
     win_.albumsFailed = counters.albumsFailed;
     win_.photosOk = counters.photosOk;

@@ -1,7 +1,16 @@
 // The window's adapter to the jobs: the preview and download hosts that a job running on the worker
 // thread calls. Every step is handed to the main thread (Tmainfrm::CallOnMainThread) and waited for; a
-// step the window refuses because it is closing is simply not done.
+// step the window refuses because it is closing is simply not done. The exceptions are the download's
+// per-photo steps (album status, status-bar text): they are left for the main thread without waiting, see
+// TDownloadStatusFeed.
 #pragma once
+
+#include <chrono>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
 
 #include "app/jobhost.h"
 
@@ -20,9 +29,27 @@ class TWindowPreviewHost : public PreviewHost {
   Tmainfrm& win_;
 };
 
+// The download's status on its way to the page. A download used to wait on the main thread for every
+// photo, and the main thread is slow to answer while the album pane renders a frame (software
+// compositing without a GPU), so the job went at the renderer's pace. Now the job only leaves its update
+// here and goes on; the main thread takes what has gathered at most once a frame and hands it to the
+// page in one call. Updates of one album that came within one frame fold into the latest: its status
+// cell and row colour are set whole by every update, so the page still ends each album exactly as its
+// last update says (final k/total, then the tick). Every step the job waits for shows what gathered
+// before it first, so the page, the status bar and the summary box keep the job's order.
+struct TDownloadStatusFeed {
+  std::mutex mutex;
+  std::vector<AlbumStatusUpdate> updates;  // the latest of each album, in the order the albums came
+  std::optional<std::string> statusText;   // the latest status-bar text
+  bool flushQueued = false;                // a flush is on its way to the main thread
+  // Main thread only.
+  int scrolledAlbum = -1;  // the album the page was last scrolled to
+  std::chrono::steady_clock::time_point lastFlush;
+};
+
 class TWindowDownloadHost : public DownloadHost {
  public:
-  explicit TWindowDownloadHost(Tmainfrm& win) : win_(win) {}
+  explicit TWindowDownloadHost(Tmainfrm& win);
   bool ChooseFolder(const std::string& title, std::string& folder) override;
   std::string ReadAlbumCheck(int n) override;
   void ShowAlbumStatus(const AlbumStatusUpdate& update) override;
@@ -32,6 +59,14 @@ class TWindowDownloadHost : public DownloadHost {
   void OpenFolder(const std::string& folder) override;
   void DownloadFinished(const DownloadCounters& counters) override;
 
+  // Shows on the main thread what the feed holds (nothing when it is empty).
+  static void FlushStatus(Tmainfrm& win, TDownloadStatusFeed& feed);
+
  private:
+  // Job thread: makes sure a flush is on its way.
+  void QueueFlush(bool queued);
+
   Tmainfrm& win_;
+  // Shared with the flushes still on their way when the job (and this host) has ended.
+  std::shared_ptr<TDownloadStatusFeed> feed_;
 };
