@@ -19,6 +19,7 @@
 #include <QTimer>
 #include <QUrl>
 #include <QVBoxLayout>
+#include <QWebEngineProfile>
 #include <exception>
 #include <utility>
 
@@ -26,7 +27,9 @@
 #include "app/albumlist.h"
 #include "app/albumpage.h"
 #include "app/albumscripts.h"
+#include "app/browser/cookiejar.h"
 #include "app/browser/webpane.h"
+#include "app/window/cookiebridge.h"
 #include "app/window/windowhosts.h"
 #include "text/gbk.h"
 #include "app/hosts.h"
@@ -48,8 +51,11 @@ std::optional<QString> TextAfter(const QString& address, const QString& marker, 
 
 }  // namespace
 
-Tmainfrm::Tmainfrm(TStartupInputs inputs, QWidget* parent) : QMainWindow(parent), inputs_(std::move(inputs)) {
+Tmainfrm::Tmainfrm(TStartupInputs inputs, QWidget* parent)
+    : QMainWindow(parent), inputs_(std::move(inputs)), session_(std::make_unique<CookieJar>()) {
   BuildControls();
+  // Both panes are on the default profile, which is off the record: the session ends with the run.
+  sessionBridge_ = new TCookieBridge(QWebEngineProfile::defaultProfile(), *session_, this);
   FormCreate();
   iedown_start->start();
 }
@@ -62,6 +68,8 @@ Tmainfrm::~Tmainfrm() {
     worker->requestInterruption();
     worker->wait();
   }
+  // Before the jar it feeds: the bridge is a child and would otherwise go after the members.
+  delete sessionBridge_;
 }
 
 void Tmainfrm::FormCreate() {
@@ -414,6 +422,7 @@ void Tmainfrm::StartPreview() {
   input.routeFile = routeFile;
   input.albumListFile = albumListFile;
   input.fetchAbort = &fetchAbort;
+  input.cookies = session_.get();
   StartOrQueueJob(1, [this, input](int) {
     TWindowPreviewHost host(*this);
     RetrieveAlbumList(input, host);
@@ -430,6 +439,7 @@ void Tmainfrm::StartDownload() {
   input.photoListFile = photoListFile;
   input.stopRequested = &stopRequested;
   input.fetchAbort = &fetchAbort;
+  input.fetchOptions.cookies = session_.get();
   StartOrQueueJob(2, [this, input](int) {
     TWindowDownloadHost host(*this);
     DownloadCheckedAlbums(input, host);

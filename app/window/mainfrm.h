@@ -29,6 +29,8 @@ class QSplitter;
 class QStatusBar;
 class QTimer;
 class TWebPane;
+class TCookieBridge;
+class CookieJar;
 
 // Job-state captions of the two job buttons; handlers compare them byte for byte.
 inline constexpr const char* kCaptionPreviewIdle = "相册预览";
@@ -212,6 +214,9 @@ class Tmainfrm : public QMainWindow {
 
   TStartupInputs inputs_;
   TProgramRandom random_;
+  // The session every fetch of every job takes: the panes' cookies, kept one with the browser profile.
+  std::unique_ptr<CookieJar> session_;
+  TCookieBridge* sessionBridge_ = nullptr;
   TMainThreadGate handOver_{this};
   QLabel* statusPanels_[2] = {nullptr, nullptr};
 };
