@@ -135,7 +135,7 @@ std::vector<ShownAlbum> ScanAlbums(const std::string& root, const std::vector<Vi
     std::string folder = listed.folder;
     while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
     if (folder.compare(0, root.size(), root) == 0) folder.erase(0, root.size());
-    if (IsPlainName(folder)) {
+    if (IsPlainName(folder) && folder != kViewerFolder) {
       a.folder = folder;
       claimed.insert(folder);
     } else if (!folder.empty() && folder != rootNoSlash) {

@@ -4,11 +4,12 @@
 #include <vips/vips.h>
 
 #include <algorithm>
+#include <cctype>
 #include <filesystem>
 #include <fstream>
-#include <regex>
 #include <sstream>
 #include <stdexcept>
+#include <string_view>
 
 namespace fs = std::filesystem;
 
@@ -61,26 +62,55 @@ std::pair<int, int> ImageSize(const std::string& path) {
   return size;
 }
 
+std::vector<std::pair<std::string, std::string>> PageAttributes(const std::string& html) {
+  std::vector<std::pair<std::string, std::string>> out;
+  const auto blank = [](char c) { return c == ' ' || c == '\n' || c == '\t' || c == '\r'; };
+  for (size_t at = html.find('<'); at != std::string::npos; at = html.find('<', at + 1)) {
+    if (at + 1 >= html.size() || !std::isalpha(static_cast<unsigned char>(html[at + 1]))) continue;
+    size_t i = at + 1;
+    while (i < html.size() && !blank(html[i]) && html[i] != '>') ++i;  // the tag's name
+    for (;;) {
+      while (i < html.size() && (blank(html[i]) || html[i] == '/')) ++i;
+      if (i >= html.size() || html[i] == '>') break;
+      const size_t name = i;
+      while (i < html.size() && !blank(html[i]) && html[i] != '=' && html[i] != '>') ++i;
+      const std::string key = html.substr(name, i - name);
+      std::string value;
+      if (i + 1 < html.size() && html[i] == '=') {
+        if (html[++i] == '"') {
+          const size_t end = html.find('"', i + 1);
+          if (end == std::string::npos) break;
+          value = html.substr(i + 1, end - i - 1);
+          i = end + 1;
+        } else {
+          value = "<unquoted>";
+          while (i < html.size() && !blank(html[i]) && html[i] != '>') ++i;
+        }
+      }
+      out.emplace_back(key, value);
+    }
+    at = i;
+  }
+  return out;
+}
+
 namespace {
 
-std::vector<std::string> AttributeValues(const std::string& html, const std::string& names) {
-  // The pages quote every attribute with double quotes; an unquoted or single-quoted href or src would not
-  // be found here and so fail the tests that expect every link to be seen.
-  const std::regex attr("\\s(?:" + names + ")=\"([^\"]*)\"");
+std::vector<std::string> ValuesOf(const std::string& html, std::initializer_list<std::string_view> names) {
   std::vector<std::string> out;
-  for (auto it = std::sregex_iterator(html.begin(), html.end(), attr); it != std::sregex_iterator(); ++it)
-    out.push_back((*it)[1]);
+  for (const auto& [name, value] : PageAttributes(html))
+    if (std::find(names.begin(), names.end(), name) != names.end()) out.push_back(value);
   return out;
 }
 
 }  // namespace
 
 std::vector<std::string> PageLinks(const std::string& html) {
-  return AttributeValues(html, "href|src");
+  return ValuesOf(html, {"href", "src"});
 }
 
 std::vector<std::string> PageIds(const std::string& html) {
-  return AttributeValues(html, "id");
+  return ValuesOf(html, {"id"});
 }
 
 std::vector<std::string> FilesBelow(const std::string& root) {

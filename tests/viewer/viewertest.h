@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <utility>
 #include <vector>
 
 // A fresh folder under the temporary folder, removed with everything in it afterwards.
@@ -27,9 +28,12 @@ std::string JpegBytes(int width, int height, int orientation = 1);
 // Width and height of an image file as libvips reads it.
 std::pair<int, int> ImageSize(const std::string& path);
 
-// Every href and src value of an HTML page, in order, as written (entities not decoded).
+// Every attribute of the start tags of an HTML page as (name, value), in order, values as written
+// (entities not decoded). The pages quote every value with double quotes; a value written otherwise reads
+// as "<unquoted>", so that the tests that look at every link fail on it.
+std::vector<std::pair<std::string, std::string>> PageAttributes(const std::string& html);
+// The href and src values of a page, and its id values.
 std::vector<std::string> PageLinks(const std::string& html);
-// Every id value of a page.
 std::vector<std::string> PageIds(const std::string& html);
 
 // Every file below root (relative, sorted), folders left out.
