@@ -265,10 +265,6 @@ ManifestJournal::~ManifestJournal() {
   if (fd_ >= 0) ::close(fd_);
 }
 
-void ManifestJournal::Reserved(std::string_view url, std::string_view file) {
-  Append(PhotoJson({std::string(url), std::string(file)}) + "\n");
-}
-
 void ManifestJournal::Fetched(std::string_view url, std::string_view file, long long size, std::time_t when) {
   ManifestPhoto p{std::string(url), std::string(file), size, when};
   Append(PhotoJson(p) + "\n");

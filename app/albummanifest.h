@@ -3,10 +3,11 @@
 // size and when it was fetched.
 //
 // The manifest itself is only ever replaced whole (written to a temporary file, then renamed), so it is
-// never half-written. Between two such writes each photo is noted in a journal beside it, one line per
-// step: a line before the fetch (address and the file name reserved for it) and one after it (size and
-// time). Because a fetched file only ever appears complete (the fetch renames it into place), a reserved
-// name whose file exists is a finished photo even when the run was killed before its second line.
+// never half-written. The file names of an album's photos are reserved by writing the whole manifest
+// before any of them is fetched (a record without a size); after that each fetched photo is noted in a
+// journal beside it, one line per photo (address, file, size and time). Because a fetched file only ever
+// appears complete (the fetch renames it into place), a reserved name whose file exists is a finished
+// photo even when the run was killed before its journal line.
 #pragma once
 
 #include <ctime>
@@ -68,7 +69,6 @@ class ManifestJournal {
   ManifestJournal(const ManifestJournal&) = delete;
   ManifestJournal& operator=(const ManifestJournal&) = delete;
 
-  void Reserved(std::string_view url, std::string_view file);
   void Fetched(std::string_view url, std::string_view file, long long size, std::time_t when);
 
  private:

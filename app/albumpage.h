@@ -1,10 +1,10 @@
 // The pages the album pane shows: the notice page, the loading page and the album list page, built from
-// fixed markup pieces. Everything here returns UTF-8 text; EncodeGbk (text/gbk.h) turns a finished page into the GBK
-// bytes that its charset declaration promises.
+// fixed markup pieces. Everything here returns UTF-8 text. A page's text is its lines, each followed by
+// CR LF (JoinPageLines); its bytes, as the window hands them to the pane and the command line's --page
+// writes them, are that text in GBK (EncodeGbk of text/gbk.h), the code page its charset declares.
 //
-// A notice or loading page is returned as its three lines joined, each followed by CR LF, exactly as the
-// pane receives them. The album list page is built line by line (AppendPageLine) and joined with
-// JoinPageLines.
+// A notice or loading page is returned as its three lines already joined. The album list page is built
+// line by line (AppendPageLine).
 #pragma once
 
 #include <string>

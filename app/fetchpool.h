@@ -1,7 +1,7 @@
 // A small pool of fetching threads for one download job. The job's own thread hands fetches out and takes
 // their results back in the order they complete, so every host call still happens on the job's thread.
 // With one worker no thread is started: a submitted fetch runs at once on the caller's thread, which keeps
-// the single-connection path exactly as it always was.
+// the single-connection path free of thread hand-overs.
 //
 // Each worker keeps one transfer handle (one connection per host), so a pool of N never has more than N
 // connections open to a host.

@@ -21,22 +21,6 @@ std::string AsciiUpper(std::string_view text) {
   return out;
 }
 
-std::string ReplaceAll(std::string_view text, std::string_view from, std::string_view to) {
-  if (from.empty()) return std::string(text);
-  std::string out;
-  out.reserve(text.size());
-  size_t pos = 0;
-  while (true) {
-    size_t hit = text.find(from, pos);
-    if (hit == std::string_view::npos) break;
-    out.append(text.substr(pos, hit - pos));
-    out.append(to);
-    pos = hit + from.size();
-  }
-  out.append(text.substr(pos));
-  return out;
-}
-
 std::string EscapeHtml(std::string_view text) {
   std::string out;
   out.reserve(text.size());

@@ -12,9 +12,6 @@ std::string TrimBlanks(std::string_view text);
 // Byte-wise ASCII upper case; other bytes stay as they are.
 std::string AsciiUpper(std::string_view text);
 
-// Every occurrence of `from` (non-empty) replaced by `to`.
-std::string ReplaceAll(std::string_view text, std::string_view from, std::string_view to);
-
 // Escapes text for HTML element content and for a quoted attribute value: & < > " ' become entities.
 // Text without those five characters comes back byte for byte.
 std::string EscapeHtml(std::string_view text);
