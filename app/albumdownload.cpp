@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
+#include <list>
 #include <map>
 #include <optional>
 #include <system_error>
@@ -107,6 +108,8 @@ class Job {
   enum class AlbumEnd { kNext, kStop, kEntryLimit };
 
   AlbumEnd DownloadAlbum(int n);
+  // With more than one worker: the albums one after another without a pause between them (see below).
+  AlbumEnd DownloadPipelined();
   // One album: its photo list, its plan, its photos, its status.
   AlbumEnd WalkAlbum(int n, const AlbumEntryFields& album);
   // Fetches and reads the photo list; an end when it is not usable (the album then counts as failed).
@@ -114,6 +117,9 @@ class Job {
                                         XmlNode& first);
   // The album's folder (made) and the records kept in it.
   AlbumRecords OpenRecords(const AlbumEntryFields& album);
+  std::unique_ptr<AlbumRecords> NewRecords(const AlbumEntryFields& album);
+  // Which folder the album goes to (made), and what its manifest recorded so far.
+  std::string AlbumFolderFor(const AlbumEntryFields& album, AlbumManifest& manifest);
   // Fetches the planned photos; true when a stop ended it.
   bool FetchPhotos(int n, const AlbumEntryFields& album, const std::string& linkName, const AlbumPlan& plan,
                    AlbumRecords& records);
@@ -207,7 +213,18 @@ DownloadOutcome Job::Run() {
   host_.DownloadFolderPrepared(root);
 
   const int count = static_cast<int>(input_.albums.size());
-  for (int n = 0; n < count; ++n) {
+  if (pool_.Workers() > 1) {
+    const AlbumEnd end = DownloadPipelined();
+    if (end == AlbumEnd::kStop) {
+      outcome_.end = End::kStopped;
+      return outcome_;
+    }
+    if (end == AlbumEnd::kEntryLimit) {
+      outcome_.end = End::kEntryLimit;
+      return outcome_;
+    }
+  }
+  for (int n = pool_.Workers() > 1 ? count : 0; n < count; ++n) {
     if (Stopped(input_)) {
       outcome_.end = End::kStopped;
       return outcome_;
@@ -289,8 +306,7 @@ std::optional<Job::AlbumEnd> Job::ReadPhotoList(int n, const AlbumEntryFields& a
   return std::nullopt;
 }
 
-AlbumRecords Job::OpenRecords(const AlbumEntryFields& album) {
-  AlbumManifest manifest;
+std::string Job::AlbumFolderFor(const AlbumEntryFields& album, AlbumManifest& manifest) {
   std::string folder;
   if (auto it = known_.find(album.id); input_.update && it != known_.end()) {
     folder = it->second.first;
@@ -300,7 +316,236 @@ AlbumRecords Job::OpenRecords(const AlbumEntryFields& album) {
     folder = AlbumFolderPath(outcome_.albumRoot, album.name, album.id);
   }
   fs::create_directories(folder);
+  return folder;
+}
+
+AlbumRecords Job::OpenRecords(const AlbumEntryFields& album) {
+  AlbumManifest manifest;
+  std::string folder = AlbumFolderFor(album, manifest);
   return AlbumRecords(folder, std::move(manifest), album, KeepsManifests(), [this] { return Now(); });
+}
+
+std::unique_ptr<AlbumRecords> Job::NewRecords(const AlbumEntryFields& album) {
+  AlbumManifest manifest;
+  std::string folder = AlbumFolderFor(album, manifest);
+  return std::make_unique<AlbumRecords>(folder, std::move(manifest), album, KeepsManifests(),
+                                        [this] { return Now(); });
+}
+
+// With one worker an album ends before the next begins. With more, that pause cost a good part of the
+// time: the pool drained at the end of every album (its last photos with most workers idle), then the next
+// photo list was fetched on its own. So the next album's photo list is asked for as soon as the album at
+// work has handed out its last photo, and its photos follow at once, while the last ones of the album
+// before are still coming in. Each album still goes through its own steps in their order (read its tick,
+// started, its photos counted up one by one, done or failed), albums begin in list order (so their folders
+// are made, and named, in the same order as with one worker), and photos are handed out in list order.
+Job::AlbumEnd Job::DownloadPipelined() {
+  struct Active {
+    int n = 0;
+    const AlbumEntryFields* album = nullptr;
+    bool listing = true;     // its photo list is being fetched
+    bool abandoned = false;  // its folder or records failed: what is still under way is waited for only
+    std::string reason;
+    std::unique_ptr<AlbumRecords> records;
+    AlbumPlan plan;
+    std::string linkName;
+    std::vector<PhotoProgress> started;
+    int k = 0, toFetch = 0, startedCount = 0, next = 0, outstanding = 0;
+  };
+  std::list<Active> active;
+  // What each fetch under way is: its album, and the photo's index in the plan (-1: the photo list).
+  std::map<int, std::pair<Active*, int>> tags;
+  int nextTag = 0;
+  DownloadCounters& counters = outcome_.counters;
+  const int count = static_cast<int>(input_.albums.size());
+  int nextAlbum = 0;
+  bool limitHit = false;
+  bool stopping = false;
+
+  auto submit = [&](Active& a, int i, FetchPool::Task task) {
+    tags[nextTag] = {&a, i};
+    pool_.Submit(nextTag++, std::move(task));
+    ++a.outstanding;
+  };
+  auto abandon = [&](Active& a, const std::string& reason) {
+    a.abandoned = true;
+    a.reason = reason;
+  };
+  // The photo list has come: the album's folder, records and plan.
+  auto listed = [&](Active& a, FetchReport& report) -> std::optional<AlbumEnd> {
+    a.listing = false;
+    const AlbumEntryFields& album = *a.album;
+    if (!report.ok && (report.aborted || Stopped(input_))) return AlbumEnd::kStop;
+    if (!report.ok) {
+      AlbumNotSaved(a.n, album, AlbumState::kFailed, "the photo list could not be fetched: " + report.error,
+                    album.name);
+      return AlbumEnd::kNext;
+    }
+    std::unique_ptr<XmlDocument> list;
+    try {
+      list = std::make_unique<XmlDocument>(XmlDocument::LoadFromFile(input_.photoListFile));
+    } catch (const EXmlDocument& e) {
+      AlbumNotSaved(a.n, album, AlbumState::kFailed, std::string("the photo list cannot be read: ") + e.what(),
+                    album.name);
+      return AlbumEnd::kNext;
+    }
+    XmlNode first = FirstPhotoNode(*list);
+    if (!first) {
+      AlbumNotSaved(a.n, album, AlbumState::kFailed, "the photo list holds no photo", album.name);
+      return AlbumEnd::kNext;
+    }
+    try {
+      a.records = NewRecords(album);
+      a.plan = PlanAlbumPhotos(first, a.records->Folder(), album.name,
+                               a.records->ForPlan(input_.keepDeleted));
+      list.reset();
+      a.records->Begin();
+    } catch (const std::runtime_error& e) {
+      abandon(a, e.what());
+      return std::nullopt;
+    }
+    a.linkName = LastComponent(a.records->Folder());
+    a.started.resize(a.plan.photos.size());
+    for (const PlannedPhoto& photo : a.plan.photos) {
+      if (photo.kind != PlannedPhoto::Kind::kPresent && photo.kind != PlannedPhoto::Kind::kLeftOut) ++a.toFetch;
+    }
+    if (a.plan.entryLimitHit) limitHit = true;  // no album after this one
+    return std::nullopt;
+  };
+  // Hands out the album's next photo; false when there was none left to hand out.
+  auto handOut = [&](Active& a) {
+    while (a.next < static_cast<int>(a.plan.photos.size())) {
+      const int i = a.next++;
+      const PlannedPhoto& photo = a.plan.photos[i];
+      if (photo.kind == PlannedPhoto::Kind::kPresent) {
+        ++counters.photosPresent;
+        continue;
+      }
+      if (photo.kind == PlannedPhoto::Kind::kLeftOut) {
+        ++counters.photosLeftOut;
+        continue;
+      }
+      host_.SetStatusText("正在下载：" + photo.statusName);
+      a.started[i] = PhotoProgress{a.n, a.startedCount++, a.toFetch, photo.url, photo.file, photo.statusName};
+      host_.PhotoStarted(a.started[i]);
+      if (photo.kind == PlannedPhoto::Kind::kNoAddress || photo.kind == PlannedPhoto::Kind::kRefused) {
+        FetchReport refused;
+        refused.failure = photo.kind == PlannedPhoto::Kind::kNoAddress ? FetchFailure::kNoAddress
+                                                                        : FetchFailure::kRefusedAddress;
+        refused.error = photo.reason;
+        if (photo.kind == PlannedPhoto::Kind::kNoAddress) {
+          ++counters.photosFailed;
+          host_.PhotoFinished(a.started[i], refused);
+        } else {
+          PhotoDone(a.n, *a.album, a.linkName, photo, a.started[i], refused, a.k);
+        }
+        continue;
+      }
+      submit(a, i, [this, &photo] {
+        return FetchWithRetries(photo.url, photo.file, photoOptions_, input_.retry, input_.stopRequested);
+      });
+      return true;
+    }
+    return false;
+  };
+  // Ends the albums whose every photo has come in (or that a stop or a failure ends), in list order.
+  auto finishAlbums = [&] {
+    for (auto it = active.begin(); it != active.end();) {
+      Active& a = *it;
+      const bool handedOut = a.next >= static_cast<int>(a.plan.photos.size());
+      if (a.listing || a.outstanding > 0 || (!a.abandoned && !handedOut && !stopping)) {
+        ++it;
+        continue;
+      }
+      if (!a.abandoned && a.records) {
+        try {
+          a.records->Finish();
+        } catch (const std::runtime_error& e) {
+          abandon(a, e.what());
+        }
+      }
+      if (a.abandoned) {
+        AlbumNotSaved(a.n, *a.album, AlbumState::kAbandoned, a.reason, a.album->name);
+      } else if (a.records && handedOut && !a.plan.entryLimitHit) {
+        // An album cut by the entry limit is not counted as finished, as with one worker.
+        ++counters.albumsOk;
+        Status(a.n, AlbumState::kDone, *a.album, a.linkName);
+      }
+      it = active.erase(it);
+    }
+  };
+
+  for (;;) {
+    finishAlbums();
+    if (!stopping && Stopped(input_)) stopping = true;
+    if (stopping) {
+      if (pool_.Outstanding() == 0) {
+        finishAlbums();
+        return AlbumEnd::kStop;
+      }
+    } else if (pool_.Outstanding() < pool_.Workers()) {
+      Active* last = active.empty() ? nullptr : &active.back();
+      if (last != nullptr && !last->listing && !last->abandoned && handOut(*last)) continue;
+      if (last == nullptr || !last->listing) {
+        if (nextAlbum < count && !limitHit) {
+          const int n = nextAlbum++;
+          if (ReadAlbumCheck(host_.ReadAlbumCheck(n)) == "FALSE") continue;
+          const AlbumEntryFields& album = input_.albums[n];
+          Status(n, AlbumState::kStarted, album, album.name);
+          if (!rootError_.empty()) {
+            AlbumNotSaved(n, album, AlbumState::kAbandoned, rootError_, album.name);
+            continue;
+          }
+          Active& a = active.emplace_back();
+          a.n = n;
+          a.album = &album;
+          // A failed fetch leaves no file, so it can never be mistaken for the previous album's list.
+          RemoveFile(input_.photoListFile);
+          submit(a, -1, [this, url = PhotoListAddress(album, input_.qqNumber, input_.photoListHost,
+                                                      input_.albumViewHost)] {
+            return FetchWithRetries(url, input_.photoListFile, options_, input_.retry, input_.stopRequested);
+          });
+          continue;
+        }
+        if (active.empty() && pool_.Outstanding() == 0) {
+          return limitHit ? AlbumEnd::kEntryLimit : AlbumEnd::kNext;
+        }
+      }
+    }
+    if (pool_.Outstanding() == 0) continue;  // an album ended above without a fetch
+    auto [tag, report] = pool_.NextDone();
+    const auto found = tags.find(tag);
+    Active& a = *found->second.first;
+    const int i = found->second.second;
+    tags.erase(found);
+    --a.outstanding;
+    if (i < 0) {
+      const std::optional<AlbumEnd> end = listed(a, report);
+      if (end == AlbumEnd::kStop) {
+        // As with one worker: a list cut short by the stop ends the run; the album is not counted.
+        stopping = true;
+        a.plan.photos.clear();
+        continue;
+      }
+      if (end == AlbumEnd::kNext) {
+        for (auto it = active.begin(); it != active.end(); ++it) {
+          if (&*it == &a) {
+            active.erase(it);
+            break;
+          }
+        }
+      }
+      continue;
+    }
+    if (a.abandoned) continue;  // waited for only
+    try {
+      if (report.ok) a.records->Fetched(a.plan.photos[i], report.bytes);
+    } catch (const std::runtime_error& e) {
+      abandon(a, e.what());
+      continue;
+    }
+    PhotoDone(a.n, *a.album, a.linkName, a.plan.photos[i], a.started[i], report, a.k);
+  }
 }
 
 bool Job::FetchPhotos(int n, const AlbumEntryFields& album, const std::string& linkName, const AlbumPlan& plan,

@@ -4,6 +4,7 @@
 #
 #   lorvanta-cli download --jobs 1   beside   wget -q -i urls.txt
 #   lorvanta-cli download --jobs J   beside   aria2c -j J -i urls.txt
+#   lorvanta-cli download --jobs J   beside   curl -Z --parallel-max J (every address with its own file)
 #   lorvanta-cli download --update   on an unchanged copy, beside the full download (when it has --update:
 #                                    a first --update makes the copy, a second one finds nothing to do)
 #
@@ -243,6 +244,24 @@ if have aria2c; then
   summary+=("lorvanta-cli --jobs $jobs / aria2c -j $jobs time $r (median); target at most 1.000: $(verdict "$r" 1.0)")
 else
   echo "aria2c not installed: pair 2 skipped (LORVANTA_WITH_EXTRAS=1 scripts/install-deps)"
+fi
+
+if have curl && curl --help all 2>/dev/null | grep -q -e '--parallel-max'; then
+  # One config line pair per address: its own output file, so the many equal names (0.jpg of every album)
+  # do not overwrite each other. curl runs in the target folder, as pair() names it last.
+  awk '{printf "url = \"%s\"\noutput = \"%d.jpg\"\n", $0, NR}' "$work/urls.txt" >"$work/curl.cfg"
+  printf '#!/bin/sh\ncd "$2" && exec curl -s -Z --parallel-max "$1" -K "%s"\n' "$work/curl.cfg" >"$work/curl-in"
+  chmod +x "$work/curl-in"
+  ratios=""
+  for run in $(seq "$runs"); do
+    echo "pair 3, run $run: $jobs photos at a time"
+    pair "$run" "$jobs" curl "$work/curl-in" "$jobs"
+    ratios+="$p_ratio"$'\n'
+  done
+  r=$(printf '%s' "$ratios" | median)
+  summary+=("lorvanta-cli --jobs $jobs / curl -Z --parallel-max $jobs time $r (median); target at most 0.900: $(verdict "$r" 0.9)")
+else
+  echo "curl without -Z: pair 3 skipped"
 fi
 
 # --- --update on an unchanged copy -----------------------------------------------------------------------

@@ -523,3 +523,84 @@ TEST(AlbumDownloadRetry, RetriesTransientFailures) {
     EXPECT_EQ(requests, c.requestsOfPhoto2) << c.qq << " retries " << c.retries;
   }
 }
+
+namespace {
+
+// What one album went through, in order: "started", "k/total" per photo, "done" or "failed <state>".
+std::map<int, std::vector<std::string>> StepsPerAlbum(const std::vector<AlbumStatusUpdate>& updates) {
+  std::map<int, std::vector<std::string>> steps;
+  for (const AlbumStatusUpdate& u : updates) {
+    std::string step;
+    switch (u.state) {
+      case AlbumState::kStarted: step = "started"; break;
+      case AlbumState::kProgress: step = std::to_string(u.photosDone) + "/" + u.total; break;
+      case AlbumState::kDone: step = "done " + u.currentAlbumName; break;
+      case AlbumState::kFailed: step = "failed"; break;
+      case AlbumState::kAbandoned: step = "abandoned"; break;
+    }
+    steps[u.currentAlbum].push_back(step);
+  }
+  return steps;
+}
+
+std::vector<std::string> ChecksRead(const std::vector<std::string>& events) {
+  std::vector<std::string> out;
+  for (const std::string& e : events) {
+    if (e.rfind("ReadAlbumCheck", 0) == 0) out.push_back(e);
+  }
+  return out;
+}
+
+}  // namespace
+
+// Eight at once runs the albums into each other (the next album's list and photos while the last photos
+// of the one before come in), yet every album goes through the same steps as one at a time, the ticks
+// are read in list order, and the tree, bytes and counters are the same. Accounts with an unticked
+// album, an empty (failed) album, colliding names and photos without an address.
+TEST_F(AlbumDownloadTest, AlbumsRunIntoEachOtherWithTheSameStepsPerAlbum) {
+  for (const char* qq : {"10001", "10033", "10041", "10042"}) {
+    std::map<int, std::vector<std::string>> steps[2];
+    std::vector<std::string> checks[2], trees[2];
+    DownloadCounters counters[2];
+    const int workers[2] = {1, 8};
+    for (int run = 0; run < 2; ++run) {
+      host_ = RecordingDownloadHost();
+      host_.checks[1] = "false";
+      fs::remove_all(dir_.path() + "dl");
+      input_.parallelFetches = workers[run];
+      const DownloadOutcome out = Download(qq);
+      EXPECT_EQ(out.end, End::kCompleted) << qq;
+      counters[run] = out.counters;
+      trees[run] = RootTree(qq);
+      steps[run] = StepsPerAlbum(host_.updates);
+      checks[run] = ChecksRead(host_.events);
+      ExpectOnlyWrittenPhotos();
+      // Albums begin in list order: the first step of each comes after the first step of the one before.
+      int last = -1;
+      for (const AlbumStatusUpdate& u : host_.updates) {
+        if (u.state != AlbumState::kStarted) continue;
+        EXPECT_GT(u.currentAlbum, last) << qq;
+        last = u.currentAlbum;
+      }
+    }
+    EXPECT_EQ(steps[0], steps[1]) << qq;
+    EXPECT_EQ(checks[0], checks[1]) << qq;
+    EXPECT_EQ(trees[0], trees[1]) << qq;
+    EXPECT_EQ(counters[0], counters[1]) << qq;
+    EXPECT_FALSE(steps[0].count(1)) << qq << ": the unticked album is left alone";
+  }
+}
+
+// The point of it: with room in the pool, the next album starts before the album at work is done.
+TEST_F(AlbumDownloadTest, NextAlbumStartsWhileTheLastPhotosComeIn) {
+  input_.parallelFetches = 8;
+  ASSERT_EQ(Download("10001").end, End::kCompleted);
+  auto at = [&](int album, AlbumState state) {
+    for (size_t i = 0; i < host_.updates.size(); ++i) {
+      if (host_.updates[i].currentAlbum == album && host_.updates[i].state == state) return i;
+    }
+    return host_.updates.size();
+  };
+  ASSERT_LT(at(0, AlbumState::kDone), host_.updates.size());
+  EXPECT_LT(at(1, AlbumState::kStarted), at(0, AlbumState::kDone));
+}
