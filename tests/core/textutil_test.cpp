@@ -24,4 +24,30 @@ TEST(EscapeForTerminal, ControlsAndInvisibleReorderingAreShownNotActedOn) {
   for (const auto& c : cases) EXPECT_EQ(EscapeForTerminal(c.in), c.out) << c.in;
 }
 
+TEST(TextEscapes, EachEscapesWhatItsPlaceNeedsAndNothingElse) {
+  struct Case {
+    std::string in, html, js, percent;
+  } cases[] = {
+      {"plain 春游", "plain 春游", "plain 春游", "plain%20%E6%98%A5%E6%B8%B8"},
+      {"<a href=\"x\">&'", "&lt;a href=&quot;x&quot;&gt;&amp;&#39;", "<a href=\\\"x\\\">&'",
+       "%3Ca%20href%3D%22x%22%3E%26%27"},
+      {"</script>", "&lt;/script&gt;", "</script>", "%3C%2Fscript%3E"},
+      {"a\\b\nc\r\x01", "a\\b\nc\r\x01", "a\\\\b\\nc\\r\\x01", "a%5Cb%0Ac%0D%01"},
+      {"line\xe2\x80\xa8sep", "line\xe2\x80\xa8sep", "line\\u2028sep", "line%E2%80%A8sep"},
+      {"g|h?x=1&y#z", "g|h?x=1&amp;y#z", "g|h?x=1&y#z", "g%7Ch%3Fx%3D1%26y%23z"},
+      {"-._~", "-._~", "-._~", "-._~"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(EscapeHtml(c.in), c.html) << c.in;
+    EXPECT_EQ(EscapeJsString(c.in), c.js) << c.in;
+    EXPECT_EQ(PercentEncode(c.in), c.percent) << c.in;
+    EXPECT_EQ(PercentDecode(c.percent), c.in) << c.percent;
+  }
+  EXPECT_EQ(PercentDecode("100%"), "100%");      // a malformed escape stays
+  EXPECT_EQ(PercentDecode("%zz%4"), "%zz%4");
+  EXPECT_EQ(TrimBlanks(" \t\r\n\x01" "a b\x1f "), "a b");
+  EXPECT_EQ(TrimBlanks("\xc2\xa0" "a"), "\xc2\xa0" "a");  // only bytes 0..32 are blanks
+  EXPECT_EQ(AsciiUpper("abc春z"), "ABC春Z");
+}
+
 }  // namespace
