@@ -337,7 +337,17 @@ int SaveSession(const Options& o, const CookieJar& jar, int code) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  Options o = ParseArguments(argc, argv);
+  const ParseResult parsed = ParseArguments(argc, argv);
+  if (!parsed.Run()) {
+    std::cout << parsed.out;
+    std::cerr << parsed.error;
+    return OutputWritten() ? parsed.exitCode : kExitSomeFailed;
+  }
+  const Options& o = parsed.options;
+  if (o.command == "viewer") {
+    std::cerr << "lorvanta-cli: viewer: not available in this build yet\n";
+    return kExitSomeFailed;
+  }
 
   struct sigaction sa {};
   sa.sa_handler = OnSignal;

@@ -1,70 +1,220 @@
 #include "cli/options.h"
 
+#include <getopt.h>
+
+#include <algorithm>
 #include <cstdlib>
 #include <iostream>
+#include <string_view>
 #include <vector>
 
 #include "app/hosts.h"
 #include "app/qqnumber.h"
 
+// The options are read with the C library's getopt_long: it is there on every Linux system (no new
+// dependency), and it gives users the rules they know from every GNU program: "--jobs=4" and "--jobs 4",
+// "-j4" and "-j 4", "-qj4", unique prefixes of long options, options and operands in any order, and "--"
+// before an operand that starts with "-".
+
 namespace {
 
-constexpr const char* kVersion = "lorvanta-cli " LORVANTA_VERSION;
+constexpr const char* kVersion = "lorvanta-cli " LORVANTA_VERSION "\n";
 
-const char* kUsage =
+constexpr const char* kPreviewHelp =
     "usage: lorvanta-cli preview QQ [--route-host H] [--json] [--page FILE] [--client-number N]\n"
     "                               [--cookies FILE] [--cookies-out FILE]\n"
-    "       lorvanta-cli download QQ [--to DIR] [--album ID]... [--skip ID]... [--route-host H]\n"
-    "                                [--jobs N] [--retries N] [--rate LIMIT] [--max-photo-size SIZE]\n"
-    "                                [--update [--keep-deleted]] [--write-metadata] [--quiet] [--json]\n"
-    "                                [--cookies FILE] [--cookies-out FILE]\n"
-    "       lorvanta-cli --help | --version\n"
     "\n"
-    "preview   lists the albums of a QQ number (number, id, privacy, photo count, name);\n"
-    "          --page FILE writes the album list page as the window shows it (GBK bytes).\n"
-    "download  downloads the albums (all unless --album names some; --skip leaves some out) into\n"
-    "          DIR/<QQ>的相册/, one folder per album; an older copy is moved aside to a backup name.\n"
-    "          --jobs N fetches up to N photos of an album at once (default 1, at most 32); the\n"
-    "          folder tree is the same for every N. --retries N tries a photo again up to N times\n"
-    "          (default 0) after a connection error, a time-out, 429 or 5xx, waiting longer each\n"
-    "          time and at least as long as the server's Retry-After asks. --rate LIMIT caps the\n"
-    "          download rate in bytes per second (suffix k or m for KiB, MiB), one budget shared by\n"
-    "          all --jobs. --max-photo-size SIZE (default 256m; suffix k, m or g) fails a photo\n"
-    "          that is larger. A reply slower than 1 KiB/s for 30 s fails too (retries apply).\n"
-    "--update  keeps the album root and fetches only the photos that are not there yet (new albums\n"
-    "          too), by a manifest (.lorvanta-album.json) in each album folder; a photo deleted by\n"
-    "          hand comes back, unless --keep-deleted. Folders without a manifest are left alone and\n"
-    "          the albums get new folders. --write-metadata writes the manifest (album fields and\n"
-    "          photos) without --update too; a plain download writes the window's tree only.\n"
+    "Lists the albums of a QQ number (number, id, privacy, photo count, name).\n"
+    "  --page FILE          writes the album list page as the window shows it (GBK bytes)\n"
+    "  --json               the list as JSON on standard output\n"
+    "  --client-number N    the client number of the album addresses (default: a random one)\n";
+
+constexpr const char* kDownloadHelp =
+    "usage: lorvanta-cli download QQ [-o|--to DIR] [--album ID]... [--skip ID]... [--route-host H]\n"
+    "                                [-j|--jobs N] [--retries N] [--rate LIMIT] [--max-photo-size SIZE]\n"
+    "                                [--update [--keep-deleted]] [--write-metadata] [--no-viewer]\n"
+    "                                [-q|--quiet] [--json] [--cookies FILE] [--cookies-out FILE]\n"
     "\n"
-    "--cookies FILE sends the cookies of a Netscape cookie file (cookies.txt, as browsers' export\n"
-    "          add-ons, curl and wget write it) to the hosts they belong to, so a signed-in session\n"
-    "          reaches private albums; cookies that replies set are kept for the run, and written\n"
-    "          with --cookies-out FILE (mode 0600) at its end. Keep such files private.\n"
-    "--route-host defaults to LORVANTA_ROUTE_HOST, else the built-in album route service.\n"
+    "Downloads the albums (all unless --album names some; --skip leaves some out) into\n"
+    "DIR/<QQ>的相册/ (default DIR: the current folder), one folder per album; an older copy is\n"
+    "moved aside to a backup name.\n"
+    "  -j, --jobs N         fetches up to N photos of an album at once (default 1, at most 32); the\n"
+    "                       folder tree is the same for every N\n"
+    "  --retries N          tries a photo again up to N times (default 0) after a connection error, a\n"
+    "                       time-out, 429 or 5xx, waiting longer each time and at least as long as the\n"
+    "                       server's Retry-After asks\n"
+    "  --rate LIMIT         caps the download rate in bytes per second (suffix k or m for KiB, MiB),\n"
+    "                       one budget shared by all --jobs\n"
+    "  --max-photo-size SIZE  (default 256m; suffix k, m or g) fails a photo that is larger; a reply\n"
+    "                       slower than 1 KiB/s for 30 s fails too (retries apply)\n"
+    "  --update             keeps the album root and fetches only the photos that are not there yet\n"
+    "                       (new albums too), by a manifest (.lorvanta-album.json) in each album\n"
+    "                       folder; a photo deleted by hand comes back, unless --keep-deleted. Folders\n"
+    "                       without a manifest are left alone and the albums get new folders\n"
+    "  --write-metadata     writes the manifest without --update too; a plain download writes the\n"
+    "                       window's tree only\n"
+    "  --no-viewer          leaves the offline viewer of the album root as it is\n"
+    "  -q, --quiet          prints nothing but errors\n"
+    "  --json               the summary as JSON on standard output\n"
     "--album ID that the list does not hold is bad usage (nothing is changed); an unknown --skip ID\n"
-    "is a warning. Failed photos and albums are named with their reason.\n"
+    "is a warning. Failed photos and albums are named with their reason.\n";
+
+constexpr const char* kViewerHelp =
+    "usage: lorvanta-cli viewer DIR [-q|--quiet]\n"
+    "\n"
+    "Rebuilds the offline viewer of an album root (DIR is a <QQ>的相册 folder) from what is on disk.\n"
+    "  -q, --quiet          prints nothing but errors\n"
+    "  -h, --help           this help;  -V, --version  the version\n";
+
+constexpr const char* kCommonHelp =
+    "\n"
+    "Options of preview and download:\n"
+    "  --route-host H       the album route service (default: LORVANTA_ROUTE_HOST, else the built-in one)\n"
+    "  --cookies FILE       sends the cookies of a Netscape cookie file (cookies.txt, as browsers' export\n"
+    "                       add-ons, curl and wget write it) to the hosts they belong to, so a signed-in\n"
+    "                       session reaches private albums; cookies that replies set are kept for the run\n"
+    "  --cookies-out FILE   writes the session at the end of the run (mode 0600); keep such files private\n"
+    "  -h, --help           this help;  -V, --version  the version\n"
+    "A value follows its option as --option=VALUE or --option VALUE (-xVALUE or -x VALUE for a\n"
+    "short one); -- ends the options.\n";
+
+constexpr const char* kExitHelp =
     "exit codes: 0 all downloaded, 1 some photos or albums failed, or an output could not be\n"
     "            written, 2 bad usage or invalid QQ number,\n"
     "            3 the album list could not be retrieved, 4 a manifest of the album root cannot be\n"
     "            read (nothing was fetched or changed), 130 interrupted.\n";
 
-}  // namespace
-
-[[noreturn]] void UsageError(const std::string& message) {
-  std::cerr << "lorvanta-cli: " << message << "\n(try lorvanta-cli --help)\n";
-  std::exit(kExitUsage);
+std::string FullUsage() {
+  return std::string(
+             "usage: lorvanta-cli preview QQ [OPTION]...\n"
+             "       lorvanta-cli download QQ [OPTION]...\n"
+             "       lorvanta-cli viewer DIR\n"
+             "       lorvanta-cli help [COMMAND] | --help | --version\n"
+             "\n") +
+         kPreviewHelp + "\n" + kDownloadHelp + kCommonHelp + "\n" + kViewerHelp + "\n" + kExitHelp;
 }
 
-namespace {
+// Options that have no short form get values past any character.
+enum LongOnly : int {
+  kRouteHost = 256,
+  kCookies,
+  kCookiesOut,
+  kJson,
+  kPage,
+  kClientNumber,
+  kAlbum,
+  kSkip,
+  kRetries,
+  kRate,
+  kMaxPhotoSize,
+  kUpdate,
+  kKeepDeleted,
+  kWriteMetadata,
+  kNoViewer,
+};
 
-int CountValue(const std::string& option, const std::string& v, int least, int most) {
+struct Command {
+  const char* name;
+  const char* shorts;  // getopt's letters beside h and V
+  std::vector<option> longs;
+  const char* help;
+};
+
+const std::vector<Command>& Commands() {
+  static const std::vector<Command> commands = {
+      {"preview",
+       "",
+       {{"route-host", required_argument, nullptr, kRouteHost},
+        {"json", no_argument, nullptr, kJson},
+        {"page", required_argument, nullptr, kPage},
+        {"client-number", required_argument, nullptr, kClientNumber},
+        {"cookies", required_argument, nullptr, kCookies},
+        {"cookies-out", required_argument, nullptr, kCookiesOut}},
+       kPreviewHelp},
+      {"download",
+       "o:j:q",
+       {{"to", required_argument, nullptr, 'o'},
+        {"album", required_argument, nullptr, kAlbum},
+        {"skip", required_argument, nullptr, kSkip},
+        {"route-host", required_argument, nullptr, kRouteHost},
+        {"jobs", required_argument, nullptr, 'j'},
+        {"retries", required_argument, nullptr, kRetries},
+        {"rate", required_argument, nullptr, kRate},
+        {"max-photo-size", required_argument, nullptr, kMaxPhotoSize},
+        {"update", no_argument, nullptr, kUpdate},
+        {"keep-deleted", no_argument, nullptr, kKeepDeleted},
+        {"write-metadata", no_argument, nullptr, kWriteMetadata},
+        {"no-viewer", no_argument, nullptr, kNoViewer},
+        {"quiet", no_argument, nullptr, 'q'},
+        {"json", no_argument, nullptr, kJson},
+        {"cookies", required_argument, nullptr, kCookies},
+        {"cookies-out", required_argument, nullptr, kCookiesOut}},
+       kDownloadHelp},
+      {"viewer", "q", {{"quiet", no_argument, nullptr, 'q'}}, kViewerHelp},
+  };
+  return commands;
+}
+
+// The viewer works on a folder alone: the options of the album services are not its.
+std::string CommandHelp(const Command& c) {
+  return std::string(c.help) + (std::string_view(c.name) == "viewer" ? "" : kCommonHelp);
+}
+
+const Command* FindCommand(std::string_view name) {
+  for (const Command& c : Commands())
+    if (name == c.name) return &c;
+  return nullptr;
+}
+
+// The nearest of the words to `word`, when it is near enough to be a slip of the fingers; else empty.
+std::string Nearest(const std::string& word, const std::vector<std::string>& words) {
+  std::string best;
+  int bestDistance = 0;
+  for (const std::string& w : words) {
+    const int d = EditDistance(word, w);
+    if (best.empty() || d < bestDistance) best = w, bestDistance = d;
+  }
+  const int allowed = std::max<int>(2, static_cast<int>(word.size()) / 3);
+  return !best.empty() && bestDistance <= allowed ? best : "";
+}
+
+// Collects what the arguments ask; the first error is the one reported, and --help or --version anywhere
+// wins over it (so "... --jobs 0 --help" still helps, as it always did).
+class Parser {
+ public:
+  void Fail(const std::string& message, bool hint = true) {
+    if (!error_.empty()) return;
+    error_ = "lorvanta-cli: " + message + "\n";
+    if (hint) error_ += "(try lorvanta-cli " + (command_ ? std::string(command_->name) + " " : "") + "--help)\n";
+  }
+  void Show(const std::string& text) {
+    if (out_.empty()) out_ = text;
+  }
+
+  ParseResult Parse(int argc, char** argv);
+
+ private:
+  void Global(int argc, char** argv, int& next);
+  void Help(int argc, char** argv, int next);
+  void CommandOptions(int argc, char** argv);
+  void Take(int c, const char* value);
+  void Operand(const std::string& a);
+  void Unknown(const std::string& typed);
+  std::string LongName(int val) const;
+
+  ParseResult result_;
+  Options& o_ = result_.options;
+  const Command* command_ = nullptr;
+  std::string out_, error_;
+  int operands_ = 0;
+};
+
+int CountValue(Parser& p, const std::string& option, const std::string& v, int least, int most, int fallback) {
   const bool digits = !v.empty() && v.size() <= 4 && v.find_first_not_of("0123456789") == std::string::npos;
   const int n = digits ? std::stoi(v) : -1;
-  if (n < least || n > most)
-    UsageError(option + " takes a whole number from " + std::to_string(least) + " to " +
-               std::to_string(most));
-  return n;
+  if (n >= least && n <= most) return n;
+  p.Fail(option + " takes a whole number from " + std::to_string(least) + " to " + std::to_string(most));
+  return fallback;
 }
 
 // "500000", "300k", "2M", "1g": a number of bytes; 0 for text of another shape.
@@ -80,98 +230,242 @@ long long ByteCount(const std::string& v, bool gigabytes) {
   return digits > 0 && factor > 0 ? std::stoll(v.substr(0, digits)) * factor : 0;
 }
 
-// Bytes per second, at least 1 KiB.
-long long RateValue(const std::string& v) {
-  const long long n = ByteCount(v, false);
-  if (n < 1024) UsageError("--rate takes bytes per second, at least 1024 (e.g. 500k, 2M): " + v);
-  return n;
+ParseResult Parser::Parse(int argc, char** argv) {
+  // getopt keeps its place in globals; 0 starts it afresh, which a second parse in one process needs.
+  optind = 0;
+  opterr = 0;  // its messages would not name the command or suggest anything
+  int next = 1;
+  Global(argc, argv, next);
+  if (next >= argc) {
+    if (out_.empty()) Fail("no command given");
+  } else if (std::string_view(argv[next]) == "help") {
+    Help(argc, argv, next + 1);
+  } else if ((command_ = FindCommand(argv[next])) == nullptr) {
+    std::vector<std::string> names = {"help"};
+    for (const Command& c : Commands()) names.push_back(c.name);
+    const std::string near = Nearest(argv[next], names);
+    Fail("unknown command: " + std::string(argv[next]) + (near.empty() ? "" : " (did you mean " + near + "?)"));
+  } else {
+    o_.command = command_->name;
+    CommandOptions(argc - next, argv + next);
+  }
+
+  if (!out_.empty()) {
+    result_.exitCode = kExitOk;
+    result_.out = out_;
+  } else if (!error_.empty()) {
+    result_.exitCode = kExitUsage;
+    result_.error = error_;
+  } else if (o_.routeHost.empty()) {
+    o_.routeHost = RouteHost();
+  }
+  return result_;
 }
 
-long long PhotoSizeValue(const std::string& v) {
-  const long long n = ByteCount(v, true);
-  if (n < 1024 || n > 64LL * 1024 * 1024 * 1024)
-    UsageError("--max-photo-size takes a size from 1k to 64g (e.g. 50m): " + v);
-  return n;
+// Options before the command: only --help and --version.
+void Parser::Global(int argc, char** argv, int& next) {
+  static const option globals[] = {
+      {"help", no_argument, nullptr, 'h'}, {"version", no_argument, nullptr, 'V'}, {nullptr, 0, nullptr, 0}};
+  int c;
+  // "+": the first operand (the command) ends the options of the program itself.
+  while ((c = getopt_long(argc, argv, "+:hV", globals, nullptr)) != -1) {
+    if (c == 'h') {
+      Show(FullUsage());
+    } else if (c == 'V') {
+      Show(kVersion);
+    } else {
+      Unknown(optopt != 0 ? std::string("-") + static_cast<char>(optopt) : argv[optind - 1]);
+    }
+  }
+  next = optind;
+}
+
+void Parser::Help(int argc, char** argv, int next) {
+  if (next >= argc) return Show(FullUsage());
+  const Command* c = FindCommand(argv[next]);
+  if (c == nullptr) return Fail("help: unknown command: " + std::string(argv[next]));
+  if (next + 1 < argc) return Fail("help takes one command: unexpected argument " + std::string(argv[next + 1]));
+  Show(CommandHelp(*c));
+}
+
+void Parser::CommandOptions(int argc, char** argv) {
+  std::vector<option> longs = command_->longs;
+  longs.push_back({"help", no_argument, nullptr, 'h'});
+  longs.push_back({"version", no_argument, nullptr, 'V'});
+  longs.push_back({nullptr, 0, nullptr, 0});
+  // "-": operands come back in their place (as 1), so the QQ number may stand anywhere whatever
+  // POSIXLY_CORRECT says; ":": a missing value is told from an unknown option.
+  const std::string shorts = std::string("-:hV") + command_->shorts;
+  optind = 0;
+  int c;
+  while ((c = getopt_long(argc, argv, shorts.c_str(), longs.data(), nullptr)) != -1) {
+    if (c == 1) {
+      Operand(optarg);
+    } else if (c == ':') {
+      const std::string typed = argv[optind - 1];
+      Fail((typed.rfind("--", 0) == 0 ? typed : std::string("-") + static_cast<char>(optopt)) + " needs a value");
+    } else if (c == '?') {
+      const bool known = optopt != 0 && !LongName(optopt).empty();
+      const std::string typed = argv[optind - 1];
+      if (known && typed.rfind("--", 0) == 0) {
+        Fail("--" + LongName(optopt) + " takes no value: " + typed);
+      } else {
+        Unknown(optopt != 0 ? std::string("-") + static_cast<char>(optopt) : typed);
+      }
+    } else {
+      Take(c, optarg);
+    }
+  }
+  for (int i = optind; i < argc; ++i) Operand(argv[i]);  // after "--"
+
+  const bool listing = o_.command == "preview" || o_.command == "download";
+  if (listing && o_.qq.empty()) Fail("no QQ number given");
+  if (!listing && o_.dir.empty()) Fail("no folder given");
+  if (o_.keepDeleted && !o_.update) Fail("--keep-deleted needs --update");
+  if (listing && !IsValidQQNumber(o_.qq)) Fail("not a valid QQ number: at least 5 digits, digits only", false);
+}
+
+std::string Parser::LongName(int val) const {
+  for (const option& o : command_->longs)
+    if (o.val == val) return o.name;
+  return "";
+}
+
+void Parser::Take(int c, const char* value) {
+  const std::string v = value ? value : "";
+  switch (c) {
+    case 'h':
+      return Show(CommandHelp(*command_));
+    case 'V':
+      return Show(kVersion);
+    case kRouteHost:
+      o_.routeHost = v;
+      return;
+    case kCookies:
+      o_.cookiesIn = v;
+      return;
+    case kCookiesOut:
+      o_.cookiesOut = v;
+      return;
+    case kJson:
+      o_.json = true;
+      return;
+    case kPage:
+      o_.pageFile = v;
+      return;
+    case kClientNumber:
+      if (v.empty() || v.size() > 9 || v.find_first_not_of("0123456789") != std::string::npos)
+        return Fail("--client-number takes a whole number");
+      o_.clientNumber = std::stoi(v);
+      return;
+    case 'o':
+      o_.to = v;
+      return;
+    case kAlbum:
+      o_.albums.insert(v);
+      return;
+    case kSkip:
+      o_.skips.insert(v);
+      return;
+    case 'j':
+      o_.jobs = CountValue(*this, "--jobs", v, 1, 32, o_.jobs);
+      return;
+    case kRetries:
+      o_.retries = CountValue(*this, "--retries", v, 0, 100, o_.retries);
+      return;
+    case kRate: {
+      const long long n = ByteCount(v, false);  // bytes per second, at least 1 KiB
+      if (n < 1024) return Fail("--rate takes bytes per second, at least 1024 (e.g. 500k, 2M): " + v);
+      o_.rate = n;
+      return;
+    }
+    case kMaxPhotoSize: {
+      const long long n = ByteCount(v, true);
+      if (n < 1024 || n > 64LL * 1024 * 1024 * 1024)
+        return Fail("--max-photo-size takes a size from 1k to 64g (e.g. 50m): " + v);
+      o_.maxPhotoBytes = n;
+      return;
+    }
+    case kUpdate:
+      o_.update = true;
+      return;
+    case kKeepDeleted:
+      o_.keepDeleted = true;
+      return;
+    case kWriteMetadata:
+      o_.writeMetadata = true;
+      return;
+    case kNoViewer:
+      o_.noViewer = true;
+      return;
+    case 'q':
+      o_.quiet = true;
+      return;
+  }
+}
+
+void Parser::Operand(const std::string& a) {
+  if (operands_++ > 0) return Fail("unexpected argument: " + a);
+  if (o_.command == "viewer") {
+    o_.dir = a;
+    if (a.empty()) Fail("empty folder name");
+  } else {
+    o_.qq = a;
+    if (a.empty()) Fail("empty QQ number");
+  }
+}
+
+// Names the option as it was typed and, when it is a slip, the option meant: the nearest long option of
+// the command, or the command that has it.
+void Parser::Unknown(const std::string& typed) {
+  const std::string where = command_ ? std::string(" for ") + command_->name : std::string();
+  if (typed.rfind("--", 0) != 0) return Fail("unknown option" + where + ": " + typed);
+  const std::string name = typed.substr(2, typed.find('=') == std::string::npos ? std::string::npos
+                                                                                 : typed.find('=') - 2);
+  std::vector<std::string> mine = {"help", "version"};
+  if (command_)
+    for (const option& o : command_->longs) mine.push_back(o.name);
+  std::vector<std::string> ambiguous;
+  for (const std::string& m : mine)
+    if (!name.empty() && m.rfind(name, 0) == 0) ambiguous.push_back("--" + m);
+  if (ambiguous.size() > 1) {
+    std::string list;
+    for (const std::string& a : ambiguous) list += (list.empty() ? "" : ", ") + a;
+    return Fail("option " + typed + " is ambiguous" + where + ": " + list);
+  }
+  for (const Command& c : Commands()) {
+    if (&c == command_) continue;
+    for (const option& o : c.longs)
+      if (name == o.name)
+        return Fail("unknown option" + where + ": " + typed + " (an option of " + c.name + ")");
+  }
+  const std::string near = Nearest(name, mine);
+  Fail("unknown option" + where + ": " + typed + (near.empty() ? "" : " (did you mean --" + near + "?)"));
 }
 
 }  // namespace
 
-Options ParseArguments(int argc, char** argv) {
-  Options o;
-  std::vector<std::string> args(argv + 1, argv + argc);
-  if (args.empty()) UsageError("no command given");
-  for (const auto& a : args) {
-    if (a == "--help" || a == "-h") {
-      std::cout << kUsage;
-      std::exit(kExitOk);
-    }
-    if (a == "--version") {
-      std::cout << kVersion << "\n";
-      std::exit(kExitOk);
-    }
-  }
-  o.command = args[0];
-  if (o.command != "preview" && o.command != "download") UsageError("unknown command: " + o.command);
-  const bool download = o.command == "download";
-  for (size_t i = 1; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    auto value = [&]() -> std::string {
-      if (i + 1 >= args.size()) UsageError(a + " needs a value");
-      return args[++i];
-    };
-    if (a == "--route-host") {
-      o.routeHost = value();
-    } else if (a == "--cookies") {
-      o.cookiesIn = value();
-    } else if (a == "--cookies-out") {
-      o.cookiesOut = value();
-    } else if (a == "--json") {
-      o.json = true;
-    } else if (a == "--page" && !download) {
-      o.pageFile = value();
-    } else if (a == "--client-number" && !download) {
-      const std::string v = value();
-      if (v.empty() || v.size() > 9 || v.find_first_not_of("0123456789") != std::string::npos)
-        UsageError("--client-number takes a whole number");
-      o.clientNumber = std::stoi(v);
-    } else if (a == "--to" && download) {
-      o.to = value();
-    } else if (a == "--album" && download) {
-      o.albums.insert(value());
-    } else if (a == "--skip" && download) {
-      o.skips.insert(value());
-    } else if (a == "--jobs" && download) {
-      o.jobs = CountValue(a, value(), 1, 32);
-    } else if (a == "--retries" && download) {
-      o.retries = CountValue(a, value(), 0, 100);
-    } else if (a == "--rate" && download) {
-      o.rate = RateValue(value());
-    } else if (a == "--max-photo-size" && download) {
-      o.maxPhotoBytes = PhotoSizeValue(value());
-    } else if (a == "--update" && download) {
-      o.update = true;
-    } else if (a == "--keep-deleted" && download) {
-      o.keepDeleted = true;
-    } else if (a == "--write-metadata" && download) {
-      o.writeMetadata = true;
-    } else if (a == "--quiet" && download) {
-      o.quiet = true;
-    } else if (!a.empty() && a[0] == '-') {
-      UsageError("unknown option for " + o.command + ": " + a);
-    } else if (o.qq.empty()) {
-      o.qq = a;
-      if (o.qq.empty()) UsageError("empty QQ number");
-    } else {
-      UsageError("unexpected argument: " + a);
-    }
-  }
-  if (o.qq.empty()) UsageError("no QQ number given");
-  if (o.keepDeleted && !o.update) UsageError("--keep-deleted needs --update");
-  if (!IsValidQQNumber(o.qq)) {
-    std::cerr << "lorvanta-cli: not a valid QQ number: at least 5 digits, digits only\n";
-    std::exit(kExitUsage);
-  }
-  if (o.routeHost.empty()) o.routeHost = RouteHost();
-  return o;
+[[noreturn]] void UsageError(const std::string& message) {
+  std::cerr << "lorvanta-cli: " << message << "\n(try lorvanta-cli --help)\n";
+  std::exit(kExitUsage);
 }
 
+int EditDistance(const std::string& a, const std::string& b) {
+  std::vector<int> row(b.size() + 1);
+  for (size_t j = 0; j <= b.size(); ++j) row[j] = static_cast<int>(j);
+  for (size_t i = 1; i <= a.size(); ++i) {
+    int diagonal = row[0];
+    row[0] = static_cast<int>(i);
+    for (size_t j = 1; j <= b.size(); ++j) {
+      const int above = row[j];
+      row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
+      diagonal = above;
+    }
+  }
+  return row[b.size()];
+}
+
+ParseResult ParseArguments(int argc, char** argv) {
+  Parser parser;
+  return parser.Parse(argc, argv);
+}

@@ -12,8 +12,9 @@ constexpr int kExitManifest = 4;
 constexpr int kExitInterrupted = 130;
 
 struct Options {
-  std::string command;
+  std::string command;  // preview, download or viewer
   std::string qq;
+  std::string dir;  // viewer: the album root whose offline viewer is rebuilt
   std::string routeHost;
   std::string to = ".";
   std::set<std::string> albums;
@@ -29,14 +30,31 @@ struct Options {
   bool update = false;
   bool keepDeleted = false;
   bool writeMetadata = false;
+  bool noViewer = false;  // download: leave the offline viewer of the album root as it is
   bool json = false;
   bool quiet = false;
 };
 
-// Prints the message and the hint to --help on stderr and exits with kExitUsage.
+// What the arguments asked for: either a command to run (exitCode < 0), or text to print and an exit:
+// help and version on stdout with 0, bad usage on stderr with kExitUsage.
+struct ParseResult {
+  Options options;
+  int exitCode = -1;
+  std::string out;    // for stdout
+  std::string error;  // for stderr, whole lines
+
+  bool Run() const { return exitCode < 0; }
+};
+
+// Prints the message and the hint to --help on stderr and exits with kExitUsage (for checks that can only
+// be made once the command runs, such as --to).
 [[noreturn]] void UsageError(const std::string& message);
 
-// Reads the arguments; --help and --version print and exit 0, bad usage exits through UsageError, an
-// invalid QQ number exits with kExitUsage too. The route host defaults to LORVANTA_ROUTE_HOST, else the
-// built-in one.
-Options ParseArguments(int argc, char** argv);
+// Reads the arguments the GNU way (getopt_long): options and operands in any order, "--opt=value" or
+// "--opt value", unique prefixes of long options, "--" ends the options. --help and --version win over
+// every error, as they always have. The route host defaults to LORVANTA_ROUTE_HOST, else the built-in one.
+// Does not print or exit; argv may be permuted.
+ParseResult ParseArguments(int argc, char** argv);
+
+// The letters needed to turn one word into the other (insertions, deletions, substitutions).
+int EditDistance(const std::string& a, const std::string& b);
