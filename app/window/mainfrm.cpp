@@ -441,7 +441,7 @@ void Tmainfrm::StartDownload() {
   input.fetchAbort = &fetchAbort;
   input.fetchOptions.cookies = session_.get();
   StartOrQueueJob(2, [this, input](int) {
-    TWindowDownloadHost host(*this);
+    TWindowDownloadHost host(*this, input.albums);
     DownloadCheckedAlbums(input, host);
   });
 }

@@ -58,8 +58,8 @@ void TWindowPreviewHost::PreviewDone(const PreviewResult& result) {
   });
 }
 
-TWindowDownloadHost::TWindowDownloadHost(Tmainfrm& win)
-    : win_(win), feed_(std::make_shared<TDownloadStatusFeed>()) {}
+TWindowDownloadHost::TWindowDownloadHost(Tmainfrm& win, std::vector<AlbumEntryFields> albums)
+    : win_(win), feed_(std::make_shared<TDownloadStatusFeed>()), notes_(std::move(albums)) {}
 
 void TWindowDownloadHost::FlushStatus(Tmainfrm& win, TDownloadStatusFeed& feed) {
   std::vector<AlbumStatusUpdate> updates;
@@ -100,7 +100,8 @@ void TWindowDownloadHost::QueueFlush(bool queued) {
   QMetaObject::invokeMethod(
       win,
       [win, feed] {
-        const auto due = feed->lastFlush + kFrame;
+        static const auto frame = std::getenv("LORVANTA_FRAME_MS") ? std::chrono::milliseconds(std::atoi(std::getenv("LORVANTA_FRAME_MS"))) : std::chrono::milliseconds(kFrame);
+        const auto due = feed->lastFlush + frame;
         const auto now = std::chrono::steady_clock::now();
         if (now >= due) {
           FlushStatus(*win, *feed);
@@ -141,6 +142,7 @@ std::string TWindowDownloadHost::ReadAlbumCheck(int n) {
 }
 
 void TWindowDownloadHost::ShowAlbumStatus(const AlbumStatusUpdate& update) {
+  notes_.Update(update);
   bool queued;
   {
     std::lock_guard<std::mutex> lock(feed_->mutex);
@@ -168,10 +170,14 @@ void TWindowDownloadHost::SetStatusText(const std::string& text) {
 }
 
 void TWindowDownloadHost::DownloadFolderPrepared(const std::string& albumRoot) {
+  albumRoot_ = albumRoot;
   win_.CallOnMainThread([&] { win_.downloadFolder = albumRoot; });
 }
 
 bool TWindowDownloadHost::AskOpenFolder(const std::string& summary) {
+  // The copy becomes browsable before the user is offered to open it. A copy without a viewer is still a
+  // good copy, so a failure here changes nothing of the download's own texts.
+  if (!albumRoot_.empty()) BuildDownloadViewer(albumRoot_, notes_);
   bool yes = false;
   win_.CallOnMainThread([&] {
     FlushStatus(win_, *feed_);

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "app/jobhost.h"
+#include "app/viewer/downloadnotes.h"
 
 class Tmainfrm;
 
@@ -49,7 +50,8 @@ struct TDownloadStatusFeed {
 
 class TWindowDownloadHost : public DownloadHost {
  public:
-  explicit TWindowDownloadHost(Tmainfrm& win);
+  // albums: the albums of the download, for the copy's viewer.
+  TWindowDownloadHost(Tmainfrm& win, std::vector<AlbumEntryFields> albums);
   bool ChooseFolder(const std::string& title, std::string& folder) override;
   std::string ReadAlbumCheck(int n) override;
   void ShowAlbumStatus(const AlbumStatusUpdate& update) override;
@@ -69,4 +71,7 @@ class TWindowDownloadHost : public DownloadHost {
   Tmainfrm& win_;
   // Shared with the flushes still on their way when the job (and this host) has ended.
   std::shared_ptr<TDownloadStatusFeed> feed_;
+  // For the viewer the copy gets when the download ends (job thread).
+  DownloadNotes notes_;
+  std::string albumRoot_;
 };

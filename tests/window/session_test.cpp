@@ -91,10 +91,14 @@ class SessionWindowTest : public ::testing::Test {
     // The counters are the window's once the job has ended after the summary.
     ASSERT_TRUE(QTest::qWaitFor([&] { return win->btn_down->text() == kCaptionDownloadIdle; }, kLoadMs));
   }
+  // Photos in the album folders (the viewer's entry page and hidden folder left out).
   int PhotosOnDisk() {
     int files = 0;
-    for (const auto& e : fs::recursive_directory_iterator(sandbox.path().toStdString() + "/dl"))
-      files += e.is_regular_file() ? 1 : 0;
+    for (const auto& e : fs::recursive_directory_iterator(sandbox.path().toStdString() + "/dl")) {
+      const std::string path = e.path().string();
+      if (path.find("/.lorvanta-viewer") == std::string::npos && e.path().filename() != "index.html")
+        files += e.is_regular_file() ? 1 : 0;
+    }
     return files;
   }
 
