@@ -1,5 +1,6 @@
 // The download host of the terminal: the folder is given, the tick boxes follow --album/--skip, progress is a
-// live line on a terminal and plain lines into a pipe, every failure is named with its reason, and the
+// live line on a terminal (the album and the whole job, fitted to the terminal's width) and plain lines
+// into a pipe, every failure is named with its reason, and the
 // summary is printed instead of asked.
 #pragma once
 
@@ -15,6 +16,15 @@
 // Names from the album service go to the terminal and to logs only with their control characters
 // escaped: a name must never move the cursor, start an escape sequence or turn text around.
 std::string Shown(std::string_view text);
+
+// Columns the text takes on a terminal: East Asian wide characters take two.
+int DisplayWidth(std::string_view utf8);
+// The text cut to at most `columns` columns, never inside a character.
+std::string FitColumns(std::string_view utf8, int columns);
+// "512 B", "3.4 KiB", "12.0 MiB": sizes as download tools show them.
+std::string HumanBytes(double bytes);
+// "0:07", "12:34", "1:02:03".
+std::string Clock(double seconds);
 
 struct AlbumReport {
   std::string id, name, folder, reason;
@@ -50,9 +60,17 @@ class TerminalDownloadHost : public DownloadHost {
   std::map<std::string, int> failures;  // failed photos by reason
 
  private:
+  bool Wanted(const std::string& id) const;
   void DrawLine(int n);
+  std::string WholeJob() const;
 
   const Options& o_;
   bool tty_ = false, plain_ = false, lineOpen_ = false;
   std::chrono::steady_clock::time_point albumStart_;
+  // The whole job for the live line: per album the photos it is expected to take, first as the list
+  // gives its count, then as its plan says (an update fetches fewer), and at its end as many as it took.
+  std::vector<int> expected_;
+  std::vector<bool> planKnown_;
+  bool jobStarted_ = false;
+  std::chrono::steady_clock::time_point jobStart_;
 };
