@@ -100,8 +100,7 @@ void TWindowDownloadHost::QueueFlush(bool queued) {
   QMetaObject::invokeMethod(
       win,
       [win, feed] {
-        static const auto frame = std::getenv("LORVANTA_FRAME_MS") ? std::chrono::milliseconds(std::atoi(std::getenv("LORVANTA_FRAME_MS"))) : std::chrono::milliseconds(kFrame);
-        const auto due = feed->lastFlush + frame;
+        const auto due = feed->lastFlush + kFrame;
         const auto now = std::chrono::steady_clock::now();
         if (now >= due) {
           FlushStatus(*win, *feed);
