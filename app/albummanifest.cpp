@@ -15,6 +15,7 @@
 
 #include "app/textutil.h"
 #include "json/jsonwriter.h"
+#include "machine/md5unit.h"
 #include "json/qzjson.h"
 
 namespace {
@@ -29,6 +30,7 @@ std::string_view Recorded(std::string_view text) {
 void WritePhoto(JsonWriter& w, const ManifestPhoto& p) {
   w.Object().Key("url").String(Recorded(p.url)).Key("file").String(Recorded(p.file));
   if (p.size >= 0) w.Key("size").Number(p.size).Key("fetched").String(UtcTimeText(p.fetched));
+  if (!p.md5.empty()) w.Key("md5").String(p.md5);
   if (p.deleted) w.Key("deleted").Boolean(true);
   w.End();
 }
@@ -81,6 +83,9 @@ ManifestPhoto ParsePhoto(const TqzJSONbase* node) {
   }
   if (const auto* deleted = dynamic_cast<const TqzJSONboolean*>(Field(o, u"deleted")))
     p.deleted = deleted->Value();
+  p.md5 = Text(o, u"md5", false, "a photo entry");
+  if (!p.md5.empty() && (p.md5.size() != 32 || p.md5.find_first_not_of("0123456789abcdef") != std::string::npos))
+    throw ManifestError("a photo entry has a digest that is not 32 hexadecimal digits");
   return p;
 }
 
@@ -115,6 +120,7 @@ class Replayer {
     if (line.size >= 0) {
       p.size = line.size;
       p.fetched = line.fetched;
+      p.md5 = line.md5;
       p.deleted = false;
     }
   }
@@ -265,12 +271,23 @@ ManifestJournal::~ManifestJournal() {
   if (fd_ >= 0) ::close(fd_);
 }
 
-void ManifestJournal::Fetched(std::string_view url, std::string_view file, long long size, std::time_t when) {
+void ManifestJournal::Fetched(std::string_view url, std::string_view file, long long size, std::time_t when,
+                              std::string_view md5) {
   ManifestPhoto p{std::string(url), std::string(file), size, when};
+  p.md5 = std::string(md5);
   Append(PhotoJson(p) + "\n");
 }
 
 void ManifestJournal::Append(const std::string& line) {
   if (!WriteAll(fd_, line))
     throw std::runtime_error(std::string("cannot write the journal: ") + std::strerror(errno));
+}
+
+std::string PhotoDigest(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return {};
+  std::ostringstream bytes;
+  bytes << in.rdbuf();
+  if (in.bad()) return {};
+  return Md5Hex(bytes.str());
 }

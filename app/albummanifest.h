@@ -19,7 +19,8 @@
 
 inline constexpr std::string_view kManifestFileName = ".lorvanta-album.json";
 inline constexpr std::string_view kJournalFileName = ".lorvanta-album.journal";
-inline constexpr int kManifestFormat = 1;
+// 2 added each photo's digest; format 1 manifests are still read (their photos have none).
+inline constexpr int kManifestFormat = 2;
 
 // A manifest that cannot be read: not JSON, fields missing or of the wrong kind, or a newer format.
 class ManifestError : public std::runtime_error {
@@ -33,6 +34,7 @@ struct ManifestPhoto {
   long long size = -1;      // -1: reserved, the fetch did not report back
   std::time_t fetched = 0;  // 0 with size -1
   bool deleted = false;     // the file was gone and the user asked to leave such photos out
+  std::string md5;          // digest of the file as fetched (PhotoDigest), empty when not known
 
   bool operator==(const ManifestPhoto&) const = default;
 };
@@ -69,12 +71,18 @@ class ManifestJournal {
   ManifestJournal(const ManifestJournal&) = delete;
   ManifestJournal& operator=(const ManifestJournal&) = delete;
 
-  void Fetched(std::string_view url, std::string_view file, long long size, std::time_t when);
+  void Fetched(std::string_view url, std::string_view file, long long size, std::time_t when,
+               std::string_view md5 = {});
 
  private:
   void Append(const std::string& line);
   int fd_ = -1;
 };
+
+// The digest a manifest records for a photo file: the program's MD5 (32 lower-case hexadecimal digits) of
+// its bytes, read whole (photos are capped well below memory sizes); empty when it cannot be read. It is
+// for finding a photo changed on disk, not for security.
+std::string PhotoDigest(const std::string& path);
 
 // "2026-12-08T23:40:00Z"; the reverse gives -1 for text of another shape.
 std::string UtcTimeText(std::time_t t);

@@ -37,10 +37,12 @@ void AlbumRecords::Fetched(const PlannedPhoto& photo, long long bytes) {
   if (!journal_) return;
   const std::string file = LastComponent(photo.file);
   const std::time_t now = now_();
-  journal_->Fetched(photo.url, file, bytes, now);
+  const std::string md5 = PhotoDigest(photo.file);
+  journal_->Fetched(photo.url, file, bytes, now, md5);
   if (auto it = recordOf_.find({photo.url, file}); it != recordOf_.end()) {
     manifest_.photos[it->second].size = bytes;
     manifest_.photos[it->second].fetched = now;
+    manifest_.photos[it->second].md5 = md5;
   }
 }
 

@@ -24,7 +24,7 @@ AlbumManifest Sample() {
   m.desc = "tab\there";
   m.priv = "1";
   m.total = "3";
-  m.photos = {{"http://h/1.jpg", "a.JPG", 1234, 1800000000, false},
+  m.photos = {{"http://h/1.jpg", "a.JPG", 1234, 1800000000, false, "0123456789abcdef0123456789abcdef"},
               {"http://h/2.jpg", "b.JPG", -1, 0, false},
               {"http://h/3.jpg", "c.JPG", 5, 1800000001, true}};
   return m;
@@ -73,6 +73,7 @@ TEST(Manifest, NamesFromEveryPlaneComeBackExactly) {
     }
     m.photos[0].size = 77;
     m.photos[0].fetched = 1800000000;
+    m.photos[0].md5.clear();  // fetched again without a digest: the old one no longer holds
     EXPECT_EQ(ReadAlbumManifest(dir.path()), m) << name;  // the journal line read back too
   }
   // Bytes that are not UTF-8 cannot come back from JSON: writing them is refused, never done lossily.
@@ -93,7 +94,7 @@ TEST(Manifest, UnreadableManifestsAreErrors) {
       "not json",
       good.substr(0, good.size() / 2),  // cut off
       "[]",
-      "{\"format\":2,\"album\":{\"id\":\"V1\"},\"photos\":[]}",  // a newer format
+      "{\"format\":3,\"album\":{\"id\":\"V1\"},\"photos\":[]}",  // a newer format
       "{\"format\":0,\"album\":{\"id\":\"V1\"},\"photos\":[]}",
       "{\"album\":{\"id\":\"V1\"},\"photos\":[]}",
       "{\"format\":1,\"photos\":[]}",
@@ -108,6 +109,7 @@ TEST(Manifest, UnreadableManifestsAreErrors) {
       "{\"format\":1,\"album\":{\"id\":\"V1\"},\"photos\":[{\"url\":\"http://h/1\",\"file\":\"a\",\"size\":3,"
       "\"fetched\":\"yesterday\"}]}",
       "{\"format\":1,\"album\":{\"id\":7},\"photos\":[]}",
+      "{\"format\":2,\"album\":{\"id\":\"V1\"},\"photos\":[{\"url\":\"http://h/1\",\"file\":\"a\",\"md5\":\"xyz\"}]}",
   };
   for (const std::string& text : cases) EXPECT_THROW(ParseManifest(text), ManifestError) << text;
   try {

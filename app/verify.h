@@ -1,0 +1,35 @@
+// Checking a copy: every album folder with a manifest is compared with what its manifest records, without
+// changing anything. A recorded photo must be there, have its recorded size, still begin as an image and,
+// when the manifest has its digest, still have that digest; files the manifest does not name are listed too.
+#pragma once
+
+#include <string>
+#include <vector>
+
+struct VerifyFinding {
+  enum class Kind {
+    kMissing,     // recorded, but the file is not there
+    kWrongSize,   // there, with another size than recorded
+    kNotImage,    // there, but it no longer begins as an image
+    kChanged,     // there, its size right, but its bytes are not those fetched (digest)
+    kUnrecorded,  // a file in the album folder that the manifest does not name
+  };
+  Kind kind = Kind::kMissing;
+  std::string folder;  // the album folder
+  std::string file;    // the file's name in it
+};
+
+struct VerifyReport {
+  int albums = 0;           // album folders with a manifest
+  int photosChecked = 0;    // recorded photos looked at
+  int photosWithoutDigest = 0;  // of those, recorded before digests were kept (checked by size and kind)
+  std::vector<VerifyFinding> findings;
+  std::vector<std::string> errors;  // manifests that cannot be read, folders that cannot be listed
+  bool Good() const { return albums > 0 && findings.empty() && errors.empty(); }
+};
+
+// dir: an album folder, an album root, or a folder holding album roots. Never writes.
+VerifyReport VerifyCopy(const std::string& dir);
+
+// "missing", "wrong-size", "not-image", "changed", "unrecorded".
+const char* VerifyKindWord(VerifyFinding::Kind kind);
