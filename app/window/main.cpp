@@ -3,14 +3,30 @@
 
 #include <QApplication>
 #include <cstdlib>
+#include <cstring>
+#include <iostream>
 
 #include "app/browser/fetchtofile.h"
 #include "app/browser/pagestore.h"
 #include "app/browser/webpane.h"
 #include "app/window/mainfrm.h"
+#include "app/window/translations.h"
 #include "app/xmldoc.h"
 
 int main(int argc, char** argv) {
+  // Answered before anything starts, so it works without a display too.
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--version") == 0 || std::strcmp(argv[i], "-V") == 0) {
+      std::cout << "lorvanta " LORVANTA_VERSION "\n";
+      return 0;
+    }
+    if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+      std::cout << "usage: lorvanta [--version] [Qt options]\n"
+                   "The Lorvanta window: preview and download the photo albums of a QQ number.\n"
+                   "LORVANTA_ROUTE_HOST and LORVANTA_VENDOR_HOST point it at other services (see lorvanta(1)).\n";
+      return 0;
+    }
+  }
   // The engine's sandbox cannot start as root; headless runs (no display) need the offscreen platform
   // and no GPU. Values the user set are kept.
   if (::geteuid() == 0) ::setenv("QTWEBENGINE_DISABLE_SANDBOX", "1", 0);
@@ -25,6 +41,8 @@ int main(int argc, char** argv) {
   RegisterWebPaneScheme();  // before the application object, or the engine refuses the scheme
   QApplication app(argc, argv);
   QApplication::setApplicationName("Lorvanta");
+  QApplication::setApplicationVersion(LORVANTA_VERSION);
+  InstallQtTranslations(app);
 
   auto* mainfrm = new Tmainfrm();
   mainfrm->showMaximized();
