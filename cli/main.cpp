@@ -26,6 +26,7 @@
 #include "app/xmldoc.h"
 #include "json/jsonwriter.h"
 #include "text/gbk.h"
+#include "cli/foldercommands.h"
 #include "cli/options.h"
 #include "cli/replyfolder.h"
 #include "cli/terminalhost.h"
@@ -250,6 +251,15 @@ int Download(const Options& o, int clientNumber) {
   DownloadOutcome outcome = DownloadCheckedAlbums(in, host);
   host.EndLine();
   const DownloadCounters& c = outcome.counters;
+  // The copy becomes browsable, unless asked not to: a copy without a viewer is still a good copy, so a
+  // failure here is a warning.
+  std::string viewer;
+  if (!o.noViewer && !outcome.albumRoot.empty() && outcome.end != DownloadOutcome::End::kManifestError &&
+      fs::is_directory(outcome.albumRoot)) {
+    std::string trouble;
+    viewer = BuildCopyViewer(outcome.albumRoot, albums, host.reports, trouble);
+    if (!trouble.empty()) std::cerr << "lorvanta-cli: warning: no viewer: " << Shown(trouble) << "\n";
+  }
 
   if (o.json) {
     JsonWriter w;
@@ -259,6 +269,7 @@ int Download(const Options& o, int clientNumber) {
     w.Key("photosOk").Number(c.photosOk).Key("photosFailed").Number(c.photosFailed);
     w.Key("photosPresent").Number(c.photosPresent).Key("photosLeftOut").Number(c.photosLeftOut);
     if (!outcome.error.empty()) w.Key("error").String(outcome.error);
+    if (!viewer.empty()) w.Key("viewer").String(viewer);
     w.Key("failures").Object();
     for (const auto& [reason, count] : host.failures) w.Key(reason).Number(count);
     w.End().Key("albums").Array();
@@ -282,6 +293,7 @@ int Download(const Options& o, int clientNumber) {
                   o.qq.c_str(), c.albumsOk, c.albumsFailed, c.photosOk, c.photosFailed);
     }
     if (!outcome.albumRoot.empty()) std::printf("photos in %s\n", Shown(outcome.albumRoot).c_str());
+    if (!viewer.empty()) std::printf("browse them: %s\n", Shown(viewer).c_str());
   }
   const bool written = OutputWritten();
 
@@ -344,10 +356,8 @@ int main(int argc, char** argv) {
     return OutputWritten() ? parsed.exitCode : kExitSomeFailed;
   }
   const Options& o = parsed.options;
-  if (o.command == "viewer") {
-    std::cerr << "lorvanta-cli: viewer: not available in this build yet\n";
-    return kExitSomeFailed;
-  }
+  if (o.command == "viewer") return RunViewerCommand(o);
+  if (o.command == "verify") return RunVerifyCommand(o);
 
   struct sigaction sa {};
   sa.sa_handler = OnSignal;

@@ -66,6 +66,17 @@ constexpr const char* kViewerHelp =
     "  -q, --quiet          prints nothing but errors\n"
     "  -h, --help           this help;  -V, --version  the version\n";
 
+constexpr const char* kVerifyHelp =
+    "usage: lorvanta-cli verify DIR [--json] [-q|--quiet]\n"
+    "\n"
+    "Checks a copy against its manifests (DIR: an album folder, an album root or a folder holding them),\n"
+    "changing nothing: every recorded photo must be there, have its recorded size, still begin as an\n"
+    "image and, where the manifest has its digest, still have it; files no manifest names are listed.\n"
+    "Exit 0 when all is well, 1 otherwise (also when no album folder has a manifest).\n"
+    "  --json               the findings as JSON on standard output\n"
+    "  -q, --quiet          prints nothing but the findings\n"
+    "  -h, --help           this help;  -V, --version  the version\n";
+
 constexpr const char* kCommonHelp =
     "\n"
     "Options of preview and download:\n"
@@ -89,9 +100,10 @@ std::string FullUsage() {
              "usage: lorvanta-cli preview QQ [OPTION]...\n"
              "       lorvanta-cli download QQ [OPTION]...\n"
              "       lorvanta-cli viewer DIR\n"
+             "       lorvanta-cli verify DIR [--json]\n"
              "       lorvanta-cli help [COMMAND] | --help | --version\n"
              "\n") +
-         kPreviewHelp + "\n" + kDownloadHelp + kCommonHelp + "\n" + kViewerHelp + "\n" + kExitHelp;
+         kPreviewHelp + "\n" + kDownloadHelp + kCommonHelp + "\n" + kViewerHelp + "\n" + kVerifyHelp + "\n" + kExitHelp;
 }
 
 // Options that have no short form get values past any character.
@@ -151,13 +163,15 @@ const std::vector<Command>& Commands() {
         {"cookies-out", required_argument, nullptr, kCookiesOut}},
        kDownloadHelp},
       {"viewer", "q", {{"quiet", no_argument, nullptr, 'q'}}, kViewerHelp},
+      {"verify", "q", {{"quiet", no_argument, nullptr, 'q'}, {"json", no_argument, nullptr, kJson}}, kVerifyHelp},
   };
   return commands;
 }
 
-// The viewer works on a folder alone: the options of the album services are not its.
+// The viewer and the check work on a folder alone: the options of the album services are not theirs.
 std::string CommandHelp(const Command& c) {
-  return std::string(c.help) + (std::string_view(c.name) == "viewer" ? "" : kCommonHelp);
+  const std::string_view name = c.name;
+  return std::string(c.help) + (name == "viewer" || name == "verify" ? "" : kCommonHelp);
 }
 
 const Command* FindCommand(std::string_view name) {
@@ -406,7 +420,7 @@ void Parser::Take(int c, const char* value) {
 
 void Parser::Operand(const std::string& a) {
   if (operands_++ > 0) return Fail("unexpected argument: " + a);
-  if (o_.command == "viewer") {
+  if (o_.command == "viewer" || o_.command == "verify") {
     o_.dir = a;
     if (a.empty()) Fail("empty folder name");
   } else {

@@ -12,9 +12,9 @@ constexpr int kExitManifest = 4;
 constexpr int kExitInterrupted = 130;
 
 struct Options {
-  std::string command;  // preview, download or viewer
+  std::string command;  // preview, download, viewer or verify
   std::string qq;
-  std::string dir;  // viewer: the album root whose offline viewer is rebuilt
+  std::string dir;  // viewer: the album root whose offline viewer is rebuilt; verify: the copy to check
   std::string routeHost;
   std::string to = ".";
   std::set<std::string> albums;

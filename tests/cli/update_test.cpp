@@ -39,6 +39,7 @@ std::map<std::string, std::string> Photos(const fs::path& root, bool withManifes
     if (!e.is_regular_file()) continue;
     const std::string name = e.path().filename().string();
     if (!withManifests && name.rfind(".lorvanta-album.", 0) == 0) continue;
+    if (IsViewerPath(fs::relative(e.path(), root))) continue;
     files[fs::relative(e.path(), root).string()] = Slurp(e.path());
   }
   return files;
@@ -217,7 +218,8 @@ TEST_F(UpdateTest, FoldersWithoutManifestAreNeverTouched) {
   EXPECT_EQ(tree.at("notes.txt"), "keep me");
   EXPECT_EQ(tree.size(), 4u);  // the album's two photos went to a folder of its own
   int albumFolders = 0;
-  for (const auto& e : fs::directory_iterator(Root("30004"))) albumFolders += e.is_directory();
+  for (const auto& e : fs::directory_iterator(Root("30004")))
+    albumFolders += e.is_directory() && !IsViewerPath(e.path().filename());
   EXPECT_EQ(albumFolders, 2);
 }
 

@@ -52,3 +52,10 @@ std::string Slurp(const fs::path& path) {
   s << in.rdbuf();
   return s.str();
 }
+
+bool IsViewerPath(const fs::path& relative) {
+  for (const auto& part : relative) {
+    if (part == ".lorvanta-viewer") return true;
+  }
+  return relative.filename() == "index.html";
+}

@@ -28,6 +28,10 @@ class TestFolder {
   std::string path_;
 };
 
+// Whether a path below a copy's album root belongs to the copy's offline viewer (its entry page and its
+// hidden folder), which tests that compare a copy's photos leave out.
+bool IsViewerPath(const std::filesystem::path& relativeToRoot);
+
 // The whole content of a file, or "<missing>".
 std::string ReadFileBytes(const std::string& path);
 // The whole content of a file, or nothing when it cannot be read.

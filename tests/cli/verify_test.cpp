@@ -1,0 +1,103 @@
+// Checking a copy, and the viewer a download leaves, through the real command line against albumd.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <string>
+
+#include "tests/support/testfolder.h"
+#include "tools/albumd/testing/albumdprocess.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct CliResult {
+  int code = -1;
+  std::string out, err;
+};
+
+class CopyCheckTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { albumd_ = AlbumdProcess::Start().release(); }
+  static void TearDownTestSuite() {
+    delete albumd_;
+    albumd_ = nullptr;
+  }
+  CliResult Cli(const std::string& args) {
+    const fs::path out = sandbox_.Dir() / "out.txt";
+    const fs::path err = sandbox_.Dir() / "err.txt";
+    const int status =
+        std::system((std::string(LORVANTA_CLI) + " " + args + " >" + out.string() + " 2>" + err.string()).c_str());
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, Slurp(out), Slurp(err)};
+  }
+  std::string Download(const std::string& more) {
+    return "download 10001 --to " + (sandbox_.Dir() / "copy").string() + " --route-host " + albumd_->HostPort() +
+           " " + more;
+  }
+  fs::path Album() const { return sandbox_.Dir() / "copy" / "10001的相册" / "春节回家"; }
+  static int Count(const std::string& text, const std::string& word) {
+    int n = 0;
+    for (size_t at = text.find(word); at != std::string::npos; at = text.find(word, at + 1)) ++n;
+    return n;
+  }
+
+  static AlbumdProcess* albumd_;
+  TestFolder sandbox_;
+};
+AlbumdProcess* CopyCheckTest::albumd_ = nullptr;
+
+TEST_F(CopyCheckTest, DeletedAndCorruptedPhotosAreNamedAndTheUpdateLeavesTheCorruptedOneAlone) {
+  ASSERT_EQ(Cli(Download("--update --quiet")).code, 1);  // the demo's empty album fails as always
+  const std::string root = (sandbox_.Dir() / "copy" / "10001的相册").string();
+  CliResult r = Cli("verify " + root);
+  EXPECT_EQ(r.code, 0) << r.out << r.err;
+  EXPECT_NE(r.out.find("all well"), std::string::npos);
+
+  fs::remove(Album() / "年夜饭.JPG");
+  fs::remove(Album() / "放烟花.GIF");
+  std::string bytes = Slurp(Album() / "贴春联.PNG");
+  bytes[bytes.size() / 2] ^= 0x20;  // same size, other bytes
+  std::ofstream(Album() / "贴春联.PNG", std::ios::binary | std::ios::trunc) << bytes;
+  const auto before = fs::last_write_time(Album() / "贴春联.PNG");
+
+  r = Cli("verify " + root + " --json");
+  EXPECT_EQ(r.code, 1);
+  EXPECT_EQ(Count(r.out, "\"missing\""), 2) << r.out;
+  EXPECT_EQ(Count(r.out, "\"changed\""), 1) << r.out;
+
+  r = Cli(Download("--update --json"));
+  EXPECT_NE(r.out.find("\"photosOk\":2,"), std::string::npos) << r.out;
+  EXPECT_EQ(fs::last_write_time(Album() / "贴春联.PNG"), before);  // never fetched over
+  r = Cli("verify " + root);
+  EXPECT_EQ(r.code, 1);
+  EXPECT_EQ(Count(r.out, "changed: "), 1) << r.out;
+  EXPECT_EQ(Count(r.out, "missing: "), 0) << r.out;
+}
+
+TEST_F(CopyCheckTest, ACopyWithoutManifestsIsNotCalledGood) {
+  ASSERT_EQ(Cli(Download("--quiet")).code, 1);
+  const CliResult r = Cli("verify " + (sandbox_.Dir() / "copy").string());
+  EXPECT_EQ(r.code, 1);
+  EXPECT_NE(r.err.find("no album folder with a manifest"), std::string::npos) << r.err;
+}
+
+TEST_F(CopyCheckTest, ADownloadLeavesABrowsableCopyUnlessAskedNot) {
+  CliResult r = Cli(Download("--no-viewer --quiet"));
+  const fs::path root = sandbox_.Dir() / "copy" / "10001的相册";
+  EXPECT_FALSE(fs::exists(root / "index.html"));
+  r = Cli("viewer " + root.string());
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_TRUE(fs::is_regular_file(root / "index.html"));
+  EXPECT_NE(r.out.find((root / "index.html").string()), std::string::npos) << r.out;
+
+  r = Cli(Download(""));  // the older copy moves aside; the new one gets its viewer at once
+  EXPECT_NE(r.out.find("browse them: " + (root / "index.html").string()), std::string::npos) << r.out;
+  EXPECT_NE(Slurp(root / "index.html").find("春节回家"), std::string::npos);
+  EXPECT_EQ(Cli("viewer " + (sandbox_.Dir() / "nowhere").string()).code, 1);
+}
+
+}  // namespace
