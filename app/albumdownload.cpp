@@ -10,6 +10,7 @@
 #include <list>
 #include <map>
 #include <optional>
+#include <set>
 #include <system_error>
 
 #include "app/albumrecords.h"
@@ -128,6 +129,9 @@ class Job {
   AlbumEnd AlbumNotSaved(int n, const AlbumEntryFields& album, AlbumState state, std::string reason,
                          const std::string& linkName);
   void FindAlbumFolders(const std::string& root);
+  // Updating a copy made by a download that kept no records: each album whose folder stands under the
+  // name that download gave it is continued there instead of in a second folder.
+  void AdoptPlainFolders(const std::string& root);
   std::time_t Now() const { return input_.clock ? input_.clock() : std::time(nullptr); }
   bool KeepsManifests() const { return input_.update || input_.writeManifest; }
   FetchReport FetchPhotoList(const std::string& url);
@@ -153,6 +157,8 @@ class Job {
   FetchPool pool_;
   // Updating: the album folders of the root by the album id their manifest names, with the manifest.
   std::map<std::string, std::pair<std::string, AlbumManifest>> known_;
+  // Updating: albums whose folder a download made without records (they are adopted).
+  std::set<std::string> adopted_;
   // Why the album root could not be made; every ticked album then fails with it.
   std::string rootError_;
 };
@@ -180,6 +186,22 @@ void Job::FindAlbumFolders(const std::string& root) {
   }
 }
 
+void Job::AdoptPlainFolders(const std::string& root) {
+  std::set<std::string> handedOut;
+  for (const AlbumEntryFields& album : input_.albums) {
+    const std::string folder = AlbumFolderPathAsDownloaded(root, album.name, album.id, handedOut);
+    if (album.id.empty() || known_.count(album.id)) continue;
+    std::error_code ec;
+    if (!fs::is_directory(fs::symlink_status(folder, ec))) continue;
+    // A folder with records belongs to the album they name (and was taken above if it is this one).
+    if (fs::exists(folder + "/" + std::string(kManifestFileName), ec)) continue;
+    AlbumManifest manifest;
+    manifest.id = album.id;
+    known_.emplace(album.id, std::make_pair(folder, std::move(manifest)));
+    adopted_.insert(album.id);
+  }
+}
+
 DownloadOutcome Job::Run() {
   using End = DownloadOutcome::End;
   std::string folder = input_.downloadFolder;
@@ -193,6 +215,7 @@ DownloadOutcome Job::Run() {
     // Every manifest is read before anything is fetched, so a damaged one stops the run untouched.
     try {
       FindAlbumFolders(root);
+      AdoptPlainFolders(root);
     } catch (const ManifestError& e) {
       outcome_.end = End::kManifestError;
       outcome_.error = e.what();
@@ -322,14 +345,18 @@ std::string Job::AlbumFolderFor(const AlbumEntryFields& album, AlbumManifest& ma
 AlbumRecords Job::OpenRecords(const AlbumEntryFields& album) {
   AlbumManifest manifest;
   std::string folder = AlbumFolderFor(album, manifest);
-  return AlbumRecords(folder, std::move(manifest), album, KeepsManifests(), [this] { return Now(); });
+  AlbumRecords records(folder, std::move(manifest), album, KeepsManifests(), [this] { return Now(); });
+  if (adopted_.count(album.id)) records.Adopt();
+  return records;
 }
 
 std::unique_ptr<AlbumRecords> Job::NewRecords(const AlbumEntryFields& album) {
   AlbumManifest manifest;
   std::string folder = AlbumFolderFor(album, manifest);
-  return std::make_unique<AlbumRecords>(folder, std::move(manifest), album, KeepsManifests(),
-                                        [this] { return Now(); });
+  auto records = std::make_unique<AlbumRecords>(folder, std::move(manifest), album, KeepsManifests(),
+                                                [this] { return Now(); });
+  if (adopted_.count(album.id)) records->Adopt();
+  return records;
 }
 
 // With one worker an album ends before the next begins. With more, that pause cost a good part of the

@@ -18,6 +18,7 @@ AlbumRecords::~AlbumRecords() = default;
 PlanRecords AlbumRecords::ForPlan(bool keepDeleted) {
   PlanRecords records;
   records.now = now_();
+  records.adopt = adopt_;
   if (keep_) {
     records.manifest = &manifest_;
     records.keepDeleted = keepDeleted;

@@ -25,8 +25,11 @@ class AlbumRecords {
   ~AlbumRecords();
   AlbumRecords(const AlbumRecords&) = delete;
   AlbumRecords& operator=(const AlbumRecords&) = delete;
+  AlbumRecords(AlbumRecords&&) = default;
 
   const std::string& Folder() const { return folder_; }
+  // The folder is one a download made without records, to be adopted by the plan.
+  void Adopt() { adopt_ = true; }
   // What the photo plan works with: the manifest to bring up to date, or none when nothing is kept.
   PlanRecords ForPlan(bool keepDeleted);
   // After the plan: the manifest with the reserved names, then the journal. Throws std::runtime_error
@@ -41,6 +44,7 @@ class AlbumRecords {
   std::string folder_;
   AlbumManifest manifest_;
   bool keep_;
+  bool adopt_ = false;
   std::function<std::time_t()> now_;
   std::unique_ptr<ManifestJournal> journal_;
   std::map<std::pair<std::string, std::string>, size_t> recordOf_;  // (address, file) -> record

@@ -152,12 +152,28 @@ std::string LastComponent(std::string_view path) {
   return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
 }
 
-PhotoFileNamer::PhotoFileNamer(std::string albumFolder) : folder_(std::move(albumFolder)) {
+std::string AlbumFolderPathAsDownloaded(std::string_view albumRoot, std::string_view albumName,
+                                        std::string_view albumId, std::set<std::string>& handedOut) {
+  const std::string root = WithTrailingSlash(albumRoot);
+  const std::string safe = SafeFileName(albumName);
+  std::string chosen = root + FitComponent(safe, "");
+  if (IsDotName(safe) || handedOut.count(chosen)) {
+    const std::string suffix = "_" + Md5Prefix(albumId);
+    chosen = root + FitComponent(safe, suffix);
+    for (int n = 2; handedOut.count(chosen) && n < kMaxNumberedTries; ++n)
+      chosen = root + FitComponent(safe, suffix + "_" + std::to_string(n));
+  }
+  handedOut.insert(chosen);
+  return chosen;
+}
+
+PhotoFileNamer::PhotoFileNamer(std::string albumFolder, bool onDisk)
+    : folder_(std::move(albumFolder)), onDisk_(onDisk) {
   while (!folder_.empty() && folder_.back() == '/') folder_.pop_back();
 }
 
 bool PhotoFileNamer::Taken(const std::string& path) const {
-  return handedOut_.count(path) != 0 || PathTaken(path);
+  return handedOut_.count(path) != 0 || (onDisk_ && PathTaken(path));
 }
 
 std::string PhotoFileNamer::NextPath(std::string_view photoName, std::string_view url,

@@ -50,6 +50,11 @@ bool PathTaken(const std::string& path);
 // Throws std::runtime_error when no free name is found.
 std::string AlbumFolderPath(std::string_view albumRoot, std::string_view albumName, std::string_view albumId);
 
+// The folder a download into an empty album root gives the album, given the folders handed out to the
+// albums before it in list order (updated): AlbumFolderPath's rule without looking at the disk.
+std::string AlbumFolderPathAsDownloaded(std::string_view albumRoot, std::string_view albumName,
+                                        std::string_view albumId, std::set<std::string>& handedOut);
+
 // The final component of a path without trailing "/" (what follows the last "/").
 std::string LastComponent(std::string_view path);
 
@@ -57,7 +62,9 @@ std::string LastComponent(std::string_view path);
 // of them is fetched still get distinct names.
 class PhotoFileNamer {
  public:
-  explicit PhotoFileNamer(std::string albumFolder);
+  // onDisk false: only the names handed out count as taken, so the namer gives the names a download into
+  // an empty folder would give (what an earlier download named its files).
+  explicit PhotoFileNamer(std::string albumFolder, bool onDisk = true);
 
   // albumFolder + "/" + SafeFileName(name) + "." + PhotoExtension(phototype); when that is taken, the name
   // gets "_" + the first 15 digits of Md5Hex(url) before the extension, then "_2", "_3", ... after that.
@@ -70,5 +77,6 @@ class PhotoFileNamer {
   bool Taken(const std::string& path) const;
 
   std::string folder_;
+  bool onDisk_ = true;
   std::set<std::string> handedOut_;
 };

@@ -7,6 +7,7 @@
 #include <system_error>
 
 #include "app/filenames.h"
+#include "app/imagecheck.h"
 #include "app/textutil.h"
 #include "machine/md5unit.h"
 
@@ -25,6 +26,9 @@ AlbumPlan PlanAlbumPhotos(XmlNode firstPic, const std::string& albumFolder, std:
                           const PlanRecords& records) {
   AlbumPlan plan;
   PhotoFileNamer namer(albumFolder);
+  // Adopting a folder an earlier download made without records: its files stand under the names that
+  // download gave them, which a namer blind to the disk gives again in the same order.
+  PhotoFileNamer asDownloaded(albumFolder, false);
   const std::string prefix = WithTrailingSlash(albumFolder);
 
   // The records by address, in manifest order (a list may give one address to several photos).
@@ -108,6 +112,38 @@ AlbumPlan PlanAlbumPhotos(XmlNode firstPic, const std::string& albumFolder, std:
       } else {
         record.reset();  // a folder or something else under that name: a new name
       }
+    }
+    if (records.adopt && records.manifest != nullptr) {
+      std::string expected;
+      try {
+        expected = asDownloaded.NextPath(entry->name.empty() ? Md5Hex(entry->url) : entry->name, entry->url,
+                                         entry->phototype);
+      } catch (const std::runtime_error&) {
+      }
+      std::error_code ec;
+      const auto status = expected.empty() ? fs::file_status() : fs::symlink_status(expected, ec);
+      if (fs::is_regular_file(status) && IsImageFile(expected)) {
+        // There as that download left it: recorded, not fetched again.
+        namer.Reserve(expected);
+        photo.kind = PlannedPhoto::Kind::kPresent;
+        photo.file = expected;
+        ManifestPhoto adopted{entry->url, LastComponent(expected),
+                              static_cast<long long>(fs::file_size(expected, ec)), records.now};
+        adopted.md5 = PhotoDigest(expected);
+        kept.push_back(adopted);
+        plan.photos.push_back(std::move(photo));
+        continue;
+      }
+      if (!expected.empty() && status.type() == fs::file_type::not_found) {
+        // Missing from that copy: fetched under the name it would have had.
+        namer.Reserve(expected);
+        photo.file = expected;
+        kept.push_back({entry->url, LastComponent(expected)});
+        plan.photos.push_back(std::move(photo));
+        continue;
+      }
+      // Something else stands under that name (a file that is no image): it is left alone, and the photo
+      // gets a new name below.
     }
     try {
       photo.file = namer.NextPath(entry->name.empty() ? Md5Hex(entry->url) : entry->name, entry->url,

@@ -40,6 +40,10 @@ struct PlanRecords {
   AlbumManifest* manifest = nullptr;  // its photo records are brought up to date by the plan
   bool keepDeleted = false;
   std::time_t now = 0;  // the time noted for a reserved photo found complete
+  // The folder was made by a download that kept no records: photos found under the names that download
+  // gave them, and beginning as images, are recorded as present; missing ones are fetched under those
+  // names.
+  bool adopt = false;
 };
 
 // Reads an album's photo walk starting at its first "pic" node and names every file in albumFolder. With

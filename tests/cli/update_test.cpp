@@ -206,21 +206,41 @@ TEST_F(UpdateTest, AKilledRunIsContinuedUnderTheSameNames) {
   EXPECT_EQ(tree, Photos(clean / "30003的相册"));
 }
 
-TEST_F(UpdateTest, FoldersWithoutManifestAreNeverTouched) {
-  Account("30004", "[account]\n" + Album("A1", "一", 2));
+// A folder a download made without records is adopted: what is there is kept and recorded, what is
+// missing is fetched under the name it would have had, a file of that name that is no photo is left alone
+// (the photo gets another name), files no photo names are never touched, and no second folder appears.
+TEST_F(UpdateTest, AFolderWithoutManifestIsAdoptedNotDoubled) {
+  Account("30004", "[account]\n" + Album("A1", "一", 3));
   StartAlbumd();
-  Spit(Root("30004") / "一" / "p0.JPG", "the user's own file");
+  ASSERT_EQ(Download("30004", {}).code, 0);  // a plain download: no records
+  const auto plain = Photos(Root("30004"));
+  ASSERT_EQ(plain.size(), 3u);
+  fs::remove(Root("30004") / "一" / "p1.GIF");
+  Spit(Root("30004") / "一" / "p2.JPG", "the user's own file");
   Spit(Root("30004") / "notes.txt", "keep me");
-  CliResult r = Download("30004", {"--update"});
+  const size_t before = albumd_->LogLines().size();
+  CliResult r = Download("30004", {"--update", "--json"});
   EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_NE(r.out.find("\"photosOk\":2,"), std::string::npos) << r.out;     // p1 again, and p2 anew
+  EXPECT_NE(r.out.find("\"photosPresent\":1,"), std::string::npos) << r.out;  // p0 kept
+  int photoRequests = 0;
+  const auto log = albumd_->LogLines();
+  for (size_t i = before; i < log.size(); ++i) photoRequests += log[i].find("/photos/") != std::string::npos;
+  EXPECT_EQ(photoRequests, 2);
   const auto tree = Photos(Root("30004"));
-  EXPECT_EQ(tree.at("一/p0.JPG"), "the user's own file");
+  EXPECT_EQ(tree.at("一/p0.JPG"), plain.at("一/p0.JPG"));
+  EXPECT_EQ(tree.at("一/p1.GIF"), plain.at("一/p1.GIF"));
+  EXPECT_EQ(tree.at("一/p2.JPG"), "the user's own file");
   EXPECT_EQ(tree.at("notes.txt"), "keep me");
-  EXPECT_EQ(tree.size(), 4u);  // the album's two photos went to a folder of its own
+  EXPECT_EQ(tree.size(), 5u);  // and p2's photo under a name of its own
   int albumFolders = 0;
   for (const auto& e : fs::directory_iterator(Root("30004")))
     albumFolders += e.is_directory() && !IsViewerPath(e.path().filename());
-  EXPECT_EQ(albumFolders, 2);
+  EXPECT_EQ(albumFolders, 1);
+  // Adopted now: a second update fetches nothing.
+  r = Download("30004", {"--update", "--json"});
+  EXPECT_NE(r.out.find("\"photosOk\":0,"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("\"photosPresent\":3,"), std::string::npos) << r.out;
 }
 
 TEST_F(UpdateTest, AnUnreadableManifestStopsTheRunBeforeAnythingChanges) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <set>
 
 #include "machine/md5unit.h"
 #include "tests/support/testfolder.h"
@@ -45,6 +46,17 @@ TEST(SafeFileName, HiddenCharactersBecomeZeroOneEach) {
       {"\xc2", "\xc2"},                    // a cut-off sequence is left as it is
   };
   for (const auto& c : cases) EXPECT_EQ(SafeFileName(c.in), c.out) << c.in;
+}
+
+TEST(AlbumFolderPathAsDownloaded, TheNamesOfADownloadIntoAnEmptyRootWhateverIsOnDisk) {
+  TestFolder dir;
+  dir.Write("root/旅行/x.JPG", "taken on disk, but not by this download");
+  std::set<std::string> handedOut;
+  const std::string root = dir.path() + "root/";
+  EXPECT_EQ(AlbumFolderPathAsDownloaded(root, "旅行", "1", handedOut), root + "旅行");
+  EXPECT_EQ(AlbumFolderPathAsDownloaded(root, "旅行", "2", handedOut), root + "旅行_" + Md5Hex("2").substr(0, 15));
+  EXPECT_EQ(AlbumFolderPathAsDownloaded(root, "..", "3", handedOut), root + ".._" + Md5Hex("3").substr(0, 15));
+  EXPECT_EQ(AlbumFolderPath(root, "旅行", "1"), root + "旅行_" + Md5Hex("1").substr(0, 15));  // the disk counts here
 }
 
 TEST(PhotoExtension, ByPhototype) {
