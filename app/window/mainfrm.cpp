@@ -1,6 +1,7 @@
 #include "app/window/mainfrm.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QDesktopServices>
 #include <QDir>
@@ -440,6 +441,8 @@ void Tmainfrm::StartDownload() {
   input.stopRequested = &stopRequested;
   input.fetchAbort = &fetchAbort;
   input.fetchOptions.cookies = session_.get();
+  // Only new photos: no backup, the album root kept, a copy made before adopted, records kept.
+  input.update = chkonlynew->isChecked();
   StartOrQueueJob(2, [this, input](int) {
     TWindowDownloadHost host(*this, input.albums);
     DownloadCheckedAlbums(input, host);

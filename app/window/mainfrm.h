@@ -21,6 +21,7 @@
 #include "app/window/downthread.h"
 #include "app/window/handover.h"
 
+class QCheckBox;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
@@ -37,6 +38,7 @@ inline constexpr const char* kCaptionPreviewIdle = "相册预览";
 inline constexpr const char* kCaptionPreviewRunning = "停止预览";
 inline constexpr const char* kCaptionDownloadIdle = "开始下载QQ相册";
 inline constexpr const char* kCaptionDownloadRunning = "停止下载QQ相册";
+inline constexpr const char* kCaptionOnlyNewPhotos = "只下载新相片";
 inline constexpr const char* kMessageInvalidQQ = "请输入有效的QQ号码！";
 inline constexpr const char* kMessageDownloadRunning = "正在下载相片，请先停止！";
 inline constexpr const char* kMessageAlbumPaneBusy = "正在处理相册列表，请稍等一会...";
@@ -72,6 +74,7 @@ class Tmainfrm : public QMainWindow {
   QPushButton* btnonline = nullptr;
   QWidget* Panel2 = nullptr;
   QPushButton* btn_down = nullptr;
+  QCheckBox* chkonlynew = nullptr;  // download only the photos the copy lacks (keeps the album root)
   QWidget* Panel3 = nullptr;
   TWebPane* iedown = nullptr;
   QSplitter* Splitter1 = nullptr;

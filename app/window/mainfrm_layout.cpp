@@ -1,4 +1,5 @@
 // The window's controls and their layout: what the window looks like, apart from what it does.
+#include <QCheckBox>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -90,6 +91,10 @@ void Tmainfrm::BuildControls() {
   btn_down = Named(new QPushButton(kCaptionDownloadIdle, Panel2), "btn_down");
   SetTextColor(btn_down, QColor(0x00, 0x00, 0xFF));
   downLayout->addWidget(btn_down);
+  // Unticked, a download is the whole copy; ticked, it keeps the album root and fetches only new photos.
+  chkonlynew = Named(new QCheckBox(kCaptionOnlyNewPhotos, Panel2), "chkonlynew");
+  chkonlynew->setChecked(false);
+  downLayout->addWidget(chkonlynew);
   leftLayout->addWidget(Panel2);
 
   // Right half: the online pane.

@@ -2,6 +2,7 @@
 // the session, and once the user signs out it fails as the service answers anonymous requests.
 #include <gtest/gtest.h>
 
+#include <QCheckBox>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -141,6 +142,30 @@ TEST_F(SessionWindowTest, AfterSigningOutThePrivateAlbumFailsAsTheServiceAnswers
   EXPECT_NE(status.find("失败"), std::string::npos) << status;
   const std::string link = win->RunAlbumScript("link_1", "$(\"link_1\").href").toStdString();
   EXPECT_NE(link.find("alert"), std::string::npos) << link;
+}
+
+// The tick box turns the window's download into the update: the older copy is not moved aside, a copy made
+// before is adopted, only what it lacks is fetched, and records are kept.
+TEST_F(SessionWindowTest, OnlyNewPhotosKeepsTheCopyAndFetchesWhatItLacks) {
+  EXPECT_FALSE(win->chkonlynew->isChecked());
+  EXPECT_EQ(win->chkonlynew->text(), QString::fromUtf8(kCaptionOnlyNewPhotos));
+  PreviewAndWait();
+  DownloadAndWait();  // a plain download, as the window always made them
+  ASSERT_EQ(win->photosOk, 3);
+  const std::string root = sandbox.path().toStdString() + "/dl/10060的相册/";
+  fs::remove(root + "公开相册/花园.JPG");
+
+  win->chkonlynew->setChecked(true);
+  PreviewAndWait();  // a finished download unticks its albums; a new preview ticks them again
+  DownloadAndWait();
+  EXPECT_EQ(win->photosOk, 1);  // only the deleted photo
+  EXPECT_EQ(win->albumsOk, 2);
+  EXPECT_TRUE(fs::exists(root + "公开相册/花园.JPG"));
+  EXPECT_TRUE(fs::exists(root + "公开相册/.lorvanta-album.json"));
+  for (const auto& e : fs::directory_iterator(sandbox.path().toStdString() + "/dl"))
+    EXPECT_EQ(e.path().filename().string().find("_BAK_"), std::string::npos) << e.path();
+  // The summary keeps its text.
+  EXPECT_TRUE(summaries.last().contains(QString::fromUtf8("成功下载相片数量：1")));
 }
 
 }  // namespace
