@@ -29,10 +29,13 @@ class JarHandle {
  public:
   explicit JarHandle(void* share) : easy_(curl_easy_init()) {
     if (easy_ == nullptr) throw std::runtime_error("the transfer library could not start");
+    // The share's own cookie store is all that adding and listing need.
     curl_easy_setopt(easy_, CURLOPT_SHARE, static_cast<CURLSH*>(share));
-    curl_easy_setopt(easy_, CURLOPT_COOKIEFILE, "");  // the cookie engine on, no file read
   }
-  ~JarHandle() { curl_easy_cleanup(easy_); }
+  ~JarHandle() {
+    curl_easy_setopt(easy_, CURLOPT_SHARE, nullptr);
+    curl_easy_cleanup(easy_);
+  }
   JarHandle(const JarHandle&) = delete;
   JarHandle& operator=(const JarHandle&) = delete;
   CURL* get() const { return easy_; }

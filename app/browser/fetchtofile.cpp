@@ -336,6 +336,8 @@ void FetchInto(const std::string& url, const std::string& file, const FetchOptio
   char errorBuffer[CURL_ERROR_SIZE] = {};
   CURL* easy = handles.easy();
   if (!Configure(easy, url, options, transfer, errorBuffer)) {
+    curl_easy_setopt(easy, CURLOPT_COOKIEFILE, nullptr);  // nothing of this fetch stays with the handle
+    curl_easy_setopt(easy, CURLOPT_SHARE, nullptr);
     report.curlCode = CURLE_FAILED_INIT;
     return Fail(report, FetchFailure::kOther, "the transfer could not be set up");
   }
@@ -360,7 +362,12 @@ void FetchInto(const std::string& url, const std::string& file, const FetchOptio
   // The handle stays with the thread; nothing of this fetch may point into it afterwards. It leaves the
   // share too, so the jar can go before the thread's handle does.
   curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, nullptr);
-  if (options.cookies != nullptr) curl_easy_setopt(easy, CURLOPT_SHARE, nullptr);
+  if (options.cookies != nullptr) {
+    // The cookie-file list that switched the engine on is the library's to free only when told; told so,
+    // it also switches the engine off until the next fetch that wants it.
+    curl_easy_setopt(easy, CURLOPT_COOKIEFILE, nullptr);
+    curl_easy_setopt(easy, CURLOPT_SHARE, nullptr);
+  }
   handles.keptSocket = code == CURLE_OK ? transfer.keptSocket : CURL_SOCKET_BAD;
 
   if (transfer.abortSeen || code == CURLE_ABORTED_BY_CALLBACK) {
