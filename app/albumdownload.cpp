@@ -87,7 +87,8 @@ std::string MoveOldRootAside(const std::string& downloadFolder, const DownloadIn
     return "cannot move the older copy " + bare + " aside: " + e.what() + "; writing into it";
   }
   fs::rename(bare, backup, ec);
-  if (ec) return "cannot move the older copy " + bare + " to " + backup + ": " + ec.message() + "; writing into it";
+  if (ec)
+    return "cannot move the older copy " + bare + " to " + backup + ": " + ec.message() + "; writing into it";
   return {};
 }
 
@@ -114,8 +115,8 @@ class Job {
   // One album: its photo list, its plan, its photos, its status.
   AlbumEnd WalkAlbum(int n, const AlbumEntryFields& album);
   // Fetches and reads the photo list; an end when it is not usable (the album then counts as failed).
-  std::optional<AlbumEnd> ReadPhotoList(int n, const AlbumEntryFields& album, std::unique_ptr<XmlDocument>& list,
-                                        XmlNode& first);
+  std::optional<AlbumEnd> ReadPhotoList(int n, const AlbumEntryFields& album,
+                                        std::unique_ptr<XmlDocument>& list, XmlNode& first);
   // The album's folder (made) and the records kept in it.
   AlbumRecords OpenRecords(const AlbumEntryFields& album);
   std::unique_ptr<AlbumRecords> NewRecords(const AlbumEntryFields& album);
@@ -295,7 +296,8 @@ Job::AlbumEnd Job::WalkAlbum(int n, const AlbumEntryFields& album) {
   XmlNode first;
   if (const std::optional<AlbumEnd> end = ReadPhotoList(n, album, list, first)) return *end;
   AlbumRecords records = OpenRecords(album);
-  const AlbumPlan plan = PlanAlbumPhotos(first, records.Folder(), album.name, records.ForPlan(input_.keepDeleted));
+  const AlbumPlan plan =
+      PlanAlbumPhotos(first, records.Folder(), album.name, records.ForPlan(input_.keepDeleted));
   list.reset();
   records.Begin();
   const bool stopped = FetchPhotos(n, album, LastComponent(records.Folder()), plan, records);
@@ -315,17 +317,18 @@ std::optional<Job::AlbumEnd> Job::ReadPhotoList(int n, const AlbumEntryFields& a
       FetchPhotoList(PhotoListAddress(album, input_.qqNumber, input_.photoListHost, input_.albumViewHost));
   if (!listed.ok && (listed.aborted || Stopped(input_))) return AlbumEnd::kStop;
   if (!listed.ok) {
-    return AlbumNotSaved(n, album, AlbumState::kFailed, "the photo list could not be fetched: " + listed.error,
-                         album.name);
+    return AlbumNotSaved(n, album, AlbumState::kFailed,
+                         "the photo list could not be fetched: " + listed.error, album.name);
   }
   try {
     list = std::make_unique<XmlDocument>(XmlDocument::LoadFromFile(input_.photoListFile));
   } catch (const EXmlDocument& e) {
-    return AlbumNotSaved(n, album, AlbumState::kFailed, std::string("the photo list cannot be read: ") + e.what(),
-                         album.name);
+    return AlbumNotSaved(n, album, AlbumState::kFailed,
+                         std::string("the photo list cannot be read: ") + e.what(), album.name);
   }
   first = FirstPhotoNode(*list);
-  if (!first) return AlbumNotSaved(n, album, AlbumState::kFailed, "the photo list holds no photo", album.name);
+  if (!first)
+    return AlbumNotSaved(n, album, AlbumState::kFailed, "the photo list holds no photo", album.name);
   return std::nullopt;
 }
 
@@ -412,8 +415,8 @@ Job::AlbumEnd Job::DownloadPipelined() {
     try {
       list = std::make_unique<XmlDocument>(XmlDocument::LoadFromFile(input_.photoListFile));
     } catch (const EXmlDocument& e) {
-      AlbumNotSaved(a.n, album, AlbumState::kFailed, std::string("the photo list cannot be read: ") + e.what(),
-                    album.name);
+      AlbumNotSaved(a.n, album, AlbumState::kFailed,
+                    std::string("the photo list cannot be read: ") + e.what(), album.name);
       return AlbumEnd::kNext;
     }
     XmlNode first = FirstPhotoNode(*list);
@@ -423,8 +426,8 @@ Job::AlbumEnd Job::DownloadPipelined() {
     }
     try {
       a.records = NewRecords(album);
-      a.plan = PlanAlbumPhotos(first, a.records->Folder(), album.name,
-                               a.records->ForPlan(input_.keepDeleted));
+      a.plan =
+          PlanAlbumPhotos(first, a.records->Folder(), album.name, a.records->ForPlan(input_.keepDeleted));
       list.reset();
       a.records->Begin();
     } catch (const std::runtime_error& e) {
@@ -434,7 +437,8 @@ Job::AlbumEnd Job::DownloadPipelined() {
     a.linkName = LastComponent(a.records->Folder());
     a.started.resize(a.plan.photos.size());
     for (const PlannedPhoto& photo : a.plan.photos) {
-      if (photo.kind != PlannedPhoto::Kind::kPresent && photo.kind != PlannedPhoto::Kind::kLeftOut) ++a.toFetch;
+      if (photo.kind != PlannedPhoto::Kind::kPresent && photo.kind != PlannedPhoto::Kind::kLeftOut)
+        ++a.toFetch;
     }
     if (a.plan.entryLimitHit) limitHit = true;  // no album after this one
     return std::nullopt;
@@ -458,7 +462,7 @@ Job::AlbumEnd Job::DownloadPipelined() {
       if (photo.kind == PlannedPhoto::Kind::kNoAddress || photo.kind == PlannedPhoto::Kind::kRefused) {
         FetchReport refused;
         refused.failure = photo.kind == PlannedPhoto::Kind::kNoAddress ? FetchFailure::kNoAddress
-                                                                        : FetchFailure::kRefusedAddress;
+                                                                       : FetchFailure::kRefusedAddress;
         refused.error = photo.reason;
         if (photo.kind == PlannedPhoto::Kind::kNoAddress) {
           ++counters.photosFailed;
@@ -528,10 +532,12 @@ Job::AlbumEnd Job::DownloadPipelined() {
           a.album = &album;
           // A failed fetch leaves no file, so it can never be mistaken for the previous album's list.
           RemoveFile(input_.photoListFile);
-          submit(a, -1, [this, url = PhotoListAddress(album, input_.qqNumber, input_.photoListHost,
-                                                      input_.albumViewHost)] {
-            return FetchWithRetries(url, input_.photoListFile, options_, input_.retry, input_.stopRequested);
-          });
+          submit(a, -1,
+                 [this, url = PhotoListAddress(album, input_.qqNumber, input_.photoListHost,
+                                               input_.albumViewHost)] {
+                   return FetchWithRetries(url, input_.photoListFile, options_, input_.retry,
+                                           input_.stopRequested);
+                 });
           continue;
         }
         if (active.empty() && pool_.Outstanding() == 0) {
@@ -575,8 +581,8 @@ Job::AlbumEnd Job::DownloadPipelined() {
   }
 }
 
-bool Job::FetchPhotos(int n, const AlbumEntryFields& album, const std::string& linkName, const AlbumPlan& plan,
-                      AlbumRecords& records) {
+bool Job::FetchPhotos(int n, const AlbumEntryFields& album, const std::string& linkName,
+                      const AlbumPlan& plan, AlbumRecords& records) {
   DownloadCounters& counters = outcome_.counters;
   // Photos are handed to the pool in list order; with one worker each is fetched and reported before
   // the next one starts. A stop lets the fetches under way finish and be counted.
@@ -621,7 +627,7 @@ bool Job::FetchPhotos(int n, const AlbumEntryFields& album, const std::string& l
     if (photo.kind == PlannedPhoto::Kind::kNoAddress || photo.kind == PlannedPhoto::Kind::kRefused) {
       FetchReport refused;
       refused.failure = photo.kind == PlannedPhoto::Kind::kNoAddress ? FetchFailure::kNoAddress
-                                                                      : FetchFailure::kRefusedAddress;
+                                                                     : FetchFailure::kRefusedAddress;
       refused.error = photo.reason;
       if (photo.kind == PlannedPhoto::Kind::kNoAddress) {
         // Counted as failed, but the status panel keeps the "downloading" text of the entry.

@@ -16,20 +16,20 @@
 #include <vector>
 
 #include "app/albummanifest.h"
-#include "app/photoplan.h"
 #include "app/browser/fetchretry.h"
 #include "app/browser/fetchtofile.h"
 #include "app/jobhost.h"
+#include "app/photoplan.h"
 #include "app/xmldoc.h"
 
 // What the job works from, taken at its start.
 struct DownloadInput {
   std::string qqNumber;
-  std::string photoListHost;              // for albums of priv "1"
-  std::string albumViewHost;              // for every other priv
-  std::vector<AlbumEntryFields> albums;   // the albums of the preview, field by field; index = album number
-  std::string downloadFolder;             // the folder browser's preselection
-  std::string photoListFile;              // temporary reply file
+  std::string photoListHost;             // for albums of priv "1"
+  std::string albumViewHost;             // for every other priv
+  std::vector<AlbumEntryFields> albums;  // the albums of the preview, field by field; index = album number
+  std::string downloadFolder;            // the folder browser's preselection
+  std::string photoListFile;             // temporary reply file
   // Polled at the start of each album and before each photo: the job ends there when set. A photo being
   // fetched finishes first.
   const std::atomic<bool>* stopRequested = nullptr;

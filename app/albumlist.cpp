@@ -15,7 +15,6 @@
 
 namespace {
 
-
 void RemoveFile(const std::string& path) {
   std::error_code ec;
   std::filesystem::remove(path, ec);
@@ -115,7 +114,8 @@ bool WalkAlbumList(XmlNode node, int clientNumber, PreviewResult& result) {
       album.priv = node.ChildText("priv");
       album.id = node.ChildText("id");
       AppendPageLine(result.pageLines, result.qqNumber, AlbumBlock(n, album, clientNumber, result.qqNumber));
-      result.albumEntries.push_back(AlbumEntryLine(album.id, album.priv, album.name, album.total, album.desc));
+      result.albumEntries.push_back(
+          AlbumEntryLine(album.id, album.priv, album.name, album.total, album.desc));
       result.albums.push_back({TrimBlanks(album.id), TrimBlanks(album.priv), TrimBlanks(album.name),
                                TrimBlanks(album.total), TrimBlanks(album.desc)});
       ++n;

@@ -15,8 +15,8 @@
 
 #include "app/textutil.h"
 #include "json/jsonwriter.h"
-#include "machine/md5unit.h"
 #include "json/qzjson.h"
+#include "machine/md5unit.h"
 
 namespace {
 
@@ -84,7 +84,8 @@ ManifestPhoto ParsePhoto(const TqzJSONbase* node) {
   if (const auto* deleted = dynamic_cast<const TqzJSONboolean*>(Field(o, u"deleted")))
     p.deleted = deleted->Value();
   p.md5 = Text(o, u"md5", false, "a photo entry");
-  if (!p.md5.empty() && (p.md5.size() != 32 || p.md5.find_first_not_of("0123456789abcdef") != std::string::npos))
+  if (!p.md5.empty() &&
+      (p.md5.size() != 32 || p.md5.find_first_not_of("0123456789abcdef") != std::string::npos))
     throw ManifestError("a photo entry has a digest that is not 32 hexadecimal digits");
   return p;
 }
@@ -181,7 +182,12 @@ std::string ManifestJson(const AlbumManifest& m) {
   JsonWriter w;
   w.Object().Key("format").Number(kManifestFormat);
   w.Break().Key("album").Object();
-  w.Key("id").String(Recorded(m.id)).Key("name").String(Recorded(m.name)).Key("desc").String(Recorded(m.desc));
+  w.Key("id")
+      .String(Recorded(m.id))
+      .Key("name")
+      .String(Recorded(m.name))
+      .Key("desc")
+      .String(Recorded(m.desc));
   w.Key("priv").String(Recorded(m.priv)).Key("total").String(Recorded(m.total)).End();
   w.Break().Key("photos").Array();
   for (const ManifestPhoto& p : m.photos) WritePhoto(w.Break(), p);

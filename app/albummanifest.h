@@ -34,7 +34,7 @@ struct ManifestPhoto {
   long long size = -1;      // -1: reserved, the fetch did not report back
   std::time_t fetched = 0;  // 0 with size -1
   bool deleted = false;     // the file was gone and the user asked to leave such photos out
-  std::string md5;          // digest of the file as fetched (PhotoDigest), empty when not known
+  std::string md5{};        // digest of the file as fetched (PhotoDigest), empty when not known
 
   bool operator==(const ManifestPhoto&) const = default;
 };

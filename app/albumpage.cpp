@@ -1,6 +1,5 @@
 #include "app/albumpage.h"
 
-
 #include <cerrno>
 #include <stdexcept>
 
@@ -136,4 +135,3 @@ std::string JoinPageLines(const std::vector<std::string>& lines) {
   for (const auto& line : lines) text.append(line).append(kCrLf);
   return text;
 }
-

@@ -51,4 +51,3 @@ std::string JoinPageLines(const std::vector<std::string>& lines);
 // The messages of the notice page.
 inline constexpr std::string_view kAlbumListFailedMessage = "无法预览相册列表！";
 inline constexpr std::string_view kRouteFailedMessage = "无法预览相册[1]";
-

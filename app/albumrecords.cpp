@@ -3,8 +3,8 @@
 #include "app/filenames.h"
 #include "app/textutil.h"
 
-AlbumRecords::AlbumRecords(std::string folder, AlbumManifest manifest, const AlbumEntryFields& album, bool keep,
-                           std::function<std::time_t()> now)
+AlbumRecords::AlbumRecords(std::string folder, AlbumManifest manifest, const AlbumEntryFields& album,
+                           bool keep, std::function<std::time_t()> now)
     : folder_(std::move(folder)), manifest_(std::move(manifest)), keep_(keep), now_(std::move(now)) {
   manifest_.id = album.id;
   manifest_.name = album.name;

@@ -34,7 +34,7 @@ size_t HiddenCharacterAt(std::string_view text, size_t i) {
   if (lead == 0xC2 && at(i + 1) >= 0x80 && at(i + 1) <= 0x9F) return 2;  // U+0080..U+009F
   if (lead == 0xE2 && at(i + 1) == 0x80 && at(i + 2) >= 0xAA && at(i + 2) <= 0xAE) return 3;  // U+202A..E
   if (lead == 0xE2 && at(i + 1) == 0x81 && at(i + 2) >= 0xA6 && at(i + 2) <= 0xA9) return 3;  // U+2066..9
-  if (lead == 0xEF && at(i + 1) == 0xBB && at(i + 2) == 0xBF) return 3;                        // U+FEFF
+  if (lead == 0xEF && at(i + 1) == 0xBB && at(i + 2) == 0xBF) return 3;                       // U+FEFF
   return 0;
 }
 

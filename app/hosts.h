@@ -13,4 +13,3 @@ std::string VendorHost();
 
 // "http://" + VendorHost(), without a trailing slash: the initial vendorBase.
 std::string BuiltInVendorBase();
-

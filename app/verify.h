@@ -20,8 +20,8 @@ struct VerifyFinding {
 };
 
 struct VerifyReport {
-  int albums = 0;           // album folders with a manifest
-  int photosChecked = 0;    // recorded photos looked at
+  int albums = 0;               // album folders with a manifest
+  int photosChecked = 0;        // recorded photos looked at
   int photosWithoutDigest = 0;  // of those, recorded before digests were kept (checked by size and kind)
   std::vector<VerifyFinding> findings;
   std::vector<std::string> errors;  // manifests that cannot be read, folders that cannot be listed

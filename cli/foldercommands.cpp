@@ -10,7 +10,8 @@
 int RunViewerCommand(const Options& o) {
   try {
     const ViewerReport report = BuildViewer(o.dir, {});
-    for (const std::string& note : report.notes) std::cerr << "lorvanta-cli: warning: " << Shown(note) << "\n";
+    for (const std::string& note : report.notes)
+      std::cerr << "lorvanta-cli: warning: " << Shown(note) << "\n";
     if (!o.quiet) {
       std::printf("%d albums, %d photos; thumbnails made %d, kept %d\n%s\n", report.albums, report.photos,
                   report.thumbnailsMade, report.thumbnailsReused, Shown(report.entryPage).c_str());
@@ -30,7 +31,13 @@ int RunVerifyCommand(const Options& o) {
     w.Key("photosChecked").Number(r.photosChecked).Key("photosWithoutDigest").Number(r.photosWithoutDigest);
     w.Key("findings").Array();
     for (const VerifyFinding& f : r.findings) {
-      w.Object().Key("kind").String(VerifyKindWord(f.kind)).Key("folder").String(f.folder).Key("file").String(f.file);
+      w.Object()
+          .Key("kind")
+          .String(VerifyKindWord(f.kind))
+          .Key("folder")
+          .String(f.folder)
+          .Key("file")
+          .String(f.file);
       w.End();
     }
     w.End().Key("errors").Array();

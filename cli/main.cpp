@@ -24,12 +24,12 @@
 #include "app/startup.h"
 #include "app/textutil.h"
 #include "app/xmldoc.h"
-#include "json/jsonwriter.h"
-#include "text/gbk.h"
 #include "cli/foldercommands.h"
 #include "cli/options.h"
 #include "cli/replyfolder.h"
 #include "cli/terminalhost.h"
+#include "json/jsonwriter.h"
+#include "text/gbk.h"
 
 namespace fs = std::filesystem;
 
@@ -53,7 +53,8 @@ const char* PrivacyWord(const std::string& priv) {
 bool OutputWritten() {
   std::cout.flush();
   const bool ok = std::fflush(stdout) == 0 && !std::ferror(stdout) && std::cout.good();
-  if (!ok) std::cerr << "lorvanta-cli: cannot write the output: " << std::strerror(errno ? errno : EIO) << "\n";
+  if (!ok)
+    std::cerr << "lorvanta-cli: cannot write the output: " << std::strerror(errno ? errno : EIO) << "\n";
   return ok;
 }
 
@@ -130,7 +131,8 @@ int Preview(const Options& o, int clientNumber) {
   if (outcome.end != PreviewOutcome::End::kListed) return PreviewFailed(o, outcome);
   const auto& albums = outcome.result.albums;
   if (!o.pageFile.empty()) {
-    const std::string trouble = WriteFileAtomically(o.pageFile, EncodeGbk(JoinPageLines(outcome.result.pageLines)));
+    const std::string trouble =
+        WriteFileAtomically(o.pageFile, EncodeGbk(JoinPageLines(outcome.result.pageLines)));
     if (!trouble.empty()) {
       std::cerr << "lorvanta-cli: cannot write " << o.pageFile << ": " << trouble << "\n";
       return kExitSomeFailed;
@@ -153,8 +155,8 @@ int Preview(const Options& o, int clientNumber) {
   std::printf("%-4s %-24s %-10s %6s  %s\n", "N", "ID", "PRIVACY", "PHOTOS", "NAME");
   for (size_t n = 0; n < albums.size(); ++n) {
     const AlbumEntryFields& f = albums[n];
-    std::printf("%-4zu %-24s %-10s %6s  %s\n", n, Shown(f.id).c_str(), PrivacyWord(f.priv), Shown(f.total).c_str(),
-                Shown(f.name).c_str());
+    std::printf("%-4zu %-24s %-10s %6s  %s\n", n, Shown(f.id).c_str(), PrivacyWord(f.priv),
+                Shown(f.total).c_str(), Shown(f.name).c_str());
   }
   return OutputWritten() ? kExitOk : kExitSomeFailed;
 }
@@ -170,8 +172,10 @@ std::string CheckTarget(const std::string& to) {
   fs::path existing = p;
   while (!fs::exists(existing, ec) && existing.has_parent_path() && existing != existing.parent_path())
     existing = existing.parent_path();
-  if (!fs::is_directory(existing, ec)) UsageError("--to " + to + ": " + existing.string() + " is not a folder");
-  if (access(existing.c_str(), W_OK | X_OK) != 0) UsageError("the folder " + existing.string() + " is not writable");
+  if (!fs::is_directory(existing, ec))
+    UsageError("--to " + to + ": " + existing.string() + " is not a folder");
+  if (access(existing.c_str(), W_OK | X_OK) != 0)
+    UsageError("the folder " + existing.string() + " is not writable");
   std::string s = p.string();
   if (s.size() > 1 && s.back() == '/') s.pop_back();
   return s;
@@ -216,7 +220,8 @@ int Download(const Options& o, int clientNumber) {
     return kExitUsage;
   }
   for (const auto& id : o.skips) {
-    if (!listed(id)) std::cerr << "lorvanta-cli: warning: --skip " << Shown(id) << ": no album with that id\n";
+    if (!listed(id))
+      std::cerr << "lorvanta-cli: warning: --skip " << Shown(id) << ": no album with that id\n";
   }
   if (!MakeTarget(target)) return kExitSomeFailed;
 
@@ -275,7 +280,13 @@ int Download(const Options& o, int clientNumber) {
     w.End().Key("albums").Array();
     for (size_t n = 0; n < host.reports.size(); ++n) {
       const AlbumReport& r = host.reports[n];
-      w.Object().Key("number").Number(static_cast<long long>(n)).Key("id").String(r.id).Key("name").String(r.name);
+      w.Object()
+          .Key("number")
+          .Number(static_cast<long long>(n))
+          .Key("id")
+          .String(r.id)
+          .Key("name")
+          .String(r.name);
       w.Key("state").String(r.state).Key("folder").String(r.folder).Key("photosOk").Number(r.ok);
       w.Key("photosFailed").Number(r.failed).Key("bytes").Number(r.bytes);
       if (!r.reason.empty()) w.Key("reason").String(r.reason);

@@ -103,7 +103,8 @@ std::string FullUsage() {
              "       lorvanta-cli verify DIR [--json]\n"
              "       lorvanta-cli help [COMMAND] | --help | --version\n"
              "\n") +
-         kPreviewHelp + "\n" + kDownloadHelp + kCommonHelp + "\n" + kViewerHelp + "\n" + kVerifyHelp + "\n" + kExitHelp;
+         kPreviewHelp + "\n" + kDownloadHelp + kCommonHelp + "\n" + kViewerHelp + "\n" + kVerifyHelp + "\n" +
+         kExitHelp;
 }
 
 // Options that have no short form get values past any character.
@@ -163,7 +164,10 @@ const std::vector<Command>& Commands() {
         {"cookies-out", required_argument, nullptr, kCookiesOut}},
        kDownloadHelp},
       {"viewer", "q", {{"quiet", no_argument, nullptr, 'q'}}, kViewerHelp},
-      {"verify", "q", {{"quiet", no_argument, nullptr, 'q'}, {"json", no_argument, nullptr, kJson}}, kVerifyHelp},
+      {"verify",
+       "q",
+       {{"quiet", no_argument, nullptr, 'q'}, {"json", no_argument, nullptr, kJson}},
+       kVerifyHelp},
   };
   return commands;
 }
@@ -199,7 +203,8 @@ class Parser {
   void Fail(const std::string& message, bool hint = true) {
     if (!error_.empty()) return;
     error_ = "lorvanta-cli: " + message + "\n";
-    if (hint) error_ += "(try lorvanta-cli " + (command_ ? std::string(command_->name) + " " : "") + "--help)\n";
+    if (hint)
+      error_ += "(try lorvanta-cli " + (command_ ? std::string(command_->name) + " " : "") + "--help)\n";
   }
   void Show(const std::string& text) {
     if (out_.empty()) out_ = text;
@@ -223,7 +228,8 @@ class Parser {
   int operands_ = 0;
 };
 
-int CountValue(Parser& p, const std::string& option, const std::string& v, int least, int most, int fallback) {
+int CountValue(Parser& p, const std::string& option, const std::string& v, int least, int most,
+               int fallback) {
   const bool digits = !v.empty() && v.size() <= 4 && v.find_first_not_of("0123456789") == std::string::npos;
   const int n = digits ? std::stoi(v) : -1;
   if (n >= least && n <= most) return n;
@@ -258,7 +264,8 @@ ParseResult Parser::Parse(int argc, char** argv) {
     std::vector<std::string> names = {"help"};
     for (const Command& c : Commands()) names.push_back(c.name);
     const std::string near = Nearest(argv[next], names);
-    Fail("unknown command: " + std::string(argv[next]) + (near.empty() ? "" : " (did you mean " + near + "?)"));
+    Fail("unknown command: " + std::string(argv[next]) +
+         (near.empty() ? "" : " (did you mean " + near + "?)"));
   } else {
     o_.command = command_->name;
     CommandOptions(argc - next, argv + next);
@@ -298,7 +305,8 @@ void Parser::Help(int argc, char** argv, int next) {
   if (next >= argc) return Show(FullUsage());
   const Command* c = FindCommand(argv[next]);
   if (c == nullptr) return Fail("help: unknown command: " + std::string(argv[next]));
-  if (next + 1 < argc) return Fail("help takes one command: unexpected argument " + std::string(argv[next + 1]));
+  if (next + 1 < argc)
+    return Fail("help takes one command: unexpected argument " + std::string(argv[next + 1]));
   Show(CommandHelp(*c));
 }
 
@@ -317,7 +325,8 @@ void Parser::CommandOptions(int argc, char** argv) {
       Operand(optarg);
     } else if (c == ':') {
       const std::string typed = argv[optind - 1];
-      Fail((typed.rfind("--", 0) == 0 ? typed : std::string("-") + static_cast<char>(optopt)) + " needs a value");
+      Fail((typed.rfind("--", 0) == 0 ? typed : std::string("-") + static_cast<char>(optopt)) +
+           " needs a value");
     } else if (c == '?') {
       const bool known = optopt != 0 && !LongName(optopt).empty();
       const std::string typed = argv[optind - 1];
@@ -336,7 +345,8 @@ void Parser::CommandOptions(int argc, char** argv) {
   if (listing && o_.qq.empty()) Fail("no QQ number given");
   if (!listing && o_.dir.empty()) Fail("no folder given");
   if (o_.keepDeleted && !o_.update) Fail("--keep-deleted needs --update");
-  if (listing && !IsValidQQNumber(o_.qq)) Fail("not a valid QQ number: at least 5 digits, digits only", false);
+  if (listing && !IsValidQQNumber(o_.qq))
+    Fail("not a valid QQ number: at least 5 digits, digits only", false);
 }
 
 std::string Parser::LongName(int val) const {
@@ -434,8 +444,8 @@ void Parser::Operand(const std::string& a) {
 void Parser::Unknown(const std::string& typed) {
   const std::string where = command_ ? std::string(" for ") + command_->name : std::string();
   if (typed.rfind("--", 0) != 0) return Fail("unknown option" + where + ": " + typed);
-  const std::string name = typed.substr(2, typed.find('=') == std::string::npos ? std::string::npos
-                                                                                 : typed.find('=') - 2);
+  const std::string name =
+      typed.substr(2, typed.find('=') == std::string::npos ? std::string::npos : typed.find('=') - 2);
   std::vector<std::string> mine = {"help", "version"};
   if (command_)
     for (const option& o : command_->longs) mine.push_back(o.name);

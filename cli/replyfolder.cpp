@@ -40,7 +40,8 @@ void RemoveStaleReplyFolders(const std::string& base) {
     if (pid <= 0 || pid == ::getpid() || ::kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH) continue;
     struct stat st {};
     const std::string path = base + "/" + name;
-    if (::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid()) stale.push_back(path);
+    if (::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid())
+      stale.push_back(path);
   }
   closedir(dir);
   for (const std::string& path : stale) {

@@ -17,7 +17,8 @@ const char* StateWord(AlbumState state) {
 
 // The album's photo count as the list gives it; 0 when it is not a number.
 int ListedCount(const std::string& total) {
-  if (total.empty() || total.size() > 6 || total.find_first_not_of("0123456789") != std::string::npos) return 0;
+  if (total.empty() || total.size() > 6 || total.find_first_not_of("0123456789") != std::string::npos)
+    return 0;
   return std::stoi(total);
 }
 
@@ -91,7 +92,8 @@ std::string Shown(std::string_view text) {
   return EscapeForTerminal(text);
 }
 
-TerminalDownloadHost::TerminalDownloadHost(const Options& o, const std::vector<AlbumEntryFields>& albums) : o_(o) {
+TerminalDownloadHost::TerminalDownloadHost(const Options& o, const std::vector<AlbumEntryFields>& albums)
+    : o_(o) {
   tty_ = !o.quiet && !o.json && isatty(STDOUT_FILENO);
   plain_ = !o.quiet && !o.json && !tty_;
   for (const AlbumEntryFields& f : albums) {
@@ -132,8 +134,8 @@ void TerminalDownloadHost::ShowAlbumStatus(const AlbumStatusUpdate& u) {
     r.state = StateWord(u.state);
     r.reason = u.reason;
     EndLine();
-    std::cerr << "lorvanta-cli: album " << u.currentAlbum << " \"" << Shown(r.name) << "\" " << r.state << ": "
-              << Shown(u.reason) << "\n";
+    std::cerr << "lorvanta-cli: album " << u.currentAlbum << " \"" << Shown(r.name) << "\" " << r.state
+              << ": " << Shown(u.reason) << "\n";
   } else if (u.state == AlbumState::kDone) {
     r.state = "done";
     r.folder = u.currentAlbumName;
@@ -193,7 +195,8 @@ void TerminalDownloadHost::DrawLine(int n) {
   const double kib = r.bytes / 1024.0;
   char counts[64], details[96];
   std::snprintf(counts, sizeof counts, ": %d/%d photos", r.ok + r.failed, r.photos);
-  std::snprintf(details, sizeof details, ", %.1f KiB, %.1f KiB/s, %.1f s", kib, secs > 0 ? kib / secs : 0.0, secs);
+  std::snprintf(details, sizeof details, ", %.1f KiB, %.1f KiB/s, %.1f s", kib, secs > 0 ? kib / secs : 0.0,
+                secs);
   const std::string name = Shown(r.name), whole = " | " + WholeJob();
   // A line longer than the terminal would wrap, and the next redraw would erase only its last row: the
   // album's details go first, then the line is cut.

@@ -18,9 +18,12 @@ std::string JsonQuote(std::string_view text) {
   std::string out = "\"";
   for (size_t i = 0; i < text.size();) {
     const unsigned char c = static_cast<unsigned char>(text[i]);
-    const char* escaped = c == '"' ? "\\\"" : c == '\\' ? "\\\\" : c == '\n' ? "\\n" : c == '\r' ? "\\r"
-                                                                                   : c == '\t' ? "\\t"
-                                                                                               : nullptr;
+    const char* escaped = c == '"'    ? "\\\""
+                          : c == '\\' ? "\\\\"
+                          : c == '\n' ? "\\n"
+                          : c == '\r' ? "\\r"
+                          : c == '\t' ? "\\t"
+                                      : nullptr;
     if (escaped != nullptr) {
       out += escaped;
       ++i;

@@ -90,7 +90,8 @@ bool ParseCookieLine(const std::string& text, Cookie& c) {
   const std::vector<std::string> f = SplitTabs(line);
   if (f.size() != 7 || f[0].empty() || f[2].empty() || f[2][0] != '/' || f[5].empty()) return false;
   if (!IsFlag(f[1], c.includeSubdomains) || !IsFlag(f[3], c.secure)) return false;
-  if (f[4].empty() || f[4].size() > 18 || f[4].find_first_not_of("0123456789") != std::string::npos) return false;
+  if (f[4].empty() || f[4].size() > 18 || f[4].find_first_not_of("0123456789") != std::string::npos)
+    return false;
   for (const std::string& field : f) {
     if (HasControl(field)) return false;
   }
@@ -163,16 +164,18 @@ void CookieJar::LoadFile(const std::string& path) {
     std::string bare = line;
     if (!bare.empty() && bare.back() == '\r') bare.pop_back();
     if (bare.empty() || (bare[0] == '#' && bare.rfind(kHttpOnlyPrefix, 0) != 0)) continue;
-    throw CookieFileError(path + ":" + std::to_string(number) +
-                          ": not a cookie line (seven fields separated by tabs: domain, subdomains TRUE/FALSE, "
-                          "path, secure TRUE/FALSE, expiry, name, value)");
+    throw CookieFileError(
+        path + ":" + std::to_string(number) +
+        ": not a cookie line (seven fields separated by tabs: domain, subdomains TRUE/FALSE, "
+        "path, secure TRUE/FALSE, expiry, name, value)");
   }
   if (in.bad()) throw CookieFileError(path + ": cannot be read: " + std::strerror(errno));
   for (const Cookie& c : cookies) Add(c);
 }
 
 void CookieJar::SaveFile(const std::string& path) const {
-  std::string text = "# Netscape HTTP Cookie File\n# Written by lorvanta-cli; it holds a session: keep it private.\n\n";
+  std::string text =
+      "# Netscape HTTP Cookie File\n# Written by lorvanta-cli; it holds a session: keep it private.\n\n";
   for (const Cookie& c : All()) text += CookieLine(c) + "\n";
   const std::string temp = path + ".part";
   const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);

@@ -61,7 +61,7 @@ class CookieJar {
   void* Share() const { return share_; }
 
  private:
-  void* share_ = nullptr;  // CURLSH*
+  void* share_ = nullptr;              // CURLSH*
   mutable std::recursive_mutex lock_;  // the share's data; the library may lock it again inside
   mutable std::mutex watcherLock_;
   std::function<void(const std::string&, const std::string&)> watcher_;

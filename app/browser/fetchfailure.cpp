@@ -11,7 +11,7 @@ FetchFailure FailureOfTransfer(int curlCode, const char* detail) {
       // Also what the library says of a reply that starts without a status line, as the bytes a server
       // sent beyond its previous reply do.
       return detail != nullptr && std::strstr(detail, "HTTP/0.9") != nullptr ? FetchFailure::kBadFraming
-                                                                              : FetchFailure::kRefusedAddress;
+                                                                             : FetchFailure::kRefusedAddress;
     case CURLE_URL_MALFORMAT:
       return FetchFailure::kRefusedAddress;
     case CURLE_COULDNT_RESOLVE_HOST:
@@ -119,4 +119,3 @@ std::string_view FetchFailureKey(FetchFailure failure) {
   }
   return "other";
 }
-

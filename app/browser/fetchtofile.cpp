@@ -187,8 +187,9 @@ std::string TemporaryName(unsigned attempt) {
   static std::atomic<unsigned long long> counter{0};
   thread_local std::mt19937_64 random{std::random_device{}()};
   char name[96];
-  std::snprintf(name, sizeof name, "%s%ld-%llu-%u-%016llx.part", kFetchTemporaryPrefix, static_cast<long>(::getpid()),
-                counter.fetch_add(1), attempt, static_cast<unsigned long long>(random()));
+  std::snprintf(name, sizeof name, "%s%ld-%llu-%u-%016llx.part", kFetchTemporaryPrefix,
+                static_cast<long>(::getpid()), counter.fetch_add(1), attempt,
+                static_cast<unsigned long long>(random()));
   return name;
 }
 
@@ -325,7 +326,8 @@ void FetchInto(const std::string& url, const std::string& file, const FetchOptio
   if (fd < 0) {
     const int error = errno;
     tempPath.clear();
-    return Fail(report, FailureOfErrno(error), "cannot create a file beside " + file + ": " + SystemError(error));
+    return Fail(report, FailureOfErrno(error),
+                "cannot create a file beside " + file + ": " + SystemError(error));
   }
 
   Transfer transfer;
@@ -357,7 +359,8 @@ void FetchInto(const std::string& url, const std::string& file, const FetchOptio
   if (options.cookies != nullptr && !transfer.setCookies.empty()) {
     const char* effective = nullptr;
     curl_easy_getinfo(easy, CURLINFO_EFFECTIVE_URL, &effective);
-    for (const std::string& value : transfer.setCookies) options.cookies->ReplySetCookie(effective ? effective : url, value);
+    for (const std::string& value : transfer.setCookies)
+      options.cookies->ReplySetCookie(effective ? effective : url, value);
   }
   // The handle stays with the thread; nothing of this fetch may point into it afterwards. It leaves the
   // share too, so the jar can go before the thread's handle does.
@@ -387,7 +390,8 @@ void FetchInto(const std::string& url, const std::string& file, const FetchOptio
     return Fail(report, FailureOfTransfer(code, errorBuffer), TransferErrorText(code, errorBuffer));
   }
   if (report.httpStatus >= 400) {
-    return Fail(report, FetchFailure::kHttpStatus, "the server answered " + std::to_string(report.httpStatus));
+    return Fail(report, FetchFailure::kHttpStatus,
+                "the server answered " + std::to_string(report.httpStatus));
   }
   if (report.httpStatus < 200 || report.httpStatus >= 300) {
     // A redirect without a usable target (or an interim answer) is not the resource asked for.
@@ -417,7 +421,8 @@ void FetchInto(const std::string& url, const std::string& file, const FetchOptio
   }
   fd = -1;
   if (options.accept && !options.accept(tempPath, report)) {
-    return Fail(report, FetchFailure::kNotImage, report.error.empty() ? "the reply was rejected" : report.error);
+    return Fail(report, FetchFailure::kNotImage,
+                report.error.empty() ? "the reply was rejected" : report.error);
   }
   if (std::rename(tempPath.c_str(), file.c_str()) != 0) {
     const int error = errno;

@@ -21,17 +21,17 @@ inline constexpr const char* kFetchTemporaryPrefix = ".lorvanta-fetch-";
 
 // What became of one fetch.
 struct FetchReport {
-  bool ok = false;               ///< the target file now holds the complete, accepted reply
-  long httpStatus = 0;           ///< status of the final response, 0 when none arrived
-  long long bytes = 0;           ///< body bytes received
-  long long contentLength = -1;  ///< announced Content-Length, -1 when absent
-  long long lastModified = -1;   ///< seconds since epoch from Last-Modified, -1 when absent
-  long retryAfterSeconds = -1;   ///< from Retry-After (seconds form), -1 when absent
-  std::string contentType;       ///< Content-Type of the final response
-  int curlCode = 0;              ///< the transfer library's result code
-  std::string error;             ///< what went wrong, in plain words; empty when ok
-  bool aborted = false;          ///< ended because the caller's abort flag was set
-  bool timedOut = false;         ///< ended by the connect, low-speed or total time limit
+  bool ok = false;                             ///< the target file now holds the complete, accepted reply
+  long httpStatus = 0;                         ///< status of the final response, 0 when none arrived
+  long long bytes = 0;                         ///< body bytes received
+  long long contentLength = -1;                ///< announced Content-Length, -1 when absent
+  long long lastModified = -1;                 ///< seconds since epoch from Last-Modified, -1 when absent
+  long retryAfterSeconds = -1;                 ///< from Retry-After (seconds form), -1 when absent
+  std::string contentType;                     ///< Content-Type of the final response
+  int curlCode = 0;                            ///< the transfer library's result code
+  std::string error;                           ///< what went wrong, in plain words; empty when ok
+  bool aborted = false;                        ///< ended because the caller's abort flag was set
+  bool timedOut = false;                       ///< ended by the connect, low-speed or total time limit
   FetchFailure failure = FetchFailure::kNone;  ///< kNone when ok
 };
 
@@ -52,7 +52,7 @@ struct FetchOptions {
   // The session: its cookies go to the hosts they belong to, and cookies replies set go into it. Null:
   // no cookies are sent or kept.
   CookieJar* cookies = nullptr;
-  std::string userAgent;                ///< empty = a built-in one
+  std::string userAgent;  ///< empty = a built-in one
   // Give the target file the reply's Last-Modified time when it has one.
   bool keepServerTime = true;
   // Called with the completed temporary file before it is renamed over the target; false rejects the

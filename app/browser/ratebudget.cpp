@@ -21,7 +21,7 @@ void RateBudget::Take(long long bytes, const std::atomic<bool>* abort) {
   }
   while (Clock::now() < until) {
     if (abort != nullptr && abort->load(std::memory_order_relaxed)) return;
-    std::this_thread::sleep_for(std::min<Clock::duration>(until - Clock::now(), std::chrono::milliseconds(50)));
+    std::this_thread::sleep_for(
+        std::min<Clock::duration>(until - Clock::now(), std::chrono::milliseconds(50)));
   }
 }
-

@@ -1,7 +1,5 @@
 #include "app/browser/webpane.h"
 
-#include "app/browser/pagestore.h"
-
 #include <errno.h>
 #include <iconv.h>
 
@@ -33,6 +31,8 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+
+#include "app/browser/pagestore.h"
 
 namespace {
 
@@ -448,7 +448,8 @@ void TWebPane::PostPageFunction(const QString& name, const QString& a, const QSt
 void TWebPane::PostPageFunctionCalls(const QString& name, const QList<QPair<QString, QString>>& calls) {
   if (calls.isEmpty()) return;
   QString script = "(function(){var f=window[" + ScriptString(name) + "];if(typeof f!=='function')return;";
-  for (const auto& [a, b] : calls) script += "try{f(" + ScriptString(a) + "," + ScriptString(b) + ");}catch(e){}";
+  for (const auto& [a, b] : calls)
+    script += "try{f(" + ScriptString(a) + "," + ScriptString(b) + ");}catch(e){}";
   script += "})()";
   page()->runJavaScript(script, QWebEngineScript::MainWorld);
 }

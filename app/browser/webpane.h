@@ -26,7 +26,6 @@ void ChooseRenderingWithoutGpu();
 // The script-error answer; the panes always continue (no dialog, the page's scripts keep running).
 enum TScriptErrorAction { eaContinue, eaCancel, eaAskUser };
 
-
 class TWebPane : public QWebEngineView {
   Q_OBJECT
 

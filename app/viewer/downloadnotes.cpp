@@ -7,7 +7,8 @@ void DownloadNotes::Update(const AlbumStatusUpdate& update) {
   Note& note = notes_[update.currentAlbum];
   note.state = update.state;
   if (update.state == AlbumState::kDone) note.folder = update.currentAlbumName;
-  if (update.state == AlbumState::kFailed || update.state == AlbumState::kAbandoned) note.reason = update.reason;
+  if (update.state == AlbumState::kFailed || update.state == AlbumState::kAbandoned)
+    note.reason = update.reason;
 }
 
 std::vector<ViewerAlbum> DownloadNotes::ListOrder() const {
@@ -31,7 +32,8 @@ std::vector<ViewerAlbum> DownloadNotes::ListOrder() const {
   return list;
 }
 
-std::string BuildDownloadViewer(const std::string& albumRoot, const DownloadNotes& notes, std::string* entryPage) {
+std::string BuildDownloadViewer(const std::string& albumRoot, const DownloadNotes& notes,
+                                std::string* entryPage) {
   try {
     const ViewerReport report = BuildViewer(albumRoot, notes.ListOrder());
     if (entryPage != nullptr) *entryPage = report.entryPage;

@@ -35,7 +35,8 @@ TCookieBridge::TCookieBridge(QWebEngineProfile* profile, CookieJar& jar, QObject
     if (!c.domain().isEmpty()) jar_.Add(FromBrowser(c));
   });
   connect(store, &QWebEngineCookieStore::cookieRemoved, this, [this](const QNetworkCookie& c) {
-    jar_.Remove(c.domain().toStdString(), c.path().isEmpty() ? "/" : c.path().toStdString(), c.name().toStdString());
+    jar_.Remove(c.domain().toStdString(), c.path().isEmpty() ? "/" : c.path().toStdString(),
+                c.name().toStdString());
   });
   store->loadAllCookies();
 

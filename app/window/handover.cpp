@@ -48,7 +48,8 @@ bool TMainThreadGate::Call(std::function<void()> step) {
       Qt::QueuedConnection);
 
   std::unique_lock<std::mutex> lock(call->mutex);
-  call->changed.wait(lock, [&] { return call->state == Call_::State::Done || call->state == Call_::State::Cancelled; });
+  call->changed.wait(
+      lock, [&] { return call->state == Call_::State::Done || call->state == Call_::State::Cancelled; });
   return call->state == Call_::State::Done;
 }
 

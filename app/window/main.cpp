@@ -21,9 +21,10 @@ int main(int argc, char** argv) {
       return 0;
     }
     if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
-      std::cout << "usage: lorvanta [--version] [Qt options]\n"
-                   "The Lorvanta window: preview and download the photo albums of a QQ number.\n"
-                   "LORVANTA_ROUTE_HOST and LORVANTA_VENDOR_HOST point it at other services (see lorvanta(1)).\n";
+      std::cout
+          << "usage: lorvanta [--version] [Qt options]\n"
+             "The Lorvanta window: preview and download the photo albums of a QQ number.\n"
+             "LORVANTA_ROUTE_HOST and LORVANTA_VENDOR_HOST point it at other services (see lorvanta(1)).\n";
       return 0;
     }
   }

@@ -30,12 +30,12 @@
 #include "app/albumscripts.h"
 #include "app/browser/cookiejar.h"
 #include "app/browser/webpane.h"
-#include "app/window/cookiebridge.h"
-#include "app/window/windowhosts.h"
-#include "text/gbk.h"
 #include "app/hosts.h"
 #include "app/qqnumber.h"
+#include "app/window/cookiebridge.h"
+#include "app/window/windowhosts.h"
 #include "machine/machineinfo.h"
+#include "text/gbk.h"
 
 namespace {
 

@@ -4,7 +4,8 @@
 #include <QLibraryInfo>
 #include <QTranslator>
 
-QList<QTranslator*> InstallQtTranslations(QCoreApplication& app, const QLocale& locale, const QString& folder) {
+QList<QTranslator*> InstallQtTranslations(QCoreApplication& app, const QLocale& locale,
+                                          const QString& folder) {
   // Debian keeps them in qt6-translations-l10n, under Qt's own translations path.
   const QString dir = folder.isEmpty() ? QLibraryInfo::path(QLibraryInfo::TranslationsPath) : folder;
   QList<QTranslator*> installed;

@@ -80,8 +80,8 @@ void TWindowDownloadHost::FlushStatus(Tmainfrm& win, TDownloadStatusFeed& feed) 
     // The album at work is scrolled to once, when it begins; every later update finds it there.
     const bool scroll = update.currentAlbum != feed.scrolledAlbum;
     feed.scrolledAlbum = update.currentAlbum;
-    for (const AlbumScript& call :
-         ::ShowAlbumStatus(update.currentAlbum, win.statusHtml, win.rowColor, update.currentAlbumName, scroll))
+    for (const AlbumScript& call : ::ShowAlbumStatus(update.currentAlbum, win.statusHtml, win.rowColor,
+                                                     update.currentAlbumName, scroll))
       calls.append({Q(call.elementId), Q(call.script)});
   }
   // One hand-over for everything: the page runs the calls in order, each on its own, and nothing waits

@@ -26,8 +26,8 @@
 #include "app/browser/pagestore.h"
 #include "app/browser/webpane.h"
 #include "app/xmldoc.h"
-#include "text/gbk.h"
 #include "bench/support/benchsupport.h"
+#include "text/gbk.h"
 #include "tools/albumd/testing/albumdprocess.h"
 
 namespace {

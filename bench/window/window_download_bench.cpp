@@ -199,12 +199,18 @@ int main(int argc, char** argv) {
       if (i + 1 >= argc) Usage();
       return argv[++i];
     };
-    if (a == "--qq") opt.qq = value();
-    else if (a == "--latency-ms") opt.latencyMs = std::stoi(value());
-    else if (a == "--albums") opt.albums = std::stoi(value());
-    else if (a == "--shots") opt.shots = value();
-    else if (a == "--stock-rendering") opt.stockRendering = true;
-    else Usage();
+    if (a == "--qq")
+      opt.qq = value();
+    else if (a == "--latency-ms")
+      opt.latencyMs = std::stoi(value());
+    else if (a == "--albums")
+      opt.albums = std::stoi(value());
+    else if (a == "--shots")
+      opt.shots = value();
+    else if (a == "--stock-rendering")
+      opt.stockRendering = true;
+    else
+      Usage();
   }
   // As the window's own entry sets it up.
   if (::geteuid() == 0) ::setenv("QTWEBENGINE_DISABLE_SANDBOX", "1", 0);
@@ -226,19 +232,21 @@ int main(int argc, char** argv) {
   const PreviewResult preview = bench::PreviewAccount(albumd->HostPort(), opt.qq, work.path());
   const int albumCount = opt.albums > 0 ? std::min<int>(opt.albums, preview.albums.size())
                                         : static_cast<int>(preview.albums.size());
-  std::printf("account %s: %d of %zu albums; albumd %s, %d ms per reply; platform %s, QT_QUICK_BACKEND=%s, "
-              "QTWEBENGINE_CHROMIUM_FLAGS=%s\n",
-              opt.qq.c_str(), albumCount, preview.albums.size(), albumd->HostPort().c_str(), opt.latencyMs,
-              qPrintable(QGuiApplication::platformName()),
-              std::getenv("QT_QUICK_BACKEND") ? std::getenv("QT_QUICK_BACKEND") : "(unset)",
-              std::getenv("QTWEBENGINE_CHROMIUM_FLAGS") ? std::getenv("QTWEBENGINE_CHROMIUM_FLAGS") : "(unset)");
+  std::printf(
+      "account %s: %d of %zu albums; albumd %s, %d ms per reply; platform %s, QT_QUICK_BACKEND=%s, "
+      "QTWEBENGINE_CHROMIUM_FLAGS=%s\n",
+      opt.qq.c_str(), albumCount, preview.albums.size(), albumd->HostPort().c_str(), opt.latencyMs,
+      qPrintable(QGuiApplication::platformName()),
+      std::getenv("QT_QUICK_BACKEND") ? std::getenv("QT_QUICK_BACKEND") : "(unset)",
+      std::getenv("QTWEBENGINE_CHROMIUM_FLAGS") ? std::getenv("QTWEBENGINE_CHROMIUM_FLAGS") : "(unset)");
   std::fflush(stdout);
 
   // --- the command line ----------------------------------------------------------------------------------
   const std::string cliFolder = work.path() + "cli";
   fs::create_directories(cliFolder);
-  std::vector<std::string> cliArgs{LORVANTA_CLI, "download", opt.qq, "--to", cliFolder, "--route-host",
-                                   albumd->HostPort(), "--jobs", "1", "--quiet", "--json"};
+  std::vector<std::string> cliArgs{LORVANTA_CLI,   "download",         opt.qq,   "--to", cliFolder,
+                                   "--route-host", albumd->HostPort(), "--jobs", "1",    "--quiet",
+                                   "--json"};
   for (int n = 0; opt.albums > 0 && n < albumCount; ++n) {
     cliArgs.push_back("--album");
     cliArgs.push_back(preview.albums[n].id);
@@ -356,17 +364,19 @@ int main(int argc, char** argv) {
               winFiles, win->photosOk, win->photosFailed);
   if (lastTickShown) {
     const double tickSecs = Seconds(lastTick - clicked);
-    std::printf("window, click to the last album's tick in the page: %.2f s (ratio %.3f); the %.2f s after it "
-                "are the window's closing work before the summary box\n",
-                tickSecs, tickSecs / cliSecs, winSecs - tickSecs);
+    std::printf(
+        "window, click to the last album's tick in the page: %.2f s (ratio %.3f); the %.2f s after it "
+        "are the window's closing work before the summary box\n",
+        tickSecs, tickSecs / cliSecs, winSecs - tickSecs);
   }
   const double ratio = winSecs / cliSecs;
   std::printf("time window / lorvanta-cli --jobs 1: %.3f; target at most 1.100: %s\n", ratio,
               ratio <= 1.10 ? "met" : "NOT met");
   const double p99 = Percentile(lateMs, 99);
-  std::printf("main thread, 10 ms timer lateness over %zu firings: median %.1f ms, p99 %.1f ms, max %.1f ms; "
-              "target p99 under 50 ms: %s\n",
-              lateMs.size(), Percentile(lateMs, 50), p99, Percentile(lateMs, 100), p99 < 50 ? "met" : "NOT met");
+  std::printf(
+      "main thread, 10 ms timer lateness over %zu firings: median %.1f ms, p99 %.1f ms, max %.1f ms; "
+      "target p99 under 50 ms: %s\n",
+      lateMs.size(), Percentile(lateMs, 50), p99, Percentile(lateMs, 100), p99 < 50 ? "met" : "NOT met");
   double cpuWindow = 0, cpuHelpers = 0;
   long hwmWindow = 0, hwmHelpers = 0;
   for (const auto& [pid, s] : after) {
@@ -382,12 +392,14 @@ int main(int argc, char** argv) {
                   used, s.hwmKb / 1024.0);
     }
   }
-  std::printf("CPU during the download: window process %.2f s (%.0f %% of a core), engine helpers %.2f s "
-              "(%.0f %%)\n",
-              cpuWindow, 100 * cpuWindow / winSecs, cpuHelpers, 100 * cpuHelpers / winSecs);
-  std::printf("peak RSS: window process %.1f MB, engine helpers %.1f MB (each at its own peak), all together "
-              "at once %.1f MB (sampled every 0.5 s)\n",
-              hwmWindow / 1024.0, hwmHelpers / 1024.0, peakTotalRssKb / 1024.0);
+  std::printf(
+      "CPU during the download: window process %.2f s (%.0f %% of a core), engine helpers %.2f s "
+      "(%.0f %%)\n",
+      cpuWindow, 100 * cpuWindow / winSecs, cpuHelpers, 100 * cpuHelpers / winSecs);
+  std::printf(
+      "peak RSS: window process %.1f MB, engine helpers %.1f MB (each at its own peak), all together "
+      "at once %.1f MB (sampled every 0.5 s)\n",
+      hwmWindow / 1024.0, hwmHelpers / 1024.0, peakTotalRssKb / 1024.0);
   const bool sameCount = winFiles == cliFiles;
   if (!sameCount) {
     std::printf("the window wrote %ld files, the command line %ld; both kept in %s\n", winFiles, cliFiles,

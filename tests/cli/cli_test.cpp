@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "json/qzjson.h"
-#include "tools/albumd/testing/albumdprocess.h"
 #include "tests/support/testfolder.h"
+#include "tools/albumd/testing/albumdprocess.h"
 
 namespace fs = std::filesystem;
 
@@ -84,9 +84,7 @@ class CliTest : public ::testing::Test {
     delete albumd_;
     albumd_ = nullptr;
   }
-  void SetUp() override {
-    dir_ = sandbox_.Dir();
-  }
+  void SetUp() override { dir_ = sandbox_.Dir(); }
   std::string Host() const { return " --route-host " + albumd_->HostPort(); }
 
   static AlbumdProcess* albumd_;

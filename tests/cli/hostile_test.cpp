@@ -17,8 +17,8 @@
 #include <vector>
 
 #include "json/qzjson.h"
-#include "tools/albumd/testing/albumdprocess.h"
 #include "tests/support/testfolder.h"
+#include "tools/albumd/testing/albumdprocess.h"
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
@@ -34,7 +34,7 @@ struct CliRun {
 // Runs lorvanta-cli with args and extra environment; stdout and stderr apart. interruptAfterMs >= 0 sends
 // SIGINT that long after the start. A run still going after 60 s is killed (code -1): a hang, not a pass.
 CliRun Cli(const std::vector<std::string>& args, const std::map<std::string, std::string>& env = {},
-        int interruptAfterMs = -1) {
+           int interruptAfterMs = -1) {
   CliRun r;
   int out[2], err[2];
   if (pipe(out) != 0 || pipe(err) != 0) return r;
@@ -133,9 +133,7 @@ class HostileTest : public ::testing::Test {
     delete albumd_;
     albumd_ = nullptr;
   }
-  void SetUp() override {
-    dir_ = sandbox_.Dir();
-  }
+  void SetUp() override { dir_ = sandbox_.Dir(); }
 
   std::vector<std::string> Download(const std::string& qq, std::vector<std::string> more = {}) const {
     std::vector<std::string> a{"download", qq, "--to", dir_.string(), "--route-host", albumd_->HostPort()};
@@ -153,9 +151,11 @@ AlbumdProcess* HostileTest::albumd_ = nullptr;
 // Bytes beyond a reply's Content-Length on a kept-alive connection (here a whole second reply carrying
 // another image) must never be read as the answer to the next address.
 TEST_F(HostileTest, BytesPastAReplyNeverBecomeAnotherPhoto) {
-  const std::map<std::string, std::string> images = {
-      {"花园.JPG", "garden.jpg"}, {"石头.PNG", "stones.png"}, {"草地.JPG", "meadow.jpg"},
-      {"太阳.GIF", "sun.gif"},    {"叶子.PNG", "leaf.png"}};
+  const std::map<std::string, std::string> images = {{"花园.JPG", "garden.jpg"},
+                                                     {"石头.PNG", "stones.png"},
+                                                     {"草地.JPG", "meadow.jpg"},
+                                                     {"太阳.GIF", "sun.gif"},
+                                                     {"叶子.PNG", "leaf.png"}};
   for (int run = 0; run < 4; ++run) {
     fs::remove_all(Root("10046"));
     const CliRun r = Cli(Download("10046", {"--jobs", "1", "--json"}));
@@ -167,7 +167,8 @@ TEST_F(HostileTest, BytesPastAReplyNeverBecomeAnotherPhoto) {
       EXPECT_EQ(bytes, Image(images.at(file))) << "run " << run << ": " << file << " holds other bytes";
     }
     // The photos around the broken one all arrive, on a fresh connection.
-    for (const char* file : {"花园.JPG", "草地.JPG", "太阳.GIF", "叶子.PNG"}) EXPECT_TRUE(tree.count(file)) << file;
+    for (const char* file : {"花园.JPG", "草地.JPG", "太阳.GIF", "叶子.PNG"})
+      EXPECT_TRUE(tree.count(file)) << file;
     EXPECT_EQ(Number(summary.get(), u"photosOk"), static_cast<double>(tree.size()));
     EXPECT_EQ(r.code, tree.size() == 5 ? 0 : 1) << r.err;
   }
@@ -252,7 +253,8 @@ TEST_F(HostileTest, BarsInIdsAndNamesStayInTheirField) {
       {"a0b0c/草地.JPG", Image("meadow.jpg")},
   };
   EXPECT_EQ(Tree(Root("10052")), expected);
-  EXPECT_TRUE(albumd_->WaitForLogLine("/cgi-bin/common/cgi_view_album uin=10052&refer=portal&albumid=g%7Ch 200"));
+  EXPECT_TRUE(
+      albumd_->WaitForLogLine("/cgi-bin/common/cgi_view_album uin=10052&refer=portal&albumid=g%7Ch 200"));
 
   fs::remove_all(dir_);
   r = Cli(Download("10052", {"--album", "g|h", "--json"}));
@@ -303,22 +305,24 @@ TEST_F(HostileTest, AnUnknownAlbumIdChangesNothing) {
   const CliRun r = Cli(Download("10001", {"--album", "999999", "--album", "1001"}));
   EXPECT_EQ(r.code, 2);
   EXPECT_NE(r.err.find("999999"), std::string::npos) << r.err;
-  EXPECT_EQ(Tree(dir_), (std::map<std::string, std::string>{{"10001的相册/", ""}, {"10001的相册/mine.txt", "keep"}}));
+  EXPECT_EQ(Tree(dir_),
+            (std::map<std::string, std::string>{{"10001的相册/", ""}, {"10001的相册/mine.txt", "keep"}}));
   // An unknown --skip is only a warning.
   const CliRun skip = Cli(Download("10001", {"--skip", "999999", "--quiet"}));
   EXPECT_EQ(skip.code, 1);  // the demo's empty album fails as always
   EXPECT_NE(skip.err.find("warning: --skip 999999"), std::string::npos) << skip.err;
   // A --to folder that does not exist yet is not made for a run that is refused.
-  const CliRun fresh = Cli({"download", "10001", "--to", (dir_ / "new").string(), "--route-host", albumd_->HostPort(),
-                         "--album", "999999"});
+  const CliRun fresh = Cli({"download", "10001", "--to", (dir_ / "new").string(), "--route-host",
+                            albumd_->HostPort(), "--album", "999999"});
   EXPECT_EQ(fresh.code, 2);
   EXPECT_FALSE(fs::exists(dir_ / "new"));
 }
 
 TEST_F(HostileTest, AFullDiskIsNamedAndNeverCountedAsSaved) {
-  const std::map<std::string, std::string> env = {{"LD_PRELOAD", LORVANTA_FULLDISK},
-                                                  {"LORVANTA_TEST_FULL_DIR", dir_.string()},
-                                                  {"ASAN_OPTIONS", "verify_asan_link_order=0:detect_leaks=0"}};
+  const std::map<std::string, std::string> env = {
+      {"LD_PRELOAD", LORVANTA_FULLDISK},
+      {"LORVANTA_TEST_FULL_DIR", dir_.string()},
+      {"ASAN_OPTIONS", "verify_asan_link_order=0:detect_leaks=0"}};
   // A plain download: every photo fails with the reason, once each.
   CliRun r = Cli(Download("10001", {"--json"}), env);
   EXPECT_EQ(r.code, 1) << r.err;
@@ -343,23 +347,25 @@ TEST_F(HostileTest, AFullDiskIsNamedAndNeverCountedAsSaved) {
 }
 
 TEST_F(HostileTest, OutputThatCannotBeWrittenIsAnError) {
-  CliRun r = Cli({"preview", "10001", "--route-host", albumd_->HostPort(), "--page", (dir_ / "no/such/page.html").string()});
+  CliRun r = Cli({"preview", "10001", "--route-host", albumd_->HostPort(), "--page",
+                  (dir_ / "no/such/page.html").string()});
   EXPECT_EQ(r.code, 1);
   EXPECT_NE(r.err.find("No such file or directory"), std::string::npos) << r.err;
   if (fs::exists("/dev/full")) {
-    const std::string cmd = std::string(LORVANTA_CLI) + " preview 10001 --json --route-host " + albumd_->HostPort() +
-                            " >/dev/full 2>/dev/null";
+    const std::string cmd = std::string(LORVANTA_CLI) + " preview 10001 --json --route-host " +
+                            albumd_->HostPort() + " >/dev/full 2>/dev/null";
     const int status = std::system(cmd.c_str());
     EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 1);
   }
 }
 
 TEST_F(HostileTest, ReplyFoldersOfKilledRunsAreRemoved) {
-  fs::create_directories(dir_ / "tmp" / "lorvanta-cli-999999-abcdef");   // a run that is gone
+  fs::create_directories(dir_ / "tmp" / "lorvanta-cli-999999-abcdef");  // a run that is gone
   const std::string alive = "lorvanta-cli-" + std::to_string(::getpid()) + "-abcdef";
-  fs::create_directories(dir_ / "tmp" / alive);                          // one still running
-  fs::create_directories(dir_ / "tmp" / "lorvanta-cli-other");           // not ours to judge
-  const CliRun r = Cli({"preview", "10001", "--route-host", albumd_->HostPort()}, {{"TMPDIR", (dir_ / "tmp").string()}});
+  fs::create_directories(dir_ / "tmp" / alive);                 // one still running
+  fs::create_directories(dir_ / "tmp" / "lorvanta-cli-other");  // not ours to judge
+  const CliRun r =
+      Cli({"preview", "10001", "--route-host", albumd_->HostPort()}, {{"TMPDIR", (dir_ / "tmp").string()}});
   EXPECT_EQ(r.code, 0) << r.err;
   std::set<std::string> left;
   for (const auto& e : fs::directory_iterator(dir_ / "tmp")) left.insert(e.path().filename().string());

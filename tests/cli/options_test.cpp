@@ -1,6 +1,8 @@
 // The command line's arguments: the GNU forms users type, the errors they get for slips, and that help and
 // version win. Tables call the parser directly; a few runs check that the real program prints and exits
 // as the parser says.
+#include "cli/options.h"
+
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
@@ -11,7 +13,6 @@
 #include <vector>
 
 #include "app/hosts.h"
-#include "cli/options.h"
 #include "tests/support/testfolder.h"
 #include "tools/albumd/testing/albumdprocess.h"
 
@@ -36,15 +37,16 @@ std::string Joined(const std::vector<std::string>& args) {
 // Every field, so that a form that sets the wrong one shows in the difference.
 std::string Fields(const Options& o) {
   std::ostringstream s;
-  s << "command=" << o.command << " qq=" << o.qq << " dir=" << o.dir << " route=" << o.routeHost << " to=" << o.to
-    << " albums=";
+  s << "command=" << o.command << " qq=" << o.qq << " dir=" << o.dir << " route=" << o.routeHost
+    << " to=" << o.to << " albums=";
   for (const auto& a : o.albums) s << a << ",";
   s << " skips=";
   for (const auto& a : o.skips) s << a << ",";
-  s << " page=" << o.pageFile << " client=" << o.clientNumber << " jobs=" << o.jobs << " retries=" << o.retries
-    << " rate=" << o.rate << " max=" << o.maxPhotoBytes << " cookies=" << o.cookiesIn << " out=" << o.cookiesOut
-    << " update=" << o.update << " keep=" << o.keepDeleted << " meta=" << o.writeMetadata
-    << " noviewer=" << o.noViewer << " json=" << o.json << " quiet=" << o.quiet;
+  s << " page=" << o.pageFile << " client=" << o.clientNumber << " jobs=" << o.jobs
+    << " retries=" << o.retries << " rate=" << o.rate << " max=" << o.maxPhotoBytes
+    << " cookies=" << o.cookiesIn << " out=" << o.cookiesOut << " update=" << o.update
+    << " keep=" << o.keepDeleted << " meta=" << o.writeMetadata << " noviewer=" << o.noViewer
+    << " json=" << o.json << " quiet=" << o.quiet;
   return s.str();
 }
 
@@ -80,13 +82,17 @@ TEST(Options, AcceptedFormsSetTheirFields) {
   add({"download", "--quiet", "--", "10001"}, [](Options& o) { o.quiet = true; });
   add({"download", "10001", "--no-viewer", "--write-metadata"},
       [](Options& o) { o.noViewer = true, o.writeMetadata = true; });
-  add({"download", "10001", "--update", "--keep-deleted"}, [](Options& o) { o.update = o.keepDeleted = true; });
-  add({"download", "10001", "--album", "1", "--album=2", "--skip", "3"},
-      [](Options& o) { o.albums = {"1", "2"}, o.skips = {"3"}; });
+  add({"download", "10001", "--update", "--keep-deleted"},
+      [](Options& o) { o.update = o.keepDeleted = true; });
+  add({"download", "10001", "--album", "1", "--album=2", "--skip", "3"}, [](Options& o) {
+    o.albums = {"1", "2"}, o.skips = {"3"};
+  });
   add({"download", "10001", "--rate", "2M", "--max-photo-size=1g", "--retries", "100"},
       [](Options& o) { o.rate = 2LL << 20, o.maxPhotoBytes = 1LL << 30, o.retries = 100; });
   add({"download", "10001", "--route-host", "h:1", "--cookies", "in.txt", "--cookies-out=out.txt", "--json"},
-      [](Options& o) { o.routeHost = "h:1", o.cookiesIn = "in.txt", o.cookiesOut = "out.txt", o.json = true; });
+      [](Options& o) {
+        o.routeHost = "h:1", o.cookiesIn = "in.txt", o.cookiesOut = "out.txt", o.json = true;
+      });
   add({"download", "10001", "-j", "2", "--jobs=5"}, [](Options& o) { o.jobs = 5; });  // the last one counts
 
   Options preview = Download();
@@ -125,7 +131,8 @@ TEST(Options, BadUsageIsExitTwoWithAMessageThatNamesTheSlip) {
       {{"preview", "10001", "--jobs", "2"}, "unknown option for preview: --jobs (an option of download)"},
       {{"preview", "10001", "-q"}, "unknown option for preview: -q"},
       {{"--jobs", "4", "download", "10001"}, "unknown option: --jobs (an option of download)"},
-      {{"download", "10001", "--cook", "x"}, "option --cook is ambiguous for download: --cookies, --cookies-out"},
+      {{"download", "10001", "--cook", "x"},
+       "option --cook is ambiguous for download: --cookies, --cookies-out"},
       {{"download", "10001", "--jobs"}, "--jobs needs a value"},
       {{"download", "10001", "-j"}, "-j needs a value"},
       {{"download", "10001", "--quiet=yes"}, "--quiet takes no value: --quiet=yes"},
@@ -197,8 +204,13 @@ TEST(Options, EditDistanceCountsInsertionsDeletionsAndSubstitutions) {
   struct Case {
     const char *a, *b;
     int distance;
-  } cases[] = {{"", "", 0}, {"", "jobs", 4}, {"jobs", "jobs", 0}, {"jobs", "jbos", 2},
-               {"kitten", "sitting", 3}, {"quiet", "quit", 1}, {"update", "updates", 1}};
+  } cases[] = {{"", "", 0},
+               {"", "jobs", 4},
+               {"jobs", "jobs", 0},
+               {"jobs", "jbos", 2},
+               {"kitten", "sitting", 3},
+               {"quiet", "quit", 1},
+               {"update", "updates", 1}};
   for (const Case& c : cases) {
     EXPECT_EQ(EditDistance(c.a, c.b), c.distance) << c.a << " " << c.b;
     EXPECT_EQ(EditDistance(c.b, c.a), c.distance) << c.b << " " << c.a;
@@ -239,8 +251,8 @@ TEST(OptionsProgram, ShortFormsDownloadAgainstTheAlbumService) {
   const auto albumd = AlbumdProcess::Start();
   TestFolder sandbox;
   const fs::path to = sandbox.Dir() / "short";
-  const CliRun r = Cli("download -qj2 --album=1001 -o " + to.string() + " --route-host=" + albumd->HostPort() +
-                    " -- 10001");
+  const CliRun r = Cli("download -qj2 --album=1001 -o " + to.string() +
+                       " --route-host=" + albumd->HostPort() + " -- 10001");
   EXPECT_EQ(r.code, 0) << r.out;
   EXPECT_EQ(r.out, "") << "-q keeps it quiet";
   EXPECT_TRUE(fs::is_regular_file(to / "10001的相册" / "春节回家" / "年夜饭.JPG"));

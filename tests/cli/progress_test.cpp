@@ -7,8 +7,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <filesystem>
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -116,8 +116,8 @@ TEST_F(ProgressTest, WholeJobCountsEveryTickedAlbumFromTheListOn) {
 
 TEST_F(ProgressTest, AnUpdateCountsOnlyWhatItsPlanFetches) {
   const std::string to = sandbox_.Dir().string();
-  const std::vector<std::string> args = {"download", "10001", "--album", "1001", "--update",
-                                         "--to", to, "--route-host", albumd_->HostPort()};
+  const std::vector<std::string> args = {
+      "download", "10001", "--album", "1001", "--update", "--to", to, "--route-host", albumd_->HostPort()};
   ASSERT_EQ(OnTerminal(args).code, 0);
   fs::remove(sandbox_.Dir() / "10001的相册" / "春节回家" / "年夜饭.JPG");
   const TerminalRun again = OnTerminal(args);
@@ -149,7 +149,11 @@ TEST(ProgressText, WidthsSizesAndClocks) {
   struct {
     double bytes;
     const char* text;
-  } sizes[] = {{0, "0 B"}, {1023, "1023 B"}, {1024, "1.0 KiB"}, {1536, "1.5 KiB"}, {5.0 * (1 << 20), "5.0 MiB"},
+  } sizes[] = {{0, "0 B"},
+               {1023, "1023 B"},
+               {1024, "1.0 KiB"},
+               {1536, "1.5 KiB"},
+               {5.0 * (1 << 20), "5.0 MiB"},
                {3.0 * (1 << 30), "3.0 GiB"}};
   for (const auto& s : sizes) EXPECT_EQ(HumanBytes(s.bytes), s.text) << s.bytes;
   struct {

@@ -45,9 +45,10 @@ class SessionTest : public ::testing::Test {
 
   // Signs in as the real service's form would be used, with the curl tool; returns the session token.
   std::string SignIn(const fs::path& cookies) {
-    const CliResult r = Shell("curl -s -c " + cookies.string() + " -d uin=10060 -d password=secret-10060 http://" +
-                                albumd_->HostPort() + "/login.php",
-                            sandbox_.Dir());
+    const CliResult r =
+        Shell("curl -s -c " + cookies.string() + " -d uin=10060 -d password=secret-10060 http://" +
+                  albumd_->HostPort() + "/login.php",
+              sandbox_.Dir());
     EXPECT_EQ(r.code, 0);
     std::smatch m;
     const std::string text = Slurp(cookies);
@@ -57,9 +58,10 @@ class SessionTest : public ::testing::Test {
   }
   CliResult Download(const std::string& more, const std::string& routeHost = "") {
     static int run = 0;
-    return Shell(std::string(LORVANTA_CLI) + " download 10060 --json --to " + (sandbox_.Dir() / std::to_string(++run)).string() +
-                   " --route-host " + (routeHost.empty() ? albumd_->HostPort() : routeHost) + " " + more,
-               sandbox_.Dir());
+    return Shell(std::string(LORVANTA_CLI) + " download 10060 --json --to " +
+                     (sandbox_.Dir() / std::to_string(++run)).string() + " --route-host " +
+                     (routeHost.empty() ? albumd_->HostPort() : routeHost) + " " + more,
+                 sandbox_.Dir());
   }
   static int AlbumsOk(const CliResult& r) {
     std::smatch m;
@@ -124,7 +126,8 @@ TEST_F(SessionTest, TheSessionReachesOnlyTheHostItBelongsTo) {
 
 TEST_F(SessionTest, BadCookieFilesAreNamedAndExpiredCookiesAreNotSent) {
   const fs::path bad = sandbox_.Dir() / "bad.txt";
-  std::ofstream(bad) << "# Netscape HTTP Cookie File\n\n127.0.0.1\tFALSE\t/\tFALSE\t0\tuin\to10060\nnot a cookie\n";
+  std::ofstream(bad)
+      << "# Netscape HTTP Cookie File\n\n127.0.0.1\tFALSE\t/\tFALSE\t0\tuin\to10060\nnot a cookie\n";
   struct Case {
     std::string file;
     std::string said;

@@ -18,8 +18,8 @@
 #include <vector>
 
 #include "app/albummanifest.h"
-#include "tools/albumd/testing/albumdprocess.h"
 #include "tests/support/testfolder.h"
+#include "tools/albumd/testing/albumdprocess.h"
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
@@ -221,7 +221,7 @@ TEST_F(UpdateTest, AFolderWithoutManifestIsAdoptedNotDoubled) {
   const size_t before = albumd_->LogLines().size();
   CliResult r = Download("30004", {"--update", "--json"});
   EXPECT_EQ(r.code, 0) << r.err;
-  EXPECT_NE(r.out.find("\"photosOk\":2,"), std::string::npos) << r.out;     // p1 again, and p2 anew
+  EXPECT_NE(r.out.find("\"photosOk\":2,"), std::string::npos) << r.out;       // p1 again, and p2 anew
   EXPECT_NE(r.out.find("\"photosPresent\":1,"), std::string::npos) << r.out;  // p0 kept
   int photoRequests = 0;
   const auto log = albumd_->LogLines();

@@ -30,13 +30,13 @@ class CopyCheckTest : public ::testing::Test {
   CliResult Cli(const std::string& args) {
     const fs::path out = sandbox_.Dir() / "out.txt";
     const fs::path err = sandbox_.Dir() / "err.txt";
-    const int status =
-        std::system((std::string(LORVANTA_CLI) + " " + args + " >" + out.string() + " 2>" + err.string()).c_str());
+    const int status = std::system(
+        (std::string(LORVANTA_CLI) + " " + args + " >" + out.string() + " 2>" + err.string()).c_str());
     return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, Slurp(out), Slurp(err)};
   }
   std::string Download(const std::string& more) {
-    return "download 10001 --to " + (sandbox_.Dir() / "copy").string() + " --route-host " + albumd_->HostPort() +
-           " " + more;
+    return "download 10001 --to " + (sandbox_.Dir() / "copy").string() + " --route-host " +
+           albumd_->HostPort() + " " + more;
   }
   fs::path Album() const { return sandbox_.Dir() / "copy" / "10001的相册" / "春节回家"; }
   static int Count(const std::string& text, const std::string& word) {

@@ -275,7 +275,8 @@ TEST_F(AlbumDownloadTest, PhotoListFaults) {
     for (const auto& u : host_.updates) {
       if (u.currentAlbum == 1) album1.push_back(Shown(u));
     }
-    EXPECT_EQ(album1, (std::vector<std::string>{StartedStatusHtml() + " #FF6600", FailedStatusHtml() + " #FFFFFF"}))
+    EXPECT_EQ(album1,
+              (std::vector<std::string>{StartedStatusHtml() + " #FF6600", FailedStatusHtml() + " #FFFFFF"}))
         << c.qq;
     const auto last = std::find_if(host_.updates.rbegin(), host_.updates.rend(),
                                    [](const AlbumStatusUpdate& u) { return u.currentAlbum == 1; });
@@ -532,11 +533,21 @@ std::map<int, std::vector<std::string>> StepsPerAlbum(const std::vector<AlbumSta
   for (const AlbumStatusUpdate& u : updates) {
     std::string step;
     switch (u.state) {
-      case AlbumState::kStarted: step = "started"; break;
-      case AlbumState::kProgress: step = std::to_string(u.photosDone) + "/" + u.total; break;
-      case AlbumState::kDone: step = "done " + u.currentAlbumName; break;
-      case AlbumState::kFailed: step = "failed"; break;
-      case AlbumState::kAbandoned: step = "abandoned"; break;
+      case AlbumState::kStarted:
+        step = "started";
+        break;
+      case AlbumState::kProgress:
+        step = std::to_string(u.photosDone) + "/" + u.total;
+        break;
+      case AlbumState::kDone:
+        step = "done " + u.currentAlbumName;
+        break;
+      case AlbumState::kFailed:
+        step = "failed";
+        break;
+      case AlbumState::kAbandoned:
+        step = "abandoned";
+        break;
     }
     steps[u.currentAlbum].push_back(step);
   }

@@ -156,8 +156,9 @@ TEST_F(AlbumListTest, AbortedFetchEndsTheRetrieval) {
 
 TEST(AlbumListWalk, AListPastTheLimitIsCutAndSaysSo) {
   for (const int nodes : {kMaxAlbumNodes, kMaxAlbumNodes + 1}) {
-    std::string xml = "<data><album><name>first</name><pre>p</pre><desc>d</desc><total>1</total><priv>1</priv>"
-                      "<id>a|b</id></album>";
+    std::string xml =
+        "<data><album><name>first</name><pre>p</pre><desc>d</desc><total>1</total><priv>1</priv>"
+        "<id>a|b</id></album>";
     for (int i = 1; i < nodes; ++i) xml += "<album/>";
     xml += "</data>";
     const XmlDocument doc = XmlDocument::LoadFromMemory(xml);

@@ -33,17 +33,32 @@ TEST(SafeFileName, HiddenCharactersBecomeZeroOneEach) {
   struct Case {
     std::string in, out;
   } cases[] = {
-      {"a\tb", "a0b"},                      // control characters inside a name
+      {"a\tb", "a0b"},  // control characters inside a name
       {"换行\n相册", "换行0相册"},
-      {"a\x7f" "b", "a0b"},                 // DEL
-      {"红\xc2\x9b[31m", "红0[31m"},        // U+009B, the one-byte escape sequence introducer
-      {"gpj.exe\xe2\x80\xae" "abc", "gpj.exe0abc"},  // U+202E right-to-left override
-      {"\xe2\x80\xaa" "x\xe2\x81\xa6y\xe2\x81\xa9", "0x0y0"},  // U+202A, U+2066, U+2069
-      {"\xef\xbb\xbf名字", "0名字"},      // a byte-order mark at the start
-      {"a\xe2\x80\x94" "b", "a\xe2\x80\x94" "b"},  // U+2014 (same lead bytes as the overrides) stays
-      {"a\xe2\x80\x8b" "b", "a\xe2\x80\x8b" "b"},  // U+200B stays
-      {"a\xc2\xa0" "b", "a\xc2\xa0" "b"},            // U+00A0 stays
-      {"\xc2", "\xc2"},                    // a cut-off sequence is left as it is
+      {"a\x7f"
+       "b",
+       "a0b"},                        // DEL
+      {"红\xc2\x9b[31m", "红0[31m"},  // U+009B, the one-byte escape sequence introducer
+      {"gpj.exe\xe2\x80\xae"
+       "abc",
+       "gpj.exe0abc"},  // U+202E right-to-left override
+      {"\xe2\x80\xaa"
+       "x\xe2\x81\xa6y\xe2\x81\xa9",
+       "0x0y0"},                      // U+202A, U+2066, U+2069
+      {"\xef\xbb\xbf名字", "0名字"},  // a byte-order mark at the start
+      {"a\xe2\x80\x94"
+       "b",
+       "a\xe2\x80\x94"
+       "b"},  // U+2014 (same lead bytes as the overrides) stays
+      {"a\xe2\x80\x8b"
+       "b",
+       "a\xe2\x80\x8b"
+       "b"},  // U+200B stays
+      {"a\xc2\xa0"
+       "b",
+       "a\xc2\xa0"
+       "b"},             // U+00A0 stays
+      {"\xc2", "\xc2"},  // a cut-off sequence is left as it is
   };
   for (const auto& c : cases) EXPECT_EQ(SafeFileName(c.in), c.out) << c.in;
 }
@@ -54,9 +69,12 @@ TEST(AlbumFolderPathAsDownloaded, TheNamesOfADownloadIntoAnEmptyRootWhateverIsOn
   std::set<std::string> handedOut;
   const std::string root = dir.path() + "root/";
   EXPECT_EQ(AlbumFolderPathAsDownloaded(root, "旅行", "1", handedOut), root + "旅行");
-  EXPECT_EQ(AlbumFolderPathAsDownloaded(root, "旅行", "2", handedOut), root + "旅行_" + Md5Hex("2").substr(0, 15));
-  EXPECT_EQ(AlbumFolderPathAsDownloaded(root, "..", "3", handedOut), root + ".._" + Md5Hex("3").substr(0, 15));
-  EXPECT_EQ(AlbumFolderPath(root, "旅行", "1"), root + "旅行_" + Md5Hex("1").substr(0, 15));  // the disk counts here
+  EXPECT_EQ(AlbumFolderPathAsDownloaded(root, "旅行", "2", handedOut),
+            root + "旅行_" + Md5Hex("2").substr(0, 15));
+  EXPECT_EQ(AlbumFolderPathAsDownloaded(root, "..", "3", handedOut),
+            root + ".._" + Md5Hex("3").substr(0, 15));
+  EXPECT_EQ(AlbumFolderPath(root, "旅行", "1"),
+            root + "旅行_" + Md5Hex("1").substr(0, 15));  // the disk counts here
 }
 
 TEST(PhotoExtension, ByPhototype) {

@@ -41,7 +41,9 @@ TEST(FormerBugs, AManifestRefusedForItsTextLeavesNoFileBehind) {
 
 // Control characters and bidirectional overrides inside a name were kept in file names.
 TEST(FormerBugs, AFileNameNeverHoldsAHiddenCharacter) {
-  const std::string name = SafeFileName("gpj.exe\xe2\x80\xae" "abc\nx\xc2\x9b");
+  const std::string name = SafeFileName(
+      "gpj.exe\xe2\x80\xae"
+      "abc\nx\xc2\x9b");
   EXPECT_EQ(name, "gpj.exe0abc0x0");
 }
 

@@ -46,15 +46,15 @@ TEST(Manifest, NamesFromEveryPlaneComeBackExactly) {
   // The parser reads four-byte UTF-8 poorly; the writer must therefore say such characters another way.
   const std::string names[] = {
       "ascii",
-      "\xc3\xa9t\xc3\xa9",                            // two-byte UTF-8
-      "春游 \"相册\" \\ /",                             // three-byte, quote, backslash
-      "\xf0\x9f\x98\x80 笑脸",                           // U+1F600
-      "\xf0\xa0\x80\x80古字",                            // U+20000
-      "\xf3\xa0\x80\x81",                                // U+E0001, plane 14
-      "\xf4\x8f\xbf\xbf",                                // U+10FFFF, the last code point
-      "\xef\xbf\xbf\xee\x80\x80",                       // U+FFFF, U+E000 at the plane's edge
-      "line\nbreak\ttab\x01\x7f",                         // control characters
-      "\xe2\x80\xae\xe2\x80\xa8\xef\xbb\xbf",        // U+202E, U+2028, U+FEFF
+      "\xc3\xa9t\xc3\xa9",                     // two-byte UTF-8
+      "春游 \"相册\" \\ /",                    // three-byte, quote, backslash
+      "\xf0\x9f\x98\x80 笑脸",                 // U+1F600
+      "\xf0\xa0\x80\x80古字",                  // U+20000
+      "\xf3\xa0\x80\x81",                      // U+E0001, plane 14
+      "\xf4\x8f\xbf\xbf",                      // U+10FFFF, the last code point
+      "\xef\xbf\xbf\xee\x80\x80",              // U+FFFF, U+E000 at the plane's edge
+      "line\nbreak\ttab\x01\x7f",              // control characters
+      "\xe2\x80\xae\xe2\x80\xa8\xef\xbb\xbf",  // U+202E, U+2028, U+FEFF
   };
   for (const std::string& name : names) {
     AlbumManifest m = Sample();
@@ -109,7 +109,8 @@ TEST(Manifest, UnreadableManifestsAreErrors) {
       "{\"format\":1,\"album\":{\"id\":\"V1\"},\"photos\":[{\"url\":\"http://h/1\",\"file\":\"a\",\"size\":3,"
       "\"fetched\":\"yesterday\"}]}",
       "{\"format\":1,\"album\":{\"id\":7},\"photos\":[]}",
-      "{\"format\":2,\"album\":{\"id\":\"V1\"},\"photos\":[{\"url\":\"http://h/1\",\"file\":\"a\",\"md5\":\"xyz\"}]}",
+      "{\"format\":2,\"album\":{\"id\":\"V1\"},\"photos\":[{\"url\":\"http://h/"
+      "1\",\"file\":\"a\",\"md5\":\"xyz\"}]}",
   };
   for (const std::string& text : cases) EXPECT_THROW(ParseManifest(text), ManifestError) << text;
   try {
@@ -189,7 +190,8 @@ TEST(UpdatePlan, PresentGoneChangedAndNewPhotos) {
         "<pic><name>c</name><url>http://h/c</url><phototype>1</phototype></pic>"
         "<pic><name>d</name><url>http://h/d</url><phototype>1</phototype></pic>"
         "<pic><name>z</name><url>http://h/e</url><phototype>1</phototype></pic></album>");
-    const AlbumPlan plan = PlanAlbumPhotos(FirstPhotoNode(doc), folder, "alb", {&m, c.keepDeleted, 1700000000});
+    const AlbumPlan plan =
+        PlanAlbumPhotos(FirstPhotoNode(doc), folder, "alb", {&m, c.keepDeleted, 1700000000});
     ASSERT_EQ(plan.photos.size(), 5u) << c.name;
     for (int i = 0; i < 5; ++i) {
       EXPECT_EQ(plan.photos[i].kind, c.kinds[i]) << c.name << " " << i;

@@ -13,13 +13,17 @@ TEST(EscapeForTerminal, ControlsAndInvisibleReorderingAreShownNotActedOn) {
   } cases[] = {
       {"春游 photo.JPG", "春游 photo.JPG"},
       {"a\nb\rc\x1b[2J", "a\\x0ab\\x0dc\\x1b[2J"},
-      {"\xc2\x9b" "31m", "\\x9b31m"},                                 // C1 control introducer
-      {"gpj.exe\xe2\x80\xae" "abc", "gpj.exe\\u202eabc"},             // right-to-left override
-      {"\xe2\x81\xa6x\xe2\x81\xa9", "\\u2066x\\u2069"},                // isolates
+      {"\xc2\x9b"
+       "31m",
+       "\\x9b31m"},  // C1 control introducer
+      {"gpj.exe\xe2\x80\xae"
+       "abc",
+       "gpj.exe\\u202eabc"},                             // right-to-left override
+      {"\xe2\x81\xa6x\xe2\x81\xa9", "\\u2066x\\u2069"},  // isolates
       {"\xef\xbb\xbfname", "\\ufeffname"},
-      {"back\\slash", "back\\\\slash"},                               // so an escape cannot be faked
+      {"back\\slash", "back\\\\slash"},  // so an escape cannot be faked
       {"bad\xff", "bad\\xff"},
-      {"\xe2\x80\x94", "\xe2\x80\x94"},                               // an ordinary dash stays
+      {"\xe2\x80\x94", "\xe2\x80\x94"},  // an ordinary dash stays
   };
   for (const auto& c : cases) EXPECT_EQ(EscapeForTerminal(c.in), c.out) << c.in;
 }
@@ -43,10 +47,15 @@ TEST(TextEscapes, EachEscapesWhatItsPlaceNeedsAndNothingElse) {
     EXPECT_EQ(PercentEncode(c.in), c.percent) << c.in;
     EXPECT_EQ(PercentDecode(c.percent), c.in) << c.percent;
   }
-  EXPECT_EQ(PercentDecode("100%"), "100%");      // a malformed escape stays
+  EXPECT_EQ(PercentDecode("100%"), "100%");  // a malformed escape stays
   EXPECT_EQ(PercentDecode("%zz%4"), "%zz%4");
-  EXPECT_EQ(TrimBlanks(" \t\r\n\x01" "a b\x1f "), "a b");
-  EXPECT_EQ(TrimBlanks("\xc2\xa0" "a"), "\xc2\xa0" "a");  // only bytes 0..32 are blanks
+  EXPECT_EQ(TrimBlanks(" \t\r\n\x01"
+                       "a b\x1f "),
+            "a b");
+  EXPECT_EQ(TrimBlanks("\xc2\xa0"
+                       "a"),
+            "\xc2\xa0"
+            "a");  // only bytes 0..32 are blanks
   EXPECT_EQ(AsciiUpper("abc春z"), "ABC春Z");
 }
 

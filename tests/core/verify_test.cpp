@@ -16,8 +16,8 @@ using namespace std::string_literals;
 const std::string kJpeg = "\xFF\xD8\xFF\xE0 a photo's bytes"s;
 
 // An album folder whose manifest records the files as they are written here.
-void MakeAlbum(const TestFolder& dir, const std::string& folder, const std::map<std::string, std::string>& files,
-               bool digests = true) {
+void MakeAlbum(const TestFolder& dir, const std::string& folder,
+               const std::map<std::string, std::string>& files, bool digests = true) {
   AlbumManifest m;
   m.id = folder;
   for (const auto& [name, bytes] : files) {
@@ -31,8 +31,12 @@ void MakeAlbum(const TestFolder& dir, const std::string& folder, const std::map<
 
 TEST(VerifyCopy, NamesEveryKindOfDamage) {
   TestFolder dir;
-  MakeAlbum(dir, "root/a", {{"good.JPG", kJpeg}, {"gone.JPG", kJpeg}, {"cut.JPG", kJpeg},
-                            {"flipped.JPG", kJpeg}, {"page.JPG", kJpeg}});
+  MakeAlbum(dir, "root/a",
+            {{"good.JPG", kJpeg},
+             {"gone.JPG", kJpeg},
+             {"cut.JPG", kJpeg},
+             {"flipped.JPG", kJpeg},
+             {"page.JPG", kJpeg}});
   MakeAlbum(dir, "root/b", {{"old.JPG", kJpeg}}, false);  // recorded before digests were kept
   std::filesystem::remove(dir.path() + "root/a/gone.JPG");
   dir.Write("root/a/cut.JPG", kJpeg.substr(0, 10));

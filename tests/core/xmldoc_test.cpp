@@ -130,7 +130,8 @@ TEST(XmlDocument, ErrorsReachTheExceptionNotStderrOnAnyThread) {
       worker.join();
     });
     EXPECT_EQ(printed, "") << bytes.substr(0, 60);
-    EXPECT_NE(message.find("not well-formed XML"), std::string::npos) << bytes.substr(0, 60) << ": " << message;
+    EXPECT_NE(message.find("not well-formed XML"), std::string::npos)
+        << bytes.substr(0, 60) << ": " << message;
   }
   // A text node past the parser's own size limit: read whole or refused, never cut short, never printed.
   const std::string huge(11 * 1024 * 1024, 'x');

@@ -19,16 +19,16 @@ TEST(CookieLine, ReadsWhatBrowsersAndCurlWriteAndRefusesTheRest) {
   } cases[] = {
       {"127.0.0.1\tFALSE\t/\tFALSE\t1796815430\tuin\to10060", true, false, false, false},
       {"#HttpOnly_.qq.com\tTRUE\t/a\tTRUE\t0\tp_skey\tx y", true, true, true, true},
-      {"host\tFALSE\t/\tFALSE\t0\tn\t", true, false, false, false},  // an empty value is a value
+      {"host\tFALSE\t/\tFALSE\t0\tn\t", true, false, false, false},     // an empty value is a value
       {"host\tFALSE\t/\tFALSE\t0\tn\tv\r", true, false, false, false},  // CR LF files
       {"# Netscape HTTP Cookie File", false},
       {"", false},
-      {"host FALSE / FALSE 0 n v", false},                      // spaces, not tabs
-      {"host\tFALSE\t/\tFALSE\t0\tn", false},                    // six fields
-      {"host\tmaybe\t/\tFALSE\t0\tn\tv", false},                 // not a flag
-      {"host\tFALSE\tpath\tFALSE\t0\tn\tv", false},              // a path begins with "/"
-      {"host\tFALSE\t/\tFALSE\tsoon\tn\tv", false},              // not a time
-      {"host\tFALSE\t/\tFALSE\t0\tn\tv\x01", false},             // a control character
+      {"host FALSE / FALSE 0 n v", false},            // spaces, not tabs
+      {"host\tFALSE\t/\tFALSE\t0\tn", false},         // six fields
+      {"host\tmaybe\t/\tFALSE\t0\tn\tv", false},      // not a flag
+      {"host\tFALSE\tpath\tFALSE\t0\tn\tv", false},   // a path begins with "/"
+      {"host\tFALSE\t/\tFALSE\tsoon\tn\tv", false},   // not a time
+      {"host\tFALSE\t/\tFALSE\t0\tn\tv\x01", false},  // a control character
   };
   for (const auto& c : cases) {
     Cookie cookie;

@@ -1,5 +1,4 @@
 #include "app/browser/fetchtofile.h"
-#include "tests/support/testfolder.h"
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
@@ -20,6 +19,8 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "tests/support/testfolder.h"
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;

@@ -17,13 +17,13 @@ TEST(JsonQuote, AstralCharactersAsSurrogatePairsOthersAsTheyAre) {
       {"", "\"\""},
       {"a\"b\\c", "\"a\\\"b\\\\c\""},
       {"\n\r\t\x01\x1f", "\"\\n\\r\\t\\u0001\\u001f\""},
-      {"春游", "\"春游\""},                                          // BMP: UTF-8 as it is
-      {"\xf0\x9f\x98\x80", "\"\\ud83d\\ude00\""},                    // U+1F600
-      {"\xf0\x90\x80\x80", "\"\\ud800\\udc00\""},                    // U+10000, the first
-      {"\xf4\x8f\xbf\xbf", "\"\\udbff\\udfff\""},                    // U+10FFFF, the last
-      {"a\xffz", "\"a\\ufffdz\""},                                   // not UTF-8: marked
-      {"\xed\xa0\x80", "\"\\ufffd\\ufffd\\ufffd\""},                 // an encoded surrogate is not UTF-8
-      {"\xf0\x9f\x98", "\"\\ufffd\\ufffd\\ufffd\""},                 // cut short
+      {"春游", "\"春游\""},                           // BMP: UTF-8 as it is
+      {"\xf0\x9f\x98\x80", "\"\\ud83d\\ude00\""},     // U+1F600
+      {"\xf0\x90\x80\x80", "\"\\ud800\\udc00\""},     // U+10000, the first
+      {"\xf4\x8f\xbf\xbf", "\"\\udbff\\udfff\""},     // U+10FFFF, the last
+      {"a\xffz", "\"a\\ufffdz\""},                    // not UTF-8: marked
+      {"\xed\xa0\x80", "\"\\ufffd\\ufffd\\ufffd\""},  // an encoded surrogate is not UTF-8
+      {"\xf0\x9f\x98", "\"\\ufffd\\ufffd\\ufffd\""},  // cut short
   };
   for (const auto& c : cases) EXPECT_EQ(JsonQuote(c.in), c.out) << c.in;
 }
@@ -38,8 +38,13 @@ TEST(JsonWriter, CommasNestingAndBreaks) {
 }
 
 TEST(JsonWriter, WhatItWritesTheParserReadsBack) {
-  const std::string names[] = {"", "plain", "quote \" back \\ slash", "line\nfeed\x01",
-                               "\xf0\x9f\x98\x80 smile", "\xf0\xa0\x80\x80", "\xe2\x80\xa8 separator"};
+  const std::string names[] = {"",
+                               "plain",
+                               "quote \" back \\ slash",
+                               "line\nfeed\x01",
+                               "\xf0\x9f\x98\x80 smile",
+                               "\xf0\xa0\x80\x80",
+                               "\xe2\x80\xa8 separator"};
   for (const std::string& name : names) {
     JsonWriter w;
     w.Object().Key(name).String(name).End();

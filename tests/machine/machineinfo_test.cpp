@@ -1,5 +1,4 @@
 #include "machine/machineinfo.h"
-#include "tests/support/testfolder.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -8,6 +7,8 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+
+#include "tests/support/testfolder.h"
 
 namespace fs = std::filesystem;
 

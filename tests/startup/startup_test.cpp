@@ -17,9 +17,7 @@ namespace {
 // A private folder per test, removed afterwards.
 class Sandbox : public ::testing::Test {
  protected:
-  void SetUp() override {
-    root_ = sandbox_.Dir();
-  }
+  void SetUp() override { root_ = sandbox_.Dir(); }
 
   EnvLookup Env(std::map<std::string, std::string> vars) const {
     return [vars](const std::string& name) {

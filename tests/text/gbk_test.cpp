@@ -20,7 +20,7 @@ TEST(EncodeGbk, ConvertsTextAndWritesMissingCharactersAsReferences) {
       {"x\xFFy", "x&#65533;y"},          // not UTF-8
       {"\xE7\x9B", "&#65533;&#65533;"},  // cut-off character at the end
       {"", ""},
-      {"a\xE4\xB8", "a&#65533;&#65533;"},             // a sequence cut at the end
+      {"a\xE4\xB8", "a&#65533;&#65533;"},                // a sequence cut at the end
       {std::string("a\0b", 3), std::string("a\0b", 3)},  // a NUL goes through
   };
   for (const auto& c : cases) EXPECT_EQ(EncodeGbk(c.utf8), c.gbk) << c.utf8;

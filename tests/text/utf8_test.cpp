@@ -18,15 +18,21 @@ TEST(Utf8, CharactersAndTheirLengths) {
     char32_t code;
     size_t length;
   } cases[] = {
-      {"a", U'a', 1},         {"\xc3\xa9", 0xE9, 2},       {"\xe6\x98\xa5", 0x6625, 3},
-      {"\xf0\x9f\x98\x80", 0x1F600, 4}, {"\xc3", 0, 0},  {"\x80", 0, 0},
-      {"\xed\xbf\xbf", 0, 0},  // U+DFFF encoded: a surrogate
+      {"a", U'a', 1},
+      {"\xc3\xa9", 0xE9, 2},
+      {"\xe6\x98\xa5", 0x6625, 3},
+      {"\xf0\x9f\x98\x80", 0x1F600, 4},
+      {"\xc3", 0, 0},
+      {"\x80", 0, 0},
+      {"\xed\xbf\xbf", 0, 0},      // U+DFFF encoded: a surrogate
       {"\xf4\x90\x80\x80", 0, 0},  // past U+10FFFF
   };
   for (const auto& c : cases) {
     const Utf8Char got = Utf8At(c.text, 0);
     EXPECT_EQ(got.length, c.length) << c.text;
-    if (c.length > 0) EXPECT_EQ(got.code, c.code) << c.text;
+    if (c.length > 0) {
+      EXPECT_EQ(got.code, c.code) << c.text;
+    }
   }
 }
 

@@ -73,7 +73,8 @@ class SessionWindowTest : public ::testing::Test {
                    "document.getElementById('password').value='secret-10060'; true");
     ASSERT_TRUE(ClickInPage(win->ie, CentreOfElement(win->ie, "submit")));
     ASSERT_TRUE(QTest::qWaitFor([&] { return win->ie->PageMarkup().contains("signedin"); }, kLoadMs))
-        << win->ie->CurrentAddress().toStdString() << "\n" << [&] {
+        << win->ie->CurrentAddress().toStdString() << "\n"
+        << [&] {
              std::string all;
              for (const auto& l : albumd->LogLines()) all += l + "\n";
              return all;
@@ -123,7 +124,8 @@ TEST_F(SessionWindowTest, ASignInInTheOnlinePaneReachesEveryFetch) {
   // The sign-in cookies went only where they belong: every request of the download carried them.
   int carried = 0;
   for (const std::string& line : albumd->CookieLogLines()) {
-    if (line.find("/photos/10060/1/") != std::string::npos) carried += line.find("p_skey") != std::string::npos;
+    if (line.find("/photos/10060/1/") != std::string::npos)
+      carried += line.find("p_skey") != std::string::npos;
   }
   EXPECT_EQ(carried, 3);
 }

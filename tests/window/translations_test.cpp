@@ -1,5 +1,7 @@
 // Qt's own texts follow the locale: a message box's buttons and the folder dialog's are Chinese under
 // zh_CN, German under de, Qt's English where no catalogue is; the program's own texts are not Qt's to change.
+#include "app/window/translations.h"
+
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -8,8 +10,6 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTranslator>
-
-#include "app/window/translations.h"
 
 namespace {
 

@@ -1,6 +1,4 @@
-#include "app/browser/pagestore.h"
 #include "app/browser/webpane.h"
-#include "app/window/mainfrm.h"
 
 #include <gtest/gtest.h>
 
@@ -12,6 +10,8 @@
 #include <QTimer>
 #include <memory>
 
+#include "app/browser/pagestore.h"
+#include "app/window/mainfrm.h"
 #include "pageinput.h"
 #include "testserver.h"
 
