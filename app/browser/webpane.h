@@ -39,7 +39,6 @@ class TWebPane : public QWebEngineView {
   QString DisableCtrlShortcuts() const { return ctrlLetters_; }
   // No context menu at all (album pane), or the standard menu without its view-source item (online pane).
   void SetContextMenuEnabled(bool enabled);
-  bool ContextMenuEnabled() const { return contextMenuEnabled_; }
 
   // --- operations ------------------------------------------------------------------------------------
   // Shows a finished generated page: its bytes as they are, served as "text/html;charset=gb2312" from
