@@ -11,13 +11,13 @@ _lorvanta_cli() {
     cword=$COMP_CWORD
   fi
 
-  local commands="preview download viewer help"
+  local commands="preview download viewer verify help"
   local common="--help --version"
   local listing="--route-host --cookies --cookies-out --json"
   local command="" i
   for ((i = 1; i < cword; i++)); do
     case ${words[i]} in
-      preview | download | viewer | help)
+      preview | download | viewer | verify | help)
         command=${words[i]}
         break
         ;;
@@ -47,7 +47,7 @@ _lorvanta_cli() {
       fi
       ;;
     help)
-      COMPREPLY=($(compgen -W "preview download viewer" -- "$cur"))
+      COMPREPLY=($(compgen -W "preview download viewer verify" -- "$cur"))
       ;;
     preview)
       [[ $cur == -* ]] && COMPREPLY=($(compgen -W "$common $listing --page --client-number" -- "$cur"))
@@ -56,9 +56,9 @@ _lorvanta_cli() {
       [[ $cur == -* ]] && COMPREPLY=($(compgen -W "$common $listing --to -o --album --skip --jobs -j --retries
         --rate --max-photo-size --update --keep-deleted --write-metadata --no-viewer --quiet -q" -- "$cur"))
       ;;
-    viewer)
+    viewer | verify)
       if [[ $cur == -* ]]; then
-        COMPREPLY=($(compgen -W "$common --quiet -q" -- "$cur"))
+        COMPREPLY=($(compgen -W "$common --quiet -q $([[ $command == verify ]] && echo --json)" -- "$cur"))
       else
         COMPREPLY=($(compgen -d -- "$cur"))
       fi

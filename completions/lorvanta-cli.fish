@@ -1,12 +1,13 @@
 # fish completion for lorvanta-cli: commands, each command's options, and files or folders where an
 # option or operand takes one.
-set -l commands preview download viewer help
+set -l commands preview download viewer verify help
 complete -c lorvanta-cli -f
 complete -c lorvanta-cli -n "not __fish_seen_subcommand_from $commands" -a preview -d 'List the albums of a QQ number'
 complete -c lorvanta-cli -n "not __fish_seen_subcommand_from $commands" -a download -d 'Download the albums of a QQ number'
 complete -c lorvanta-cli -n "not __fish_seen_subcommand_from $commands" -a viewer -d 'Rebuild the offline viewer of an album root'
 complete -c lorvanta-cli -n "not __fish_seen_subcommand_from $commands" -a help -d 'Help of a command'
-complete -c lorvanta-cli -n "__fish_seen_subcommand_from help" -a 'preview download viewer'
+complete -c lorvanta-cli -n "not __fish_seen_subcommand_from $commands" -a verify -d 'Check a copy against its manifests'
+complete -c lorvanta-cli -n "__fish_seen_subcommand_from help" -a 'preview download viewer verify'
 complete -c lorvanta-cli -s h -l help -d 'Print the help and exit'
 complete -c lorvanta-cli -s V -l version -d 'Print the version and exit'
 
@@ -34,3 +35,6 @@ complete -c lorvanta-cli -n $download -l no-viewer -d 'Leave the offline viewer 
 complete -c lorvanta-cli -n "__fish_seen_subcommand_from download viewer" -s q -l quiet -d 'Print nothing but errors'
 
 complete -c lorvanta-cli -n "__fish_seen_subcommand_from viewer" -x -a '(__fish_complete_directories)' -d 'Album root'
+complete -c lorvanta-cli -n "__fish_seen_subcommand_from verify" -x -a '(__fish_complete_directories)' -d 'Copy'
+complete -c lorvanta-cli -n "__fish_seen_subcommand_from verify" -l json -d 'The findings as JSON'
+complete -c lorvanta-cli -n "__fish_seen_subcommand_from verify" -s q -l quiet -d 'Print nothing but the findings'
