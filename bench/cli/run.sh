@@ -291,6 +291,25 @@ if cli_has --update; then
 else
   summary+=("--update not measured: this lorvanta-cli has no --update yet")
 fi
+# --- --update on a plain copy (adopted), and verify -----------------------------------------------------
+# A copy made by a plain download (no manifests, as the window made them) is updated: every album is
+# adopted in its folder and nothing is fetched again; then the copy is checked against its new manifests.
+if cli_has --update && [ -d "$work/cli-jobs1-1" ]; then
+  echo "update of a plain copy (adopted), then verify"
+  cli_args "$work/cli-jobs1-1" 1 --update --no-viewer
+  measure cli-adopt "$work/cli-jobs1-1" "${cargs[@]}"
+  [ "$m_status" = 0 ] || fail "--update on the plain copy ended with status $m_status: $(head -3 "$work/cli-adopt.err")"
+  note_rss "$m_rss_kb"
+  line "--update of the plain copy" "$m_secs" "$m_photo_requests" "$m_requests" "$m_rss_kb"
+  a=$(ratio "$m_secs" "$full_secs")
+  summary+=("--update of a plain copy fetched $m_photo_requests photos; target none: $([ "$m_photo_requests" = 0 ] && echo met || echo "NOT met")")
+  summary+=("--update of a plain copy / plain download time $a; target under 0.050: $(verdict "$a" 0.0499)")
+  measure cli-verify "$work/cli-jobs1-1" "$cli" verify "$work/cli-jobs1-1" --quiet
+  [ "$m_status" = 0 ] || fail "verify found problems in a fresh copy: $(head -3 "$work/cli-verify.out")"
+  per=$(awk -v s="$m_secs" -v n="$photos" 'BEGIN{printf "%.3f", (n > 0 ? s * 1000 / n : 0)}')
+  echo "  verify: $m_secs s for $photos photos, $per s per 1,000"
+  summary+=("verify: $per s per 1,000 photos")
+fi
 [ "$keep" = 1 ] || rm -rf "${work:?}/cli-jobs1-1"
 
 if [ -n "$gnutime" ]; then
