@@ -162,6 +162,8 @@ cli_args() {
   shift 2
   cargs=("$cli" download "$qq" --to "$folder" --route-host "$host" --quiet --json "${album_args[@]}")
   if cli_has --jobs; then cargs+=(--jobs "$j"); fi
+  # The peers only download: the copy's offline viewer is another job (bench/viewer measures it).
+  if cli_has --no-viewer; then cargs+=(--no-viewer); fi
   if [ -n "$retries" ] && cli_has --retries; then cargs+=(--retries "$retries"); fi
   cargs+=("$@")
 }
@@ -294,21 +296,25 @@ fi
 # --- --update on a plain copy (adopted), and verify -----------------------------------------------------
 # A copy made by a plain download (no manifests, as the window made them) is updated: every album is
 # adopted in its folder and nothing is fetched again; then the copy is checked against its new manifests.
-if cli_has --update && [ -d "$work/cli-jobs1-1" ]; then
+if cli_has --update && cli_has verify; then
   echo "update of a plain copy (adopted), then verify"
-  cli_args "$work/cli-jobs1-1" 1 --update --no-viewer
-  measure cli-adopt "$work/cli-jobs1-1" "${cargs[@]}"
+  cli_args "$work/cli-plain" 1
+  measure cli-plain "$work/cli-plain" "${cargs[@]}"
+  check_cli cli-plain
+  cli_args "$work/cli-plain" 1 --update
+  measure cli-adopt "$work/cli-plain" "${cargs[@]}"
   [ "$m_status" = 0 ] || fail "--update on the plain copy ended with status $m_status: $(head -3 "$work/cli-adopt.err")"
   note_rss "$m_rss_kb"
   line "--update of the plain copy" "$m_secs" "$m_photo_requests" "$m_requests" "$m_rss_kb"
   a=$(ratio "$m_secs" "$full_secs")
   summary+=("--update of a plain copy fetched $m_photo_requests photos; target none: $([ "$m_photo_requests" = 0 ] && echo met || echo "NOT met")")
   summary+=("--update of a plain copy / plain download time $a; target under 0.050: $(verdict "$a" 0.0499)")
-  measure cli-verify "$work/cli-jobs1-1" "$cli" verify "$work/cli-jobs1-1" --quiet
+  measure cli-verify "$work/cli-plain" "$cli" verify "$work/cli-plain" --quiet
   [ "$m_status" = 0 ] || fail "verify found problems in a fresh copy: $(head -3 "$work/cli-verify.out")"
   per=$(awk -v s="$m_secs" -v n="$photos" 'BEGIN{printf "%.3f", (n > 0 ? s * 1000 / n : 0)}')
   echo "  verify: $m_secs s for $photos photos, $per s per 1,000"
   summary+=("verify: $per s per 1,000 photos")
+  [ "$keep" = 1 ] || rm -rf "${work:?}/cli-plain"
 fi
 [ "$keep" = 1 ] || rm -rf "${work:?}/cli-jobs1-1"
 
