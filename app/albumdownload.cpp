@@ -136,6 +136,11 @@ class Job {
   std::time_t Now() const { return input_.clock ? input_.clock() : std::time(nullptr); }
   bool KeepsManifests() const { return input_.update || input_.writeManifest; }
   FetchReport FetchPhotoList(const std::string& url);
+  // Counts a photo the plan keeps or leaves out, and announces the others; true when the photo is to be
+  // fetched (a photo without an address or that is refused is reported as failed here).
+  bool StartPhoto(int n, const AlbumEntryFields& album, const std::string& linkName,
+                  const PlannedPhoto& photo, PhotoProgress& started, int& startedCount, int toFetch, int& k);
+  FetchReport FetchPhoto(const PlannedPhoto& photo);
   void PhotoDone(int n, const AlbumEntryFields& album, const std::string& linkName, const PlannedPhoto& photo,
                  const PhotoProgress& progress, const FetchReport& report, int& k);
   void Status(int n, AlbumState state, const AlbumEntryFields& album, std::string linkName, int done = 0,
@@ -448,33 +453,9 @@ Job::AlbumEnd Job::DownloadPipelined() {
     while (a.next < static_cast<int>(a.plan.photos.size())) {
       const int i = a.next++;
       const PlannedPhoto& photo = a.plan.photos[i];
-      if (photo.kind == PlannedPhoto::Kind::kPresent) {
-        ++counters.photosPresent;
+      if (!StartPhoto(a.n, *a.album, a.linkName, photo, a.started[i], a.startedCount, a.toFetch, a.k))
         continue;
-      }
-      if (photo.kind == PlannedPhoto::Kind::kLeftOut) {
-        ++counters.photosLeftOut;
-        continue;
-      }
-      host_.SetStatusText("正在下载：" + photo.statusName);
-      a.started[i] = PhotoProgress{a.n, a.startedCount++, a.toFetch, photo.url, photo.file, photo.statusName};
-      host_.PhotoStarted(a.started[i]);
-      if (photo.kind == PlannedPhoto::Kind::kNoAddress || photo.kind == PlannedPhoto::Kind::kRefused) {
-        FetchReport refused;
-        refused.failure = photo.kind == PlannedPhoto::Kind::kNoAddress ? FetchFailure::kNoAddress
-                                                                       : FetchFailure::kRefusedAddress;
-        refused.error = photo.reason;
-        if (photo.kind == PlannedPhoto::Kind::kNoAddress) {
-          ++counters.photosFailed;
-          host_.PhotoFinished(a.started[i], refused);
-        } else {
-          PhotoDone(a.n, *a.album, a.linkName, photo, a.started[i], refused, a.k);
-        }
-        continue;
-      }
-      submit(a, i, [this, &photo] {
-        return FetchWithRetries(photo.url, photo.file, photoOptions_, input_.retry, input_.stopRequested);
-      });
+      submit(a, i, [this, &photo] { return FetchPhoto(photo); });
       return true;
     }
     return false;
@@ -583,7 +564,6 @@ Job::AlbumEnd Job::DownloadPipelined() {
 
 bool Job::FetchPhotos(int n, const AlbumEntryFields& album, const std::string& linkName,
                       const AlbumPlan& plan, AlbumRecords& records) {
-  DownloadCounters& counters = outcome_.counters;
   // Photos are handed to the pool in list order; with one worker each is fetched and reported before
   // the next one starts. A stop lets the fetches under way finish and be counted.
   int k = 0;
@@ -613,37 +593,45 @@ bool Job::FetchPhotos(int n, const AlbumEntryFields& album, const std::string& l
       while (pool_.Outstanding() > 0) takeOneDone();
       return true;
     }
-    if (photo.kind == PlannedPhoto::Kind::kPresent) {
-      ++counters.photosPresent;
-      continue;
-    }
-    if (photo.kind == PlannedPhoto::Kind::kLeftOut) {
-      ++counters.photosLeftOut;
-      continue;
-    }
-    host_.SetStatusText("正在下载：" + photo.statusName);
-    started[i] = PhotoProgress{n, startedCount++, toFetch, photo.url, photo.file, photo.statusName};
-    host_.PhotoStarted(started[i]);
-    if (photo.kind == PlannedPhoto::Kind::kNoAddress || photo.kind == PlannedPhoto::Kind::kRefused) {
-      FetchReport refused;
-      refused.failure = photo.kind == PlannedPhoto::Kind::kNoAddress ? FetchFailure::kNoAddress
-                                                                     : FetchFailure::kRefusedAddress;
-      refused.error = photo.reason;
-      if (photo.kind == PlannedPhoto::Kind::kNoAddress) {
-        // Counted as failed, but the status panel keeps the "downloading" text of the entry.
-        ++counters.photosFailed;
-        host_.PhotoFinished(started[i], refused);
-      } else {
-        PhotoDone(n, album, linkName, photo, started[i], refused, k);
-      }
-      continue;
-    }
-    pool_.Submit(i, [this, &photo] {
-      return FetchWithRetries(photo.url, photo.file, photoOptions_, input_.retry, input_.stopRequested);
-    });
+    if (!StartPhoto(n, album, linkName, photo, started[i], startedCount, toFetch, k)) continue;
+    pool_.Submit(i, [this, &photo] { return FetchPhoto(photo); });
   }
   while (pool_.Outstanding() > 0) takeOneDone();
   return false;
+}
+
+bool Job::StartPhoto(int n, const AlbumEntryFields& album, const std::string& linkName,
+                     const PlannedPhoto& photo, PhotoProgress& started, int& startedCount, int toFetch,
+                     int& k) {
+  DownloadCounters& counters = outcome_.counters;
+  if (photo.kind == PlannedPhoto::Kind::kPresent) {
+    ++counters.photosPresent;
+    return false;
+  }
+  if (photo.kind == PlannedPhoto::Kind::kLeftOut) {
+    ++counters.photosLeftOut;
+    return false;
+  }
+  host_.SetStatusText("正在下载：" + photo.statusName);
+  started = PhotoProgress{n, startedCount++, toFetch, photo.url, photo.file, photo.statusName};
+  host_.PhotoStarted(started);
+  if (photo.kind != PlannedPhoto::Kind::kNoAddress && photo.kind != PlannedPhoto::Kind::kRefused) return true;
+  FetchReport refused;
+  refused.failure =
+      photo.kind == PlannedPhoto::Kind::kNoAddress ? FetchFailure::kNoAddress : FetchFailure::kRefusedAddress;
+  refused.error = photo.reason;
+  if (photo.kind == PlannedPhoto::Kind::kNoAddress) {
+    // Counted as failed, but the status panel keeps the "downloading" text of the entry.
+    ++counters.photosFailed;
+    host_.PhotoFinished(started, refused);
+  } else {
+    PhotoDone(n, album, linkName, photo, started, refused, k);
+  }
+  return false;
+}
+
+FetchReport Job::FetchPhoto(const PlannedPhoto& photo) {
+  return FetchWithRetries(photo.url, photo.file, photoOptions_, input_.retry, input_.stopRequested);
 }
 
 FetchReport Job::FetchPhotoList(const std::string& url) {
