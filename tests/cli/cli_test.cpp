@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "json/qzjson.h"
+#include "tests/support/terminal.h"
 #include "tests/support/testfolder.h"
 #include "tools/albumd/testing/albumdprocess.h"
 
@@ -41,31 +42,8 @@ CliRun Cli(const std::string& args) {
 
 // Runs lorvanta-cli with its stdout on a pseudo-terminal, as a user at a terminal sees it.
 CliRun CliOnTerminal(const std::vector<std::string>& args) {
-  CliRun r;
-  int master = -1;
-  const pid_t pid = forkpty(&master, nullptr, nullptr, nullptr);
-  if (pid < 0) return r;
-  if (pid == 0) {
-    std::vector<char*> argv;
-    argv.push_back(const_cast<char*>(LORVANTA_CLI));
-    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    execv(LORVANTA_CLI, argv.data());
-    _exit(127);
-  }
-  char buf[4096];
-  for (;;) {
-    pollfd p{master, POLLIN, 0};
-    if (poll(&p, 1, 30000) <= 0) break;  // nothing for 30 s: give up rather than hang
-    const ssize_t n = read(master, buf, sizeof buf);
-    if (n <= 0) break;  // EIO once the child has closed the terminal
-    r.out.append(buf, static_cast<size_t>(n));
-  }
-  close(master);
-  int status = 0;
-  waitpid(pid, &status, 0);
-  r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return r;
+  const TerminalRun run = RunOnTerminal(LORVANTA_CLI, args);
+  return {run.code, run.out};
 }
 
 // Every file below root, relative path -> bytes.

@@ -2,10 +2,6 @@
 // total, bytes, rate and the time left — with the total taken from the album list and corrected by each
 // album's plan; and never wider than the terminal.
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <pty.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -13,6 +9,7 @@
 #include <vector>
 
 #include "cli/terminalhost.h"
+#include "tests/support/terminal.h"
 #include "tests/support/testfolder.h"
 #include "tools/albumd/testing/albumdprocess.h"
 
@@ -20,40 +17,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct TerminalRun {
-  int code = -1;
-  std::string out;
-};
-
 // Runs lorvanta-cli with stdout on a pseudo-terminal of the given width (0: one that does not say).
 TerminalRun OnTerminal(const std::vector<std::string>& args, unsigned short columns = 0) {
-  TerminalRun r;
-  winsize ws{};
-  ws.ws_col = columns;
-  ws.ws_row = columns ? 24 : 0;
-  int master = -1;
-  const pid_t pid = forkpty(&master, nullptr, nullptr, &ws);
-  if (pid < 0) return r;
-  if (pid == 0) {
-    std::vector<char*> argv{const_cast<char*>(LORVANTA_CLI)};
-    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    execv(LORVANTA_CLI, argv.data());
-    _exit(127);
-  }
-  char buf[4096];
-  for (;;) {
-    pollfd p{master, POLLIN, 0};
-    if (poll(&p, 1, 30000) <= 0) break;
-    const ssize_t n = read(master, buf, sizeof buf);
-    if (n <= 0) break;
-    r.out.append(buf, static_cast<size_t>(n));
-  }
-  close(master);
-  int status = 0;
-  waitpid(pid, &status, 0);
-  r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return r;
+  return RunOnTerminal(LORVANTA_CLI, args, columns);
 }
 
 // Every drawing of the live line (what follows an erase-line up to the next carriage return or newline).
