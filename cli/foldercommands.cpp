@@ -57,27 +57,3 @@ int RunVerifyCommand(const Options& o) {
   }
   return r.Good() ? kExitOk : kExitSomeFailed;
 }
-
-std::string BuildCopyViewer(const std::string& albumRoot, const std::vector<AlbumEntryFields>& albums,
-                            const std::vector<AlbumReport>& reports, std::string& trouble) {
-  std::vector<ViewerAlbum> list;
-  for (size_t n = 0; n < reports.size() && n < albums.size(); ++n) {
-    const AlbumReport& r = reports[n];
-    if (r.state != "done" && r.state != "failed" && r.state != "abandoned") continue;
-    ViewerAlbum album;
-    album.folder = r.state == "done" ? r.folder : std::string();
-    album.name = albums[n].name;
-    album.desc = albums[n].desc;
-    album.priv = albums[n].priv;
-    album.total = albums[n].total;
-    album.failed = r.state != "done";
-    album.failureReason = r.reason;
-    list.push_back(std::move(album));
-  }
-  try {
-    return BuildViewer(albumRoot, list).entryPage;
-  } catch (const std::runtime_error& e) {
-    trouble = e.what();
-    return {};
-  }
-}

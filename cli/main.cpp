@@ -261,8 +261,7 @@ int Download(const Options& o, int clientNumber) {
   std::string viewer;
   if (!o.noViewer && !outcome.albumRoot.empty() && outcome.end != DownloadOutcome::End::kManifestError &&
       fs::is_directory(outcome.albumRoot)) {
-    std::string trouble;
-    viewer = BuildCopyViewer(outcome.albumRoot, albums, host.reports, trouble);
+    const std::string trouble = BuildDownloadViewer(outcome.albumRoot, host.notes, &viewer);
     if (!trouble.empty()) std::cerr << "lorvanta-cli: warning: no viewer: " << Shown(trouble) << "\n";
   }
 

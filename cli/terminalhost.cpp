@@ -93,7 +93,7 @@ std::string Shown(std::string_view text) {
 }
 
 TerminalDownloadHost::TerminalDownloadHost(const Options& o, const std::vector<AlbumEntryFields>& albums)
-    : o_(o) {
+    : notes(albums, !o.noViewer), o_(o) {
   tty_ = !o.quiet && !o.json && isatty(STDOUT_FILENO);
   plain_ = !o.quiet && !o.json && !tty_;
   for (const AlbumEntryFields& f : albums) {
@@ -124,6 +124,7 @@ std::string TerminalDownloadHost::ReadAlbumCheck(int n) {
 }
 
 void TerminalDownloadHost::ShowAlbumStatus(const AlbumStatusUpdate& u) {
+  notes.Update(u);
   if (u.currentAlbum < 0 || u.currentAlbum >= static_cast<int>(reports.size())) return;
   AlbumReport& r = reports[u.currentAlbum];
   if (u.state == AlbumState::kDone || u.state == AlbumState::kFailed || u.state == AlbumState::kAbandoned) {

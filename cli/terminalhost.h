@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "app/jobhost.h"
+#include "app/viewer/downloadnotes.h"
 #include "cli/options.h"
 
 // Names from the album service go to the terminal and to logs only with their control characters
@@ -42,7 +43,10 @@ class TerminalDownloadHost : public DownloadHost {
   std::string ReadAlbumCheck(int n) override;
   void ShowAlbumStatus(const AlbumStatusUpdate& u) override;
   void SetStatusText(const std::string&) override {}
-  void DownloadFolderPrepared(const std::string& root) override { albumRoot = root; }
+  void DownloadFolderPrepared(const std::string& root) override {
+    albumRoot = root;
+    notes.Prepared(root);
+  }
   bool AskOpenFolder(const std::string&) override { return false; }
   void OpenFolder(const std::string&) override {}
   void DownloadFinished(const DownloadCounters& c) override { counters = c; }
@@ -58,6 +62,8 @@ class TerminalDownloadHost : public DownloadHost {
   DownloadCounters counters;
   std::vector<AlbumReport> reports;
   std::map<std::string, int> failures;  // failed photos by reason
+  // For the copy's viewer; makes thumbnails during the download unless --no-viewer.
+  DownloadNotes notes;
 
  private:
   bool Wanted(const std::string& id) const;

@@ -1,14 +1,74 @@
 #include "app/viewer/downloadnotes.h"
 
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <exception>
 #include <stdexcept>
+
+DownloadNotes::~DownloadNotes() {
+  StopAhead();
+}
+
+void DownloadNotes::Prepared(const std::string& albumRoot) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  root_ = albumRoot;
+}
 
 void DownloadNotes::Update(const AlbumStatusUpdate& update) {
   std::lock_guard<std::mutex> lock(mutex_);
   Note& note = notes_[update.currentAlbum];
   note.state = update.state;
-  if (update.state == AlbumState::kDone) note.folder = update.currentAlbumName;
+  if (update.state == AlbumState::kDone) {
+    note.folder = update.currentAlbumName;
+    if (ahead_ && !root_.empty() && !stop_.load()) {
+      waiting_.push_back(note.folder);
+      if (!worker_.joinable()) worker_ = std::thread([this] { MakeAhead(); });
+      wake_.notify_one();
+    }
+  }
   if (update.state == AlbumState::kFailed || update.state == AlbumState::kAbandoned)
     note.reason = update.reason;
+}
+
+void DownloadNotes::MakeAhead() {
+  // Only the machine's idle time: the download and the window come first. (On Linux a thread's nice
+  // value is its own.)
+  setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), 10);
+  ViewerOptions options;
+  options.threads = 1;
+  std::unique_lock<std::mutex> lock(mutex_);
+  for (;;) {
+    wake_.wait(lock, [&] { return stop_.load() || !waiting_.empty(); });
+    if (stop_.load()) return;
+    const std::string folder = waiting_.front();
+    waiting_.pop_front();
+    const std::string root = root_;
+    lock.unlock();
+    bool goOn = true;
+    int made = 0;
+    try {
+      made = MakeAlbumThumbnails(root, folder, options, &stop_);
+    } catch (const std::exception&) {
+      // Whatever stops it here (a place that is not the viewer's, a full disk) stops the final build
+      // too, which reports it; no use trying the next album.
+      goOn = false;
+    }
+    lock.lock();
+    made_ += made;
+    if (!goOn) return;
+  }
+}
+
+int DownloadNotes::StopAhead() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stop_ = true;
+  }
+  wake_.notify_all();
+  if (worker_.joinable()) worker_.join();
+  std::lock_guard<std::mutex> lock(mutex_);
+  return made_;
 }
 
 std::vector<ViewerAlbum> DownloadNotes::ListOrder() const {
@@ -32,8 +92,8 @@ std::vector<ViewerAlbum> DownloadNotes::ListOrder() const {
   return list;
 }
 
-std::string BuildDownloadViewer(const std::string& albumRoot, const DownloadNotes& notes,
-                                std::string* entryPage) {
+std::string BuildDownloadViewer(const std::string& albumRoot, DownloadNotes& notes, std::string* entryPage) {
+  notes.StopAhead();
   try {
     const ViewerReport report = BuildViewer(albumRoot, notes.ListOrder());
     if (entryPage != nullptr) *entryPage = report.entryPage;

@@ -133,8 +133,8 @@ std::string ThumbnailName(std::string_view folder, std::string_view file, long l
 }
 
 std::vector<ThumbnailState> MakeThumbnails(const std::string& folder,
-                                           const std::vector<ThumbnailSource>& sources, int threads,
-                                           int edge) {
+                                           const std::vector<ThumbnailSource>& sources, int threads, int edge,
+                                           const std::atomic<bool>* cancel) {
   std::vector<ThumbnailState> states(sources.size(), ThumbnailState::kReused);
   std::vector<size_t> pending;
   for (size_t i = 0; i < sources.size(); ++i) {
@@ -153,7 +153,7 @@ std::vector<ThumbnailState> MakeThumbnails(const std::string& folder,
   std::mutex errorLock;
   std::string error;
   auto work = [&] {
-    while (!stop.load()) {
+    while (!stop.load() && (cancel == nullptr || !cancel->load())) {
       const size_t k = next.fetch_add(1);
       if (k >= pending.size()) break;
       const size_t i = pending[k];

@@ -7,6 +7,7 @@
 // placeholder for it.
 #pragma once
 
+#include <atomic>
 #include <set>
 #include <string>
 #include <string_view>
@@ -26,10 +27,12 @@ std::string ThumbnailName(std::string_view folder, std::string_view file, long l
 // Makes, in folder (ends in "/"), the thumbnails of sources that have neither a thumbnail nor a marker there
 // yet, on up to `threads` threads; each fits in edge x edge pixels, is turned upright by the photo's EXIF
 // orientation and carries no metadata. Returns one state per source, in order. Throws std::runtime_error
-// when a thumbnail cannot be written (a full disk), after every thread has stopped.
+// when a thumbnail cannot be written (a full disk), after every thread has stopped. When *cancel becomes
+// true the threads stop after the photo at hand; the sources not reached stay kReused in the result, so a
+// cancelled result only tells what was made.
 std::vector<ThumbnailState> MakeThumbnails(const std::string& folder,
-                                           const std::vector<ThumbnailSource>& sources, int threads,
-                                           int edge);
+                                           const std::vector<ThumbnailSource>& sources, int threads, int edge,
+                                           const std::atomic<bool>* cancel = nullptr);
 
 // Removes from folder (ends in "/") the thumbnails and markers whose name is not in keep, and what an
 // interrupted write left behind. Other files are left alone. Returns how many thumbnails went.

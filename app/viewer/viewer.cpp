@@ -71,6 +71,28 @@ void RemoveStalePages(const std::string& viewerDir, size_t count) {
   for (const std::string& name : doomed) unlink((viewerDir + name).c_str());
 }
 
+// The viewer's folders, made when they are not there. The style sheet goes in first when it is missing:
+// it is what marks the folder as the viewer's own (CheckPlace), even when a build stops half way.
+void PrepareFolders(const std::string& viewerDir, const std::string& thumbDir) {
+  MakeFolder(viewerDir);
+  struct stat st {};
+  const std::string style = viewerDir + std::string(kStyleFile);
+  if (stat(style.c_str(), &st) != 0) WriteFileAtomically(style, StyleSheet());
+  MakeFolder(thumbDir);
+}
+
+// Names the thumbnail of every readable photo of album (p.thumb) and adds its source to sources, once per
+// photo file however often the file is shown.
+void AddThumbnailSources(const std::string& root, ShownAlbum& album, int edge,
+                         std::vector<ThumbnailSource>& sources, std::map<std::string, size_t>& sourceOf) {
+  for (ShownPhoto& p : album.photos) {
+    if (!p.present || p.kind.empty()) continue;
+    p.thumb = ThumbnailName(album.folder, p.file, p.size, p.mtimeNs, edge);
+    if (sourceOf.emplace(p.thumb, sources.size()).second)
+      sources.push_back({root + album.folder + "/" + p.file, p.thumb});
+  }
+}
+
 int ThreadCount(int asked) {
   if (asked > 0) return std::min(asked, 64);
   return static_cast<int>(std::clamp(std::thread::hardware_concurrency(), 1u, 64u));
@@ -87,8 +109,7 @@ ViewerReport BuildViewer(const std::string& albumRoot, const std::vector<ViewerA
   ViewerReport report;
   report.entryPage = root + std::string(kViewerEntryFile);
   CheckPlace(root, report.entryPage, viewerDir);
-  MakeFolder(viewerDir);
-  MakeFolder(thumbDir);
+  PrepareFolders(viewerDir, thumbDir);
 
   ShownSite site;
   std::string rootName = root.substr(0, root.size() - 1);
@@ -97,18 +118,10 @@ ViewerReport BuildViewer(const std::string& albumRoot, const std::vector<ViewerA
   site.copyTime = options.copyTime > 0 ? options.copyTime : std::time(nullptr);
   site.albums = ScanAlbums(root, listOrder, report.notes);
 
-  // One thumbnail per photo file, however often the file is shown.
   const int edge = std::clamp(options.thumbnailSize, 64, 1024);
   std::vector<ThumbnailSource> sources;
   std::map<std::string, size_t> sourceOf;
-  for (ShownAlbum& a : site.albums) {
-    for (ShownPhoto& p : a.photos) {
-      if (!p.present || p.kind.empty()) continue;
-      p.thumb = ThumbnailName(a.folder, p.file, p.size, p.mtimeNs, edge);
-      if (sourceOf.emplace(p.thumb, sources.size()).second)
-        sources.push_back({root + a.folder + "/" + p.file, p.thumb});
-    }
-  }
+  for (ShownAlbum& a : site.albums) AddThumbnailSources(root, a, edge, sources, sourceOf);
   const std::vector<ThumbnailState> states =
       MakeThumbnails(thumbDir, sources, ThreadCount(options.threads), edge);
   std::set<std::string> keep;
@@ -143,4 +156,28 @@ ViewerReport BuildViewer(const std::string& albumRoot, const std::vector<ViewerA
   RemoveLeftoverTemps(viewerDir);
   RemoveLeftoverTemps(thumbDir);
   return report;
+}
+
+int MakeAlbumThumbnails(const std::string& albumRoot, const std::string& folder, const ViewerOptions& options,
+                        const std::atomic<bool>* cancel) {
+  if (albumRoot.empty()) throw std::runtime_error("no album root was given for the album viewer");
+  const std::string root = WithTrailingSlash(albumRoot);
+  const std::string viewerDir = root + std::string(kViewerFolder) + "/";
+  const std::string thumbDir = viewerDir + std::string(kThumbFolder) + "/";
+  ShownAlbum album;
+  album.folder = folder;
+  if (!IsPlainName(folder) || folder == kViewerFolder)
+    throw std::runtime_error(folder + ": not a folder of the album root " + root);
+  CheckPlace(root, root + std::string(kViewerEntryFile), viewerDir);
+  std::vector<std::string> notes;
+  ReadAlbumFolder(root + folder, album, notes);
+  if (!album.folderPresent) return 0;
+  PrepareFolders(viewerDir, thumbDir);
+  const int edge = std::clamp(options.thumbnailSize, 64, 1024);
+  std::vector<ThumbnailSource> sources;
+  std::map<std::string, size_t> sourceOf;
+  AddThumbnailSources(root, album, edge, sources, sourceOf);
+  const std::vector<ThumbnailState> states =
+      MakeThumbnails(thumbDir, sources, ThreadCount(options.threads), edge, cancel);
+  return static_cast<int>(std::count(states.begin(), states.end(), ThumbnailState::kMade));
 }

@@ -7,6 +7,7 @@
 // that came from the album service is shown as text.
 #pragma once
 
+#include <atomic>
 #include <ctime>
 #include <stdexcept>
 #include <string>
@@ -58,3 +59,10 @@ struct ViewerReport {
 // is in the way (it is left untouched).
 ViewerReport BuildViewer(const std::string& albumRoot, const std::vector<ViewerAlbum>& listOrder,
                          const ViewerOptions& options = {});
+
+// Makes the thumbnails that the viewer of albumRoot will show for the album folder `folder` (its plain name
+// in albumRoot), ahead of BuildViewer, which then finds them made: a download hands each album over as
+// soon as it is done. Stops after the photo at hand when *cancel becomes true. Returns how many were made.
+// Throws std::runtime_error as BuildViewer does, and for a folder name that is not a plain name.
+int MakeAlbumThumbnails(const std::string& albumRoot, const std::string& folder, const ViewerOptions& options,
+                        const std::atomic<bool>* cancel = nullptr);

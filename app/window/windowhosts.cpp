@@ -170,6 +170,7 @@ void TWindowDownloadHost::SetStatusText(const std::string& text) {
 
 void TWindowDownloadHost::DownloadFolderPrepared(const std::string& albumRoot) {
   albumRoot_ = albumRoot;
+  notes_.Prepared(albumRoot);
   win_.CallOnMainThread([&] { win_.downloadFolder = albumRoot; });
 }
 

@@ -4,8 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
+
+#include "tests/viewer/viewertest.h"
 
 namespace {
 
@@ -46,6 +51,28 @@ TEST(DownloadNotes, ListOrderFromTheStatusUpdates) {
 TEST(DownloadNotes, AViewerThatCannotBeBuiltIsAReasonNotAnException) {
   DownloadNotes notes({});
   EXPECT_NE(BuildDownloadViewer("/nonexistent/album root/", notes), "");
+}
+
+TEST(DownloadNotes, ADoneAlbumGetsItsThumbnailsDuringTheDownloadAndTheViewerKeepsThem) {
+  ScratchRoot scratch;
+  const std::string root = scratch.path();
+  for (int i = 0; i < 5; ++i) WriteBytes(root + "甲/" + std::to_string(i) + ".jpg", JpegBytes(400, 300));
+  WriteBytes(root + "乙/0.jpg", JpegBytes(400, 300));
+  DownloadNotes notes({{"a", "1", "甲", "5", ""}, {"b", "1", "乙", "1", ""}});
+  notes.Update(Update(1, AlbumState::kDone, "乙"));  // before the root is known: nothing ahead
+  notes.Prepared(root);
+  notes.Update(Update(0, AlbumState::kDone, "甲"));
+  // The thread works at its own pace; a second build of the same album must then find all five.
+  const std::string thumbs = root + ".lorvanta-viewer/thumbs";
+  const auto made = [&] { return std::filesystem::is_directory(thumbs) ? FilesBelow(thumbs).size() : 0; };
+  const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (made() < 5 && std::chrono::steady_clock::now() < limit)
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  EXPECT_EQ(notes.StopAhead(), 5);
+  const ViewerReport report = BuildViewer(root, notes.ListOrder());
+  EXPECT_EQ(report.thumbnailsReused, 5);
+  EXPECT_EQ(report.thumbnailsMade, 1);
+  EXPECT_EQ(report.placeholders, 0);
 }
 
 }  // namespace
