@@ -30,7 +30,7 @@
 #include "app/albummanifest.h"
 #include "app/textutil.h"
 #include "app/viewer/viewer.h"
-#include "bench/viewer/chromiumpipe.h"
+#include "tests/support/chromiumpipe.h"
 
 namespace {
 

@@ -1,5 +1,6 @@
 // The pages in a real browser: headless Chromium, when it is installed, opens index.html from disk with
-// the pages' own policy in force and shows the album names as text.
+// the pages' own policy in force and shows the album names as text; with the network blocked, every
+// picture of every page still loads and nothing is fetched from anywhere but the copy.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -7,8 +8,10 @@
 #include <cstdio>
 #include <string>
 
+#include "app/albummanifest.h"
 #include "app/textutil.h"
 #include "app/viewer/viewer.h"
+#include "tests/support/chromiumpipe.h"
 #include "tests/viewer/viewertest.h"
 
 namespace {
@@ -20,9 +23,31 @@ std::string Chromium() {
 }
 
 // The DOM of a page after it loaded. The scratch paths hold no quote, so the shell line is safe.
-std::string DumpDom(const std::string& chromium, const std::string& profile, const std::string& file) {
+std::string FileUrl(const std::string& file) {
   std::string url = "file://";
   for (char c : file) url += c == '/' ? std::string("/") : PercentEncode(std::string(1, c));
+  return url;
+}
+
+// "shown broken external" once every picture the page shows has loaded or failed: the pictures laid out
+// on the page, those that failed, and the resources the page fetched from anywhere but files.
+std::string Pictures(ChromiumPipe& browser) {
+  for (int tries = 0; tries < 500; ++tries) {
+    const std::string state = browser.Evaluate(
+        "(function(){var shown=0,broken=0,waiting=0;"
+        "for(const i of document.images){if(!i.getClientRects().length)continue;shown++;"
+        "if(!i.complete)waiting++;else if(!i.naturalWidth)broken++;}"
+        "var away=performance.getEntriesByType('resource').filter(function(e){"
+        "return !e.name.startsWith('file:');}).length;"
+        "return waiting?'':shown+' '+broken+' '+away;})()");
+    if (!state.empty()) return state;
+    usleep(20000);
+  }
+  return "pictures still loading after 10 s";
+}
+
+std::string DumpDom(const std::string& chromium, const std::string& profile, const std::string& file) {
+  const std::string url = FileUrl(file);
   const std::string command = "timeout 120 " + chromium +
                               " --headless --no-sandbox --disable-gpu --no-first-run --user-data-dir='" +
                               profile + "' --dump-dom '" + url + "' 2>/dev/null";
@@ -54,6 +79,43 @@ TEST(ViewerInChromium, EntryPageShowsTheAlbumNamesAsText) {
   EXPECT_NE(dom.find("\"秋天\" &lt;/script&gt;<span class=\"cc\">U+202E</span>evil"), std::string::npos)
       << dom;
   EXPECT_NE(dom.find("私密"), std::string::npos);
+}
+
+TEST(ViewerInChromium, EveryPictureLoadsWithTheNetworkBlocked) {
+  const std::string chromium = Chromium();
+  if (chromium.empty()) GTEST_SKIP() << "chromium is not installed";
+  ScratchRoot scratch;
+  const std::string root = scratch.path() + "root/";
+  // An album whose manifest names a photo that is gone (a placeholder) beside three that are there.
+  AlbumManifest m{"id", "有缺的相册", "", "1", "4", {}};
+  for (const std::string file : {"a.jpg", "gone.jpg", "b #2.jpg", "c%.jpg"}) {
+    m.photos.push_back({"http://photos.invalid/" + file, file, 100, 1765000000});
+    if (file != "gone.jpg") WriteBytes(root + "相册 一/" + file, JpegBytes(500, 300));
+  }
+  WriteAlbumManifest(root + "相册 一", m);
+  WriteBytes(root + "two/p.jpg", JpegBytes(300, 500));
+  const ViewerReport report = BuildViewer(root, {}, {});
+  ASSERT_EQ(report.placeholders, 1);
+
+  // No name resolves and every connection goes to a closed port: anything that needs the network fails.
+  ChromiumPipe browser(chromium, scratch.path() + "profile",
+                       {"--host-resolver-rules=MAP * ~NOTFOUND", "--proxy-server=127.0.0.1:9"});
+  const std::string viewer = root + ".lorvanta-viewer/";
+  // Albums by folder name: "two", then "相册 一". The entry page (two covers); the second album's grid
+  // (three thumbnails and a placeholder); its large views over the grid: the first photo, the missing one
+  // (the placeholder) and the last; the first album's only photo large.
+  const std::string second = FileUrl(viewer + "album-0002.html");
+  const std::vector<std::pair<std::string, std::string>> pages{
+      {FileUrl(root + "index.html"), "2 0 0"},
+      {second, "4 0 0"},
+      {second + "#p1", "5 0 0"},
+      {second + "#p2", "5 0 0"},
+      {second + "#p4", "5 0 0"},
+      {FileUrl(viewer + "album-0001.html") + "#p1", "2 0 0"}};
+  for (const auto& [url, expected] : pages) {
+    browser.LoadTimes(url);
+    EXPECT_EQ(Pictures(browser), expected) << url;
+  }
 }
 
 }  // namespace

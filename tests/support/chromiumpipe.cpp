@@ -1,4 +1,4 @@
-#include "bench/viewer/chromiumpipe.h"
+#include "tests/support/chromiumpipe.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -28,7 +28,8 @@ std::string Field(const std::string& reply, const std::string& key) {
 
 }  // namespace
 
-ChromiumPipe::ChromiumPipe(const std::string& chromium, const std::string& profileFolder) {
+ChromiumPipe::ChromiumPipe(const std::string& chromium, const std::string& profileFolder,
+                           const std::vector<std::string>& moreFlags) {
   int in[2], out[2];
   if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0) throw std::runtime_error("no pipes");
   posix_spawn_file_actions_t files;
@@ -37,15 +38,16 @@ ChromiumPipe::ChromiumPipe(const std::string& chromium, const std::string& profi
   posix_spawn_file_actions_adddup2(&files, out[1], 4);
   posix_spawn_file_actions_addopen(&files, 1, "/dev/null", O_WRONLY, 0);
   posix_spawn_file_actions_addopen(&files, 2, "/dev/null", O_WRONLY, 0);
-  const std::vector<std::string> args{chromium,
-                                      "--headless",
-                                      "--no-sandbox",
-                                      "--disable-gpu",
-                                      "--no-first-run",
-                                      "--remote-debugging-pipe",
-                                      "--user-data-dir=" + profileFolder,
-                                      "--window-size=1280,900",
-                                      "about:blank"};
+  std::vector<std::string> args{chromium,
+                                "--headless",
+                                "--no-sandbox",
+                                "--disable-gpu",
+                                "--no-first-run",
+                                "--remote-debugging-pipe",
+                                "--user-data-dir=" + profileFolder,
+                                "--window-size=1280,900",
+                                "about:blank"};
+  args.insert(args.end() - 1, moreFlags.begin(), moreFlags.end());
   std::vector<char*> argv;
   for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
@@ -114,14 +116,20 @@ std::string ChromiumPipe::Evaluate(const std::string& expression) {
 }
 
 std::string ChromiumPipe::LoadTimes(const std::string& url) {
+  if (url.find_first_of("'\"\\") != std::string::npos)
+    throw std::runtime_error("an address with quotes or backslashes cannot be driven: " + url);
   // From a blank page, so that a load of the same address twice is a new load and not a fragment change.
   Call("Page.navigate", "{\"url\":\"about:blank\"}");
   Call("Page.navigate", "{\"url\":\"" + url + "\"}");
   const auto until = std::chrono::steady_clock::now() + std::chrono::minutes(1);
   while (std::chrono::steady_clock::now() < until) {
+    // Page.navigate answers before the new page is there: until then the old one (blank, or the page
+    // before it) is what answers.
     const std::string times = Evaluate(
         "(function(){var t=performance.getEntriesByType('navigation')[0];"
-        "if(location.protocol!=='file:'||document.readyState!=='complete'||!t||t.loadEventEnd<=0)return '';"
+        "if(location.href!=='" +
+        url +
+        "'||document.readyState!=='complete'||!t||t.loadEventEnd<=0)return '';"
         "return t.domContentLoadedEventEnd.toFixed(1)+','+t.loadEventEnd.toFixed(1);})()");
     if (!times.empty()) return times;
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
