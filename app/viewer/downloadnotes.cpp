@@ -1,5 +1,7 @@
 #include "app/viewer/downloadnotes.h"
 
+#include <pthread.h>
+#include <sched.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -32,9 +34,12 @@ void DownloadNotes::Update(const AlbumStatusUpdate& update) {
 }
 
 void DownloadNotes::MakeAhead() {
-  // Only the machine's idle time: the download and the window come first. (On Linux a thread's nice
-  // value is its own.)
-  setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), 10);
+  // Only the machine's idle time: the download and the window come first. A thread of the idle class
+  // runs only where no other thread wants the processor; where that class is refused, the lowest nice
+  // value (on Linux a thread's own).
+  const sched_param none{};
+  if (pthread_setschedparam(pthread_self(), SCHED_IDLE, &none) != 0)
+    setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), 19);
   ViewerOptions options;
   options.threads = 1;
   std::unique_lock<std::mutex> lock(mutex_);

@@ -7,6 +7,8 @@
 #   lorvanta-cli download --jobs J   beside   curl -Z --parallel-max J (every address with its own file)
 #   lorvanta-cli download --update   on an unchanged copy, beside the full download (when it has --update:
 #                                    a first --update makes the copy, a second one finds nothing to do)
+#   lorvanta-cli download --jobs 1   with the copy's offline viewer, beside the same without (--no-viewer):
+#                                    the share of the download's time that the viewer adds
 #
 # and the peak memory of every lorvanta-cli run (GNU time's "Maximum resident set size"). The photo
 # addresses come from the photo lists, read with curl, so the tools fetch exactly what the program fetches.
@@ -162,8 +164,9 @@ cli_args() {
   shift 2
   cargs=("$cli" download "$qq" --to "$folder" --route-host "$host" --quiet --json "${album_args[@]}")
   if cli_has --jobs; then cargs+=(--jobs "$j"); fi
-  # The peers only download: the copy's offline viewer is another job (bench/viewer measures it).
-  if cli_has --no-viewer; then cargs+=(--no-viewer); fi
+  # The peers only download: the copy's offline viewer is another job (measured on its own below, and by
+  # bench/viewer). with_viewer=1 keeps it.
+  if [ "${with_viewer:-0}" != 1 ] && cli_has --no-viewer; then cargs+=(--no-viewer); fi
   if [ -n "$retries" ] && cli_has --retries; then cargs+=(--retries "$retries"); fi
   cargs+=("$@")
 }
@@ -315,6 +318,41 @@ if cli_has --update && cli_has verify; then
   echo "  verify: $m_secs s for $photos photos, $per s per 1,000"
   summary+=("verify: $per s per 1,000 photos")
   [ "$keep" = 1 ] || rm -rf "${work:?}/cli-plain"
+fi
+# --- the offline viewer's share ---------------------------------------------------------------------------
+# The same download with the viewer (thumbnails of every photo, the pages) beside the plain one above;
+# alternating which goes first when --runs asks for more than one pair.
+if cli_has --no-viewer; then
+  shares=""
+  for run in $(seq "$runs"); do
+    echo "viewer, run $run: the download with its offline viewer, beside the same without"
+    with_viewer=1 cli_args "$work/cli-viewer-$run" 1
+    viewer_args=("${cargs[@]}")
+    cli_args "$work/cli-noviewer-$run" 1
+    order=(viewer plain)
+    [ $((run % 2)) = 0 ] && order=(plain viewer)
+    for who in "${order[@]}"; do
+      if [ "$who" = viewer ]; then
+        measure "cli-viewer-$run" "$work/cli-viewer-$run" "${viewer_args[@]}"
+        check_cli "cli-viewer-$run"
+        v_secs=$m_secs v_rss=$m_rss_kb v_req=$m_requests
+        [ -f "$(find "$work/cli-viewer-$run" -maxdepth 2 -name index.html | head -1)" ] ||
+          fail "the download with the viewer left no index.html"
+      else
+        measure "cli-noviewer-$run" "$work/cli-noviewer-$run" "${cargs[@]}"
+        check_cli "cli-noviewer-$run"
+        n_secs=$m_secs n_req=$m_requests
+      fi
+    done
+    line "with the viewer" "$v_secs" "$photos" "$v_req" "$v_rss"
+    line "without (--no-viewer)" "$n_secs" "$photos" "$n_req"
+    share=$(awk -v v="$v_secs" -v n="$n_secs" 'BEGIN{printf "%.3f", (n > 0 ? (v - n) / n : 0)}')
+    echo "  time the viewer adds / the download without it: $share"
+    shares+="$share"$'\n'
+    [ "$keep" = 1 ] || rm -rf "${work:?}/cli-viewer-$run" "${work:?}/cli-noviewer-$run"
+  done
+  r=$(printf '%s' "$shares" | median)
+  summary+=("the offline viewer adds $r of the download's time (median); target under 0.100: $(verdict "$r" 0.0999)")
 fi
 [ "$keep" = 1 ] || rm -rf "${work:?}/cli-jobs1-1"
 
