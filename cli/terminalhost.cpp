@@ -158,6 +158,7 @@ void TerminalDownloadHost::Warning(const std::string& text) {
 }
 
 void TerminalDownloadHost::PhotoStarted(const PhotoProgress& p) {
+  notes.PhotoStarted(p);
   if (p.album < 0 || p.album >= static_cast<int>(reports.size())) return;
   reports[p.album].photos = p.photoCount;
   if (p.photo == 0) albumStart_ = std::chrono::steady_clock::now();

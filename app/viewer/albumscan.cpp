@@ -25,7 +25,7 @@ std::vector<std::string> VisibleNames(const std::string& dir) {
     if (e->d_name[0] != '.') names.emplace_back(e->d_name);
   }
   closedir(d);
-  std::sort(names.begin(), names.end());
+  std::sort(names.begin(), names.end(), NaturalLess);
   return names;
 }
 
@@ -75,12 +75,46 @@ void FillBlank(std::string& field, const std::string& value) {
 
 }  // namespace
 
+bool NaturalLess(const std::string& a, const std::string& b) {
+  const auto digit = [](char c) { return c >= '0' && c <= '9'; };
+  size_t i = 0, j = 0;
+  while (i < a.size() && j < b.size()) {
+    if (digit(a[i]) && digit(b[j])) {
+      // Compare the numbers without their leading zeros: first by length, then digit by digit.
+      size_t ia = i, jb = j;
+      while (ia < a.size() && a[ia] == '0') ++ia;
+      while (jb < b.size() && b[jb] == '0') ++jb;
+      size_t ea = ia, eb = jb;
+      while (ea < a.size() && digit(a[ea])) ++ea;
+      while (eb < b.size() && digit(b[eb])) ++eb;
+      if (ea - ia != eb - jb) return ea - ia < eb - jb;
+      const int c = a.compare(ia, ea - ia, b, jb, eb - jb);
+      if (c != 0) return c < 0;
+      i = ea;
+      j = eb;
+      continue;
+    }
+    if (a[i] != b[j]) return static_cast<unsigned char>(a[i]) < static_cast<unsigned char>(b[j]);
+    ++i;
+    ++j;
+  }
+  if (i < a.size() || j < b.size()) return j < b.size();
+  return a < b;  // equal as numbers ("01" and "1"): still one order
+}
+
+std::string FolderInRoot(const std::string& root, std::string folder) {
+  while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+  if (folder.compare(0, root.size(), root) == 0) folder.erase(0, root.size());
+  return folder;
+}
+
 bool IsPlainName(const std::string& name) {
   return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos &&
          name.find('\0') == std::string::npos;
 }
 
-void ReadAlbumFolder(const std::string& folderPath, ShownAlbum& album, std::vector<std::string>& notes) {
+void ReadAlbumFolder(const std::string& folderPath, ShownAlbum& album, std::vector<std::string>& notes,
+                     const std::vector<std::string>& order) {
   struct stat st {};
   album.folderPresent = stat(folderPath.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
   if (!album.folderPresent) {
@@ -106,8 +140,16 @@ void ReadAlbumFolder(const std::string& folderPath, ShownAlbum& album, std::vect
     FillBlank(album.desc, manifest->desc);
     FillBlank(album.priv, manifest->priv);
     FillBlank(album.total, manifest->total);
+  } else {
+    for (const std::string& file : order) {
+      if (!IsPlainName(file) || file[0] == '.' || !named.insert(file).second) continue;
+      ShownPhoto photo;
+      photo.file = file;
+      Probe(folderPath + "/" + file, photo);
+      if (photo.present && !photo.kind.empty()) album.photos.push_back(std::move(photo));
+    }
   }
-  // Image files the manifest does not name (or all of them, without one) follow by name.
+  // Image files not named so far (all of them, without a manifest or an order) follow by name.
   for (const std::string& name : VisibleNames(folderPath)) {
     if (named.count(name) != 0) continue;
     ShownPhoto photo;
@@ -122,6 +164,7 @@ void ReadAlbumFolder(const std::string& folderPath, ShownAlbum& album, std::vect
 std::vector<ShownAlbum> ScanAlbums(const std::string& root, const std::vector<ViewerAlbum>& listOrder,
                                    std::vector<std::string>& notes) {
   std::vector<ShownAlbum> albums;
+  std::vector<const std::vector<std::string>*> orders;  // per album, its photo order if it was listed
   std::set<std::string> claimed;
   const std::string rootNoSlash = root.substr(0, root.size() - 1);
   for (const ViewerAlbum& listed : listOrder) {
@@ -132,9 +175,7 @@ std::vector<ShownAlbum> ScanAlbums(const std::string& root, const std::vector<Vi
     a.total = listed.total;
     a.failed = listed.failed;
     a.failureReason = listed.failureReason;
-    std::string folder = listed.folder;
-    while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
-    if (folder.compare(0, root.size(), root) == 0) folder.erase(0, root.size());
+    const std::string folder = FolderInRoot(root, listed.folder);
     if (IsPlainName(folder) && folder != kViewerFolder) {
       a.folder = folder;
       claimed.insert(folder);
@@ -143,6 +184,7 @@ std::vector<ShownAlbum> ScanAlbums(const std::string& root, const std::vector<Vi
                       "; its album is shown without photos");
     }
     albums.push_back(std::move(a));
+    orders.push_back(&listed.photoOrder);
   }
   for (const std::string& name : VisibleNames(rootNoSlash)) {
     // Links to folders elsewhere are left out: the viewer stays inside the copy it describes.
@@ -150,9 +192,13 @@ std::vector<ShownAlbum> ScanAlbums(const std::string& root, const std::vector<Vi
     ShownAlbum a;
     a.folder = name;
     albums.push_back(std::move(a));
+    orders.push_back(nullptr);
   }
-  for (ShownAlbum& a : albums) {
-    if (!a.folder.empty()) ReadAlbumFolder(root + a.folder, a, notes);
+  for (size_t i = 0; i < albums.size(); ++i) {
+    ShownAlbum& a = albums[i];
+    if (!a.folder.empty())
+      ReadAlbumFolder(root + a.folder, a, notes,
+                      orders[i] != nullptr ? *orders[i] : std::vector<std::string>{});
   }
   return albums;
 }

@@ -8,6 +8,8 @@
 #include <exception>
 #include <stdexcept>
 
+#include "app/filenames.h"
+
 DownloadNotes::~DownloadNotes() {
   StopAhead();
 }
@@ -31,6 +33,11 @@ void DownloadNotes::Update(const AlbumStatusUpdate& update) {
   }
   if (update.state == AlbumState::kFailed || update.state == AlbumState::kAbandoned)
     note.reason = update.reason;
+}
+
+void DownloadNotes::PhotoStarted(const PhotoProgress& photo) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  notes_[photo.album].files.push_back(LastComponent(photo.file));
 }
 
 void DownloadNotes::MakeAhead() {
@@ -90,6 +97,7 @@ std::vector<ViewerAlbum> DownloadNotes::ListOrder() const {
     album.folder = note.state == AlbumState::kDone ? note.folder : std::string();
     album.failed = note.state == AlbumState::kFailed || note.state == AlbumState::kAbandoned;
     album.failureReason = note.reason;
+    album.photoOrder = note.files;
     // An album stopped half way is neither done nor failed; it shows with what it has, if anything.
     if (note.state == AlbumState::kStarted || note.state == AlbumState::kProgress) continue;
     list.push_back(std::move(album));

@@ -34,6 +34,8 @@ class DownloadNotes {
   void Prepared(const std::string& albumRoot);
   // Any thread.
   void Update(const AlbumStatusUpdate& update);
+  // Any thread; called in each album's list order, which the viewer then keeps.
+  void PhotoStarted(const PhotoProgress& photo);
   // The albums the download handled, in list order, as the viewer takes them.
   std::vector<ViewerAlbum> ListOrder() const;
   // Stops making thumbnails ahead (after the photo at hand) and waits for the thread; what it has not
@@ -44,6 +46,7 @@ class DownloadNotes {
   struct Note {
     AlbumState state = AlbumState::kStarted;
     std::string folder, reason;
+    std::vector<std::string> files;  // photo file names in list order
   };
   void MakeAhead();
 

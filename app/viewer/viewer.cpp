@@ -14,6 +14,7 @@
 #include "app/filenames.h"
 #include "app/viewer/albumscan.h"
 #include "app/viewer/assets.h"
+#include "app/viewer/listfile.h"
 #include "app/viewer/pages.h"
 #include "app/viewer/thumbnails.h"
 #include "app/viewer/viewerfiles.h"
@@ -116,7 +117,12 @@ ViewerReport BuildViewer(const std::string& albumRoot, const std::vector<ViewerA
   while (rootName.size() > 1 && rootName.back() == '/') rootName.pop_back();
   site.title = LastComponent(rootName);
   site.copyTime = options.copyTime > 0 ? options.copyTime : std::time(nullptr);
-  site.albums = ScanAlbums(root, listOrder, report.notes);
+  // What a download listed is kept for later builds, which have no download to ask: the albums in the
+  // service's order, their texts, and their photos' order.
+  const std::string listFile = viewerDir + std::string(kListFile);
+  const std::vector<ViewerAlbum> list = MergeViewerList(root, listOrder, ReadViewerList(listFile));
+  WriteFileAtomically(listFile, ViewerListBytes(list));
+  site.albums = ScanAlbums(root, list, report.notes);
 
   const int edge = std::clamp(options.thumbnailSize, 64, 1024);
   std::vector<ThumbnailSource> sources;

@@ -27,6 +27,9 @@ struct ViewerAlbum {
   std::string name{}, desc{}, priv{}, total{};
   bool failed = false;
   std::string failureReason{};
+  // Its photo files (plain names) in the service's order, as the download wrote them. Kept in the viewer's
+  // folder, so that a folder without a manifest keeps this order in later builds too.
+  std::vector<std::string> photoOrder{};
 };
 
 struct ViewerOptions {

@@ -60,6 +60,8 @@ class TWindowDownloadHost : public DownloadHost {
   bool AskOpenFolder(const std::string& summary) override;
   void OpenFolder(const std::string& folder) override;
   void DownloadFinished(const DownloadCounters& counters) override;
+  // The copy's viewer keeps each album's photos in this order.
+  void PhotoStarted(const PhotoProgress& photo) override { notes_.PhotoStarted(photo); }
 
   // Shows on the main thread what the feed holds (nothing when it is empty).
   static void FlushStatus(Tmainfrm& win, TDownloadStatusFeed& feed);

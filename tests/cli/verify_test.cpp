@@ -100,4 +100,23 @@ TEST_F(CopyCheckTest, ADownloadLeavesABrowsableCopyUnlessAskedNot) {
   EXPECT_EQ(Cli("viewer " + (sandbox_.Dir() / "nowhere").string()).code, 1);
 }
 
+TEST_F(CopyCheckTest, AViewerOfACopyWithoutManifestsShowsThePhotosInTheServicesOrderAlsoWhenRebuilt) {
+  // The demo's first album lists its photos in another order than their names sort in.
+  ASSERT_EQ(Cli(Download("--quiet")).code, 1);
+  const fs::path root = sandbox_.Dir() / "copy" / "10001的相册";
+  const fs::path page = root / ".lorvanta-viewer" / "album-0001.html";
+  const auto inListOrder = [](const std::string& html) {
+    size_t last = 0;
+    for (const char* name : {"年夜饭", "放烟花", "贴春联", "全家福"}) {
+      const size_t at = html.find(name);
+      if (at == std::string::npos || at < last) return false;
+      last = at;
+    }
+    return true;
+  };
+  EXPECT_TRUE(inListOrder(Slurp(page)));
+  ASSERT_EQ(Cli("viewer " + root.string()).code, 0);
+  EXPECT_TRUE(inListOrder(Slurp(page)));
+}
+
 }  // namespace

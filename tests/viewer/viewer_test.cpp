@@ -159,7 +159,7 @@ TEST(Viewer, AlbumServiceTextShowsAsTextInUtf8PagesThatLoadNothingFromOutside) {
             std::string::npos);
 }
 
-TEST(Viewer, ListedAlbumsComeFirstInListOrderFailedOnesMarkedThenTheOtherFoldersByName) {
+TEST(Viewer, ListedAlbumsComeFirstInListOrderFailedOnesMarkedThenTheOtherFoldersByNameAlsoWhenRebuilt) {
   ScratchRoot scratch;
   const std::string root = scratch.path();
   for (const std::string folder : {"zeta", "beta", "alpha", ".hidden"})
@@ -183,9 +183,11 @@ TEST(Viewer, ListedAlbumsComeFirstInListOrderFailedOnesMarkedThenTheOtherFolders
   EXPECT_NE(index.find("下载失败：<bdi>timed out</bdi>"), std::string::npos);
   EXPECT_EQ(index.find("hidden"), std::string::npos);
 
-  EXPECT_EQ(order({}), (std::vector<std::string>{"alpha", "beta", "zeta"}));
-  // Fewer albums than before leave no page of the old ones behind.
-  EXPECT_EQ(FilesBelow(root + ".lorvanta-viewer").size(), 3u + 3u + 3u);  // assets, pages, thumbnails
+  // A rebuild without a download keeps what the download listed; fewer albums than before (a folder
+  // removed) leave no page or thumbnail of the old ones behind.
+  fs::remove_all(root + "alpha");
+  EXPECT_EQ(order({}), (std::vector<std::string>{"Z", "Gone", "beta"}));
+  EXPECT_EQ(FilesBelow(root + ".lorvanta-viewer").size(), 4u + 3u + 2u);  // assets and list, pages, thumbnails
   EXPECT_FALSE(fs::exists(root + ".lorvanta-viewer/album-0004.html"));
 }
 
