@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "json/qzjson.h"
+#include "tests/support/chromiumpipe.h"
 #include "tests/support/testfolder.h"
 #include "tools/albumd/testing/albumdprocess.h"
 
@@ -282,6 +283,40 @@ TEST_F(HostileTest, HostileCharactersReachNeitherFileNamesNorTheTerminal) {
   }
   // Lines are whole: the line feed of the album name does not start a line of its own.
   EXPECT_NE(r.out.find("album 0 换行\\x0a相册: 4 of 4 photos"), std::string::npos) << r.out;
+}
+
+// The copy's viewer in a browser without a network: names with markup, quotes, line feeds and controls are
+// text on every page, nothing of them becomes an element or a script, and every picture loads.
+TEST_F(HostileTest, TheViewerShowsHostileNamesAsTextAndRunsNoneOfThem) {
+  const std::string chromium = FindChromium();
+  if (chromium.empty()) GTEST_SKIP() << "chromium is not installed";
+  ChromiumPipe browser(chromium, (dir_ / "profile").string(), kNoNetwork);
+  // Elements the names would make if they were markup, and scripts other than the viewer's own.
+  const std::string injected =
+      "String(document.querySelectorAll('table,td,b,script:not([src$=\"viewer.js\"])').length)";
+  for (const auto& [qq, albums] : {std::pair{"10043", 6}, std::pair{"10053", 1}}) {
+    ASSERT_EQ(Cli(Download(qq, {"--quiet"})).code, 0);
+    const std::string viewer = (Root(qq) / ".lorvanta-viewer").string() + "/";
+    std::vector<std::string> pages{FileUrl((Root(qq) / "index.html").string())};
+    for (int n = 1; n <= albums; ++n) {
+      const std::string page = FileUrl(viewer + "album-000" + std::to_string(n) + ".html");
+      pages.push_back(page);
+      pages.push_back(page + "#p1");
+    }
+    for (const std::string& page : pages) {
+      browser.LoadTimes(page);
+      EXPECT_EQ(browser.Evaluate(injected), "0") << page;
+      const std::string pictures = browser.Pictures();  // "shown broken away"
+      EXPECT_TRUE(pictures[0] != '0' && pictures.ends_with(" 0 0")) << page << ": " << pictures;
+    }
+  }
+  // Every name of the markup account is on the entry page as the service sent it.
+  browser.LoadTimes(FileUrl((Root("10043") / "index.html").string()));
+  EXPECT_EQ(
+      browser.Evaluate("String(['<script>alert(1)</script>','say \"hi\"','it'+String.fromCharCode(39)+'s',"
+                       "'a&b&amp;c','</td></table><b>粗</b>','\");alert(\"x'].filter(function(n){"
+                       "return document.body.textContent.includes(n);}).length)"),
+      "6");
 }
 
 // Names beyond the Basic Multilingual Plane go into the manifests and come back out of them.

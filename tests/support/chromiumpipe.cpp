@@ -12,6 +12,8 @@
 #include <thread>
 #include <vector>
 
+#include "app/textutil.h"
+
 extern char** environ;
 
 namespace {
@@ -27,6 +29,18 @@ std::string Field(const std::string& reply, const std::string& key) {
 }
 
 }  // namespace
+
+std::string FindChromium() {
+  for (const char* path : {"/usr/bin/chromium", "/usr/bin/chromium-browser", "/usr/bin/google-chrome"})
+    if (access(path, X_OK) == 0) return path;
+  return {};
+}
+
+std::string FileUrl(const std::string& path) {
+  std::string url = "file://";
+  for (char c : path) url += c == '/' ? std::string("/") : PercentEncode(std::string(1, c));
+  return url;
+}
 
 ChromiumPipe::ChromiumPipe(const std::string& chromium, const std::string& profileFolder,
                            const std::vector<std::string>& moreFlags) {
@@ -135,4 +149,19 @@ std::string ChromiumPipe::LoadTimes(const std::string& url) {
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
   throw std::runtime_error("the page did not load within a minute: " + url);
+}
+
+std::string ChromiumPipe::Pictures() {
+  for (int tries = 0; tries < 500; ++tries) {
+    const std::string state = Evaluate(
+        "(function(){var shown=0,broken=0,waiting=0;"
+        "for(const i of document.images){if(!i.getClientRects().length)continue;shown++;"
+        "if(!i.complete)waiting++;else if(!i.naturalWidth)broken++;}"
+        "var away=performance.getEntriesByType('resource').filter(function(e){"
+        "return !e.name.startsWith('file:');}).length;"
+        "return waiting?'':shown+' '+broken+' '+away;})()");
+    if (!state.empty()) return state;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return "pictures still loading after 10 s";
 }

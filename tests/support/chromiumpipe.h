@@ -9,6 +9,15 @@
 #include <string>
 #include <vector>
 
+// The chromium program of this machine; empty when there is none.
+std::string FindChromium();
+// The file:// address of an absolute path, every component percent-encoded.
+std::string FileUrl(const std::string& path);
+
+// Flags that leave a browser without a network: no name resolves, every connection goes to a closed port.
+inline const std::vector<std::string> kNoNetwork{"--host-resolver-rules=MAP * ~NOTFOUND",
+                                                 "--proxy-server=127.0.0.1:9"};
+
 class ChromiumPipe {
  public:
   // Starts chromium with a fresh profile in profileFolder and these flags added. Throws std::runtime_error
@@ -27,6 +36,10 @@ class ChromiumPipe {
   // The string value of a Runtime.evaluate of expression in the page (the expression must give a string
   // without quotes or backslashes).
   std::string Evaluate(const std::string& expression);
+
+  // "shown broken away" once every picture laid out on the loaded page has loaded or failed: the pictures
+  // laid out, those that failed, and the resources the page fetched from anywhere but files.
+  std::string Pictures();
 
  private:
   // Sends a command (params: a JSON object) to the page's session and returns the raw reply.

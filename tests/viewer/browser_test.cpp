@@ -16,35 +16,7 @@
 
 namespace {
 
-std::string Chromium() {
-  for (const char* path : {"/usr/bin/chromium", "/usr/bin/chromium-browser", "/usr/bin/google-chrome"})
-    if (access(path, X_OK) == 0) return path;
-  return {};
-}
-
 // The DOM of a page after it loaded. The scratch paths hold no quote, so the shell line is safe.
-std::string FileUrl(const std::string& file) {
-  std::string url = "file://";
-  for (char c : file) url += c == '/' ? std::string("/") : PercentEncode(std::string(1, c));
-  return url;
-}
-
-// "shown broken external" once every picture the page shows has loaded or failed: the pictures laid out
-// on the page, those that failed, and the resources the page fetched from anywhere but files.
-std::string Pictures(ChromiumPipe& browser) {
-  for (int tries = 0; tries < 500; ++tries) {
-    const std::string state = browser.Evaluate(
-        "(function(){var shown=0,broken=0,waiting=0;"
-        "for(const i of document.images){if(!i.getClientRects().length)continue;shown++;"
-        "if(!i.complete)waiting++;else if(!i.naturalWidth)broken++;}"
-        "var away=performance.getEntriesByType('resource').filter(function(e){"
-        "return !e.name.startsWith('file:');}).length;"
-        "return waiting?'':shown+' '+broken+' '+away;})()");
-    if (!state.empty()) return state;
-    usleep(20000);
-  }
-  return "pictures still loading after 10 s";
-}
 
 std::string DumpDom(const std::string& chromium, const std::string& profile, const std::string& file) {
   const std::string url = FileUrl(file);
@@ -61,7 +33,7 @@ std::string DumpDom(const std::string& chromium, const std::string& profile, con
 }
 
 TEST(ViewerInChromium, EntryPageShowsTheAlbumNamesAsText) {
-  const std::string chromium = Chromium();
+  const std::string chromium = FindChromium();
   if (chromium.empty()) GTEST_SKIP() << "chromium is not installed";
   ScratchRoot scratch;
   const std::string root = scratch.path() + "root/";
@@ -82,7 +54,7 @@ TEST(ViewerInChromium, EntryPageShowsTheAlbumNamesAsText) {
 }
 
 TEST(ViewerInChromium, EveryPictureLoadsWithTheNetworkBlocked) {
-  const std::string chromium = Chromium();
+  const std::string chromium = FindChromium();
   if (chromium.empty()) GTEST_SKIP() << "chromium is not installed";
   ScratchRoot scratch;
   const std::string root = scratch.path() + "root/";
@@ -98,8 +70,7 @@ TEST(ViewerInChromium, EveryPictureLoadsWithTheNetworkBlocked) {
   ASSERT_EQ(report.placeholders, 1);
 
   // No name resolves and every connection goes to a closed port: anything that needs the network fails.
-  ChromiumPipe browser(chromium, scratch.path() + "profile",
-                       {"--host-resolver-rules=MAP * ~NOTFOUND", "--proxy-server=127.0.0.1:9"});
+  ChromiumPipe browser(chromium, scratch.path() + "profile", kNoNetwork);
   const std::string viewer = root + ".lorvanta-viewer/";
   // Albums by folder name: "two", then "相册 一". The entry page (two covers); the second album's grid
   // (three thumbnails and a placeholder); its large views over the grid: the first photo, the missing one
@@ -114,7 +85,7 @@ TEST(ViewerInChromium, EveryPictureLoadsWithTheNetworkBlocked) {
       {FileUrl(viewer + "album-0001.html") + "#p1", "2 0 0"}};
   for (const auto& [url, expected] : pages) {
     browser.LoadTimes(url);
-    EXPECT_EQ(Pictures(browser), expected) << url;
+    EXPECT_EQ(browser.Pictures(), expected) << url;
   }
 }
 
