@@ -187,7 +187,8 @@ TEST(Viewer, ListedAlbumsComeFirstInListOrderFailedOnesMarkedThenTheOtherFolders
   // removed) leave no page or thumbnail of the old ones behind.
   fs::remove_all(root + "alpha");
   EXPECT_EQ(order({}), (std::vector<std::string>{"Z", "Gone", "beta"}));
-  EXPECT_EQ(FilesBelow(root + ".lorvanta-viewer").size(), 4u + 3u + 2u);  // assets and list, pages, thumbnails
+  EXPECT_EQ(FilesBelow(root + ".lorvanta-viewer").size(),
+            4u + 3u + 2u);  // assets and list, pages, thumbnails
   EXPECT_FALSE(fs::exists(root + ".lorvanta-viewer/album-0004.html"));
 }
 
