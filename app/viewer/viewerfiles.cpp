@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
@@ -65,7 +66,10 @@ std::string ReadFileHead(const std::string& path, size_t maxBytes) {
   std::string out;
   struct stat st {};
   if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
-    out.resize(maxBytes);
+    // As much as the file holds, not the most that was asked for: the room is filled in when it is made.
+    // (A file that grows meanwhile is read up to its size at the start.)
+    out.resize(std::min(maxBytes, static_cast<size_t>(st.st_size)));
+    maxBytes = out.size();
     size_t got = 0;
     while (got < maxBytes) {
       const ssize_t n = read(fd, out.data() + got, maxBytes - got);
