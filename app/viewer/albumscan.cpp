@@ -164,7 +164,6 @@ void ReadAlbumFolder(const std::string& folderPath, ShownAlbum& album, std::vect
 std::vector<ShownAlbum> ScanAlbums(const std::string& root, const std::vector<ViewerAlbum>& listOrder,
                                    std::vector<std::string>& notes) {
   std::vector<ShownAlbum> albums;
-  std::vector<const std::vector<std::string>*> orders;  // per album, its photo order if it was listed
   std::set<std::string> claimed;
   const std::string rootNoSlash = root.substr(0, root.size() - 1);
   for (const ViewerAlbum& listed : listOrder) {
@@ -183,22 +182,16 @@ std::vector<ShownAlbum> ScanAlbums(const std::string& root, const std::vector<Vi
       notes.push_back(listed.folder + ": not a folder of the album root " + root +
                       "; its album is shown without photos");
     }
+    if (!a.folder.empty()) ReadAlbumFolder(root + a.folder, a, notes, listed.photoOrder);
     albums.push_back(std::move(a));
-    orders.push_back(&listed.photoOrder);
   }
   for (const std::string& name : VisibleNames(rootNoSlash)) {
     // Links to folders elsewhere are left out: the viewer stays inside the copy it describes.
     if (claimed.count(name) != 0 || !IsOwnFolder(root + name)) continue;
     ShownAlbum a;
     a.folder = name;
+    ReadAlbumFolder(root + a.folder, a, notes);
     albums.push_back(std::move(a));
-    orders.push_back(nullptr);
-  }
-  for (size_t i = 0; i < albums.size(); ++i) {
-    ShownAlbum& a = albums[i];
-    if (!a.folder.empty())
-      ReadAlbumFolder(root + a.folder, a, notes,
-                      orders[i] != nullptr ? *orders[i] : std::vector<std::string>{});
   }
   return albums;
 }

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <map>
+#include <set>
 
 #include "app/viewer/albumscan.h"
 #include "app/viewer/viewerfiles.h"
@@ -81,19 +82,21 @@ std::vector<ViewerAlbum> MergeViewerList(const std::string& root, const std::vec
     if (IsPlainName(a.folder)) kept.emplace(a.folder, &a);
   }
   std::vector<ViewerAlbum> list;
-  std::map<std::string, bool> named;
+  std::set<std::string> named;
   for (ViewerAlbum a : fresh) {
     a.folder = FolderInRoot(root, a.folder);
     const auto old = kept.find(a.folder);
     if (a.photoOrder.empty() && old != kept.end()) a.photoOrder = old->second->photoOrder;
-    if (!a.folder.empty()) named[a.folder] = true;
+    if (!a.folder.empty()) named.insert(a.folder);
     list.push_back(std::move(a));
   }
   for (const ViewerAlbum& a : stored) {
-    const bool there = IsPlainName(a.folder) && IsFolder(root + a.folder);
-    if (there ? named.count(a.folder) != 0 : !(fresh.empty() && a.failed && a.folder.empty())) continue;
-    if (there) named[a.folder] = true;
-    list.push_back(a);
+    if (IsPlainName(a.folder)) {
+      // A kept album whose folder is still there and that the download did not name (once).
+      if (IsFolder(root + a.folder) && named.insert(a.folder).second) list.push_back(a);
+    } else if (fresh.empty() && a.failed && a.folder.empty()) {
+      list.push_back(a);  // a failure of the last download, on a rebuild alone
+    }
   }
   return list;
 }

@@ -94,6 +94,26 @@ void AddThumbnailSources(const std::string& root, ShownAlbum& album, int edge,
   }
 }
 
+// Where the viewer of an album root goes, once CheckPlace has found it free or the viewer's own.
+struct Place {
+  std::string root, entry, viewerDir, thumbDir;  // folders end in "/"
+};
+
+Place CheckedPlace(const std::string& albumRoot) {
+  if (albumRoot.empty()) throw std::runtime_error("no album root was given for the album viewer");
+  Place p;
+  p.root = WithTrailingSlash(albumRoot);
+  p.entry = p.root + std::string(kViewerEntryFile);
+  p.viewerDir = p.root + std::string(kViewerFolder) + "/";
+  p.thumbDir = p.viewerDir + std::string(kThumbFolder) + "/";
+  CheckPlace(p.root, p.entry, p.viewerDir);
+  return p;
+}
+
+int ThumbnailEdge(const ViewerOptions& options) {
+  return std::clamp(options.thumbnailSize, 64, 1024);
+}
+
 int ThreadCount(int asked) {
   if (asked > 0) return std::min(asked, 64);
   return static_cast<int>(std::clamp(std::thread::hardware_concurrency(), 1u, 64u));
@@ -103,13 +123,12 @@ int ThreadCount(int asked) {
 
 ViewerReport BuildViewer(const std::string& albumRoot, const std::vector<ViewerAlbum>& listOrder,
                          const ViewerOptions& options) {
-  if (albumRoot.empty()) throw std::runtime_error("no album root was given for the album viewer");
-  const std::string root = WithTrailingSlash(albumRoot);
-  const std::string viewerDir = root + std::string(kViewerFolder) + "/";
-  const std::string thumbDir = viewerDir + std::string(kThumbFolder) + "/";
+  const Place place = CheckedPlace(albumRoot);
+  const std::string& root = place.root;
+  const std::string& viewerDir = place.viewerDir;
+  const std::string& thumbDir = place.thumbDir;
   ViewerReport report;
-  report.entryPage = root + std::string(kViewerEntryFile);
-  CheckPlace(root, report.entryPage, viewerDir);
+  report.entryPage = place.entry;
   PrepareFolders(viewerDir, thumbDir);
 
   ShownSite site;
@@ -124,7 +143,7 @@ ViewerReport BuildViewer(const std::string& albumRoot, const std::vector<ViewerA
   WriteFileAtomically(listFile, ViewerListBytes(list));
   site.albums = ScanAlbums(root, list, report.notes);
 
-  const int edge = std::clamp(options.thumbnailSize, 64, 1024);
+  const int edge = ThumbnailEdge(options);
   std::vector<ThumbnailSource> sources;
   std::map<std::string, size_t> sourceOf;
   for (ShownAlbum& a : site.albums) AddThumbnailSources(root, a, edge, sources, sourceOf);
@@ -166,24 +185,20 @@ ViewerReport BuildViewer(const std::string& albumRoot, const std::vector<ViewerA
 
 int MakeAlbumThumbnails(const std::string& albumRoot, const std::string& folder, const ViewerOptions& options,
                         const std::atomic<bool>* cancel) {
-  if (albumRoot.empty()) throw std::runtime_error("no album root was given for the album viewer");
-  const std::string root = WithTrailingSlash(albumRoot);
-  const std::string viewerDir = root + std::string(kViewerFolder) + "/";
-  const std::string thumbDir = viewerDir + std::string(kThumbFolder) + "/";
+  const Place place = CheckedPlace(albumRoot);
+  if (!IsPlainName(folder) || folder == kViewerFolder)
+    throw std::runtime_error(folder + ": not a folder of the album root " + place.root);
   ShownAlbum album;
   album.folder = folder;
-  if (!IsPlainName(folder) || folder == kViewerFolder)
-    throw std::runtime_error(folder + ": not a folder of the album root " + root);
-  CheckPlace(root, root + std::string(kViewerEntryFile), viewerDir);
   std::vector<std::string> notes;
-  ReadAlbumFolder(root + folder, album, notes);
+  ReadAlbumFolder(place.root + folder, album, notes);
   if (!album.folderPresent) return 0;
-  PrepareFolders(viewerDir, thumbDir);
-  const int edge = std::clamp(options.thumbnailSize, 64, 1024);
+  PrepareFolders(place.viewerDir, place.thumbDir);
+  const int edge = ThumbnailEdge(options);
   std::vector<ThumbnailSource> sources;
   std::map<std::string, size_t> sourceOf;
-  AddThumbnailSources(root, album, edge, sources, sourceOf);
+  AddThumbnailSources(place.root, album, edge, sources, sourceOf);
   const std::vector<ThumbnailState> states =
-      MakeThumbnails(thumbDir, sources, ThreadCount(options.threads), edge, cancel);
+      MakeThumbnails(place.thumbDir, sources, ThreadCount(options.threads), edge, cancel);
   return static_cast<int>(std::count(states.begin(), states.end(), ThumbnailState::kMade));
 }
