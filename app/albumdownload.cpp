@@ -19,6 +19,7 @@
 #include "app/filenames.h"
 #include "app/imagecheck.h"
 #include "app/textutil.h"
+#include "app/wholefile.h"
 
 namespace {
 
@@ -56,7 +57,8 @@ void RemoveLeftoverTemporaries(const std::string& folder) {
   std::error_code ec;
   for (const auto& entry : fs::directory_iterator(folder, ec)) {
     const std::string name = entry.path().filename().string();
-    bool leftover = name == std::string(kManifestFileName) + ".part";
+    // Under the root's lock no other run writes here, so every temporary of a whole-file write is left over.
+    bool leftover = name == std::string(kManifestFileName) + ".part" || IsWholeFileTemporary(name);
     const std::string_view kFetchPrefix = kFetchTemporaryPrefix;
     if (name.rfind(kFetchPrefix, 0) == 0 && name.size() > 5 &&
         name.compare(name.size() - 5, 5, ".part") == 0) {
@@ -99,6 +101,10 @@ class Job {
     options_ = input.fetchOptions;
     options_.abort = input.fetchAbort;
     photoOptions_ = options_;
+    // A photo never replaces another file (names are handed out free, but a case-blind disk may still
+    // hold one the names did not foresee), and its bytes are on the disk before anything records it.
+    photoOptions_.keepExisting = true;
+    photoOptions_.durable = true;
     photoOptions_.accept = [outer = options_.accept](const std::string& temp, FetchReport& report) {
       return LooksLikeImage(temp, report) && (!outer || outer(temp, report));
     };
@@ -143,8 +149,11 @@ class Job {
   FetchReport FetchPhoto(const PlannedPhoto& photo);
   void PhotoDone(int n, const AlbumEntryFields& album, const std::string& linkName, const PlannedPhoto& photo,
                  const PhotoProgress& progress, const FetchReport& report, int& k);
+  // The album is done: counted, with how complete it is.
+  void AlbumDone(int n, const AlbumEntryFields& album, const std::string& linkName, const AlbumPlan& plan,
+                 const AlbumRecords& records);
   void Status(int n, AlbumState state, const AlbumEntryFields& album, std::string linkName, int done = 0,
-              std::string reason = {}) {
+              std::string reason = {}, int listed = -1, int saved = -1) {
     AlbumStatusUpdate u;
     u.currentAlbum = n;
     u.state = state;
@@ -152,6 +161,8 @@ class Job {
     u.total = album.total;
     u.reason = std::move(reason);
     u.currentAlbumName = std::move(linkName);
+    u.photosListed = listed;
+    u.photosSaved = saved;
     host_.ShowAlbumStatus(u);
   }
 
@@ -167,6 +178,8 @@ class Job {
   std::set<std::string> adopted_;
   // Why the album root could not be made; every ticked album then fails with it.
   std::string rootError_;
+  // How the album root's disk compares and takes names.
+  NameRules rules_;
 };
 
 void Job::FindAlbumFolders(const std::string& root) {
@@ -195,7 +208,7 @@ void Job::FindAlbumFolders(const std::string& root) {
 void Job::AdoptPlainFolders(const std::string& root) {
   std::set<std::string> handedOut;
   for (const AlbumEntryFields& album : input_.albums) {
-    const std::string folder = AlbumFolderPathAsDownloaded(root, album.name, album.id, handedOut);
+    const std::string folder = AlbumFolderPathAsDownloaded(root, album.name, album.id, handedOut, rules_);
     if (album.id.empty() || known_.count(album.id)) continue;
     std::error_code ec;
     if (!fs::is_directory(fs::symlink_status(folder, ec))) continue;
@@ -217,6 +230,33 @@ DownloadOutcome Job::Run() {
   }
   folder = WithTrailingSlash(folder);
   const std::string root = AlbumRootFolder(folder, input_.qqNumber);
+  std::error_code ec;
+  // The lock stands beside the album root, so its folder is made first (as the root would be anyway).
+  fs::create_directories(folder, ec);
+  AlbumRootLock::Holder holder;
+  std::unique_ptr<AlbumRootLock> lock = AlbumRootLock::Take(root, AlbumRootLock::Mode::kWrite, holder);
+  if (!lock) {
+    // Nothing is moved aside, nothing written: the other run's copy is left to it.
+    outcome_.end = End::kLocked;
+    outcome_.albumRoot = root;
+    outcome_.lockHolder = holder;
+    outcome_.error = LockHeldText(root, holder);
+    return outcome_;
+  }
+  if (!lock->Unlocked().empty()) host_.Warning(lock->Unlocked());
+  outcome_.lock = std::move(lock);
+  if (!input_.update) {
+    const std::string trouble = MoveOldRootAside(folder, input_, root, Now());
+    if (!trouble.empty()) host_.Warning(trouble);
+  }
+  fs::create_directories(root, ec);
+  std::error_code isDir;
+  if (!fs::is_directory(root, isDir)) {
+    rootError_ = "cannot create the folder " + root + ": " +
+                 (ec ? ec.message() : std::string("something else stands under that name"));
+  } else {
+    rules_ = ProbeNameRules(root);
+  }
   if (input_.update) {
     // Every manifest is read before anything is fetched, so a damaged one stops the run untouched.
     try {
@@ -227,16 +267,6 @@ DownloadOutcome Job::Run() {
       outcome_.error = e.what();
       return outcome_;
     }
-  } else {
-    const std::string trouble = MoveOldRootAside(folder, input_, root, Now());
-    if (!trouble.empty()) host_.Warning(trouble);
-  }
-  std::error_code ec;
-  fs::create_directories(root, ec);
-  std::error_code isDir;
-  if (!fs::is_directory(root, isDir)) {
-    rootError_ = "cannot create the folder " + root + ": " +
-                 (ec ? ec.message() : std::string("something else stands under that name"));
   }
   outcome_.albumRoot = root;
   host_.DownloadFolderPrepared(root);
@@ -302,16 +332,25 @@ Job::AlbumEnd Job::WalkAlbum(int n, const AlbumEntryFields& album) {
   if (const std::optional<AlbumEnd> end = ReadPhotoList(n, album, list, first)) return *end;
   AlbumRecords records = OpenRecords(album);
   const AlbumPlan plan =
-      PlanAlbumPhotos(first, records.Folder(), album.name, records.ForPlan(input_.keepDeleted));
+      PlanAlbumPhotos(first, records.Folder(), album.name, records.ForPlan(input_.keepDeleted), rules_);
   list.reset();
   records.Begin();
   const bool stopped = FetchPhotos(n, album, LastComponent(records.Folder()), plan, records);
   records.Finish();
   if (stopped) return AlbumEnd::kStop;
   if (plan.entryLimitHit) return AlbumEnd::kEntryLimit;
-  ++outcome_.counters.albumsOk;
-  Status(n, AlbumState::kDone, album, LastComponent(records.Folder()));
+  AlbumDone(n, album, LastComponent(records.Folder()), plan, records);
   return AlbumEnd::kNext;
+}
+
+void Job::AlbumDone(int n, const AlbumEntryFields& album, const std::string& linkName, const AlbumPlan& plan,
+                    const AlbumRecords& records) {
+  int saved = records.FetchedCount();
+  for (const PlannedPhoto& photo : plan.photos) {
+    if (photo.kind == PlannedPhoto::Kind::kPresent || photo.kind == PlannedPhoto::Kind::kLeftOut) ++saved;
+  }
+  ++outcome_.counters.albumsOk;
+  Status(n, AlbumState::kDone, album, linkName, 0, {}, static_cast<int>(plan.photos.size()), saved);
 }
 
 std::optional<Job::AlbumEnd> Job::ReadPhotoList(int n, const AlbumEntryFields& album,
@@ -344,7 +383,7 @@ std::string Job::AlbumFolderFor(const AlbumEntryFields& album, AlbumManifest& ma
     manifest = std::move(it->second.second);
     known_.erase(it);
   } else {
-    folder = AlbumFolderPath(outcome_.albumRoot, album.name, album.id);
+    folder = AlbumFolderPath(outcome_.albumRoot, album.name, album.id, rules_);
   }
   fs::create_directories(folder);
   return folder;
@@ -391,7 +430,6 @@ Job::AlbumEnd Job::DownloadPipelined() {
   // What each fetch under way is: its album, and the photo's index in the plan (-1: the photo list).
   std::map<int, std::pair<Active*, int>> tags;
   int nextTag = 0;
-  DownloadCounters& counters = outcome_.counters;
   const int count = static_cast<int>(input_.albums.size());
   int nextAlbum = 0;
   bool limitHit = false;
@@ -431,8 +469,8 @@ Job::AlbumEnd Job::DownloadPipelined() {
     }
     try {
       a.records = NewRecords(album);
-      a.plan =
-          PlanAlbumPhotos(first, a.records->Folder(), album.name, a.records->ForPlan(input_.keepDeleted));
+      a.plan = PlanAlbumPhotos(first, a.records->Folder(), album.name, a.records->ForPlan(input_.keepDeleted),
+                               rules_);
       list.reset();
       a.records->Begin();
     } catch (const std::runtime_error& e) {
@@ -480,8 +518,7 @@ Job::AlbumEnd Job::DownloadPipelined() {
         AlbumNotSaved(a.n, *a.album, AlbumState::kAbandoned, a.reason, a.album->name);
       } else if (a.records && handedOut && !a.plan.entryLimitHit) {
         // An album cut by the entry limit is not counted as finished, as with one worker.
-        ++counters.albumsOk;
-        Status(a.n, AlbumState::kDone, *a.album, a.linkName);
+        AlbumDone(a.n, *a.album, a.linkName, a.plan, *a.records);
       }
       it = active.erase(it);
     }

@@ -10,6 +10,7 @@
 #include <atomic>
 #include <ctime>
 #include <functional>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -20,6 +21,7 @@
 #include "app/browser/fetchtofile.h"
 #include "app/jobhost.h"
 #include "app/photoplan.h"
+#include "app/rootlock.h"
 #include "app/xmldoc.h"
 
 // What the job works from, taken at its start.
@@ -62,11 +64,15 @@ struct DownloadOutcome {
     kEntryLimit,     // an album's photo walk passed kMaxPhotoEntries nodes
     kCompleted,      // all albums done: the summary was shown
     kManifestError,  // updating: a manifest in the album root could not be read; nothing was fetched
+    kLocked,         // another run is writing the album root; nothing was fetched or changed
   };
   End end = End::kCancelled;
-  std::string error;  // with kManifestError: which folder and what is wrong
+  std::string error;  // with kManifestError: which folder and what is wrong; with kLocked: who holds it
+  AlbumRootLock::Holder lockHolder;  // with kLocked
   DownloadCounters counters;
   std::string albumRoot;  // empty when cancelled
+  // The album root stays this run's while the caller holds this (its viewer is built after the job).
+  std::shared_ptr<AlbumRootLock> lock;
 };
 
 // Runs the whole job. Never throws for bad replies or file-system trouble.

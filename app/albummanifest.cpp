@@ -14,6 +14,7 @@
 #include <sstream>
 
 #include "app/textutil.h"
+#include "app/wholefile.h"
 #include "json/jsonwriter.h"
 #include "json/qzjson.h"
 #include "machine/md5unit.h"
@@ -252,18 +253,9 @@ std::optional<AlbumManifest> ReadAlbumManifest(const std::string& folder) {
 }
 
 void WriteAlbumManifest(const std::string& folder, const AlbumManifest& manifest) {
-  const std::string target = JoinPath(folder, kManifestFileName);
-  const std::string temp = target + ".part";
   const std::string json = ManifestJson(manifest);  // before the file: a text it refuses leaves nothing
-  const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  if (fd < 0) throw std::runtime_error("cannot write " + temp + ": " + std::strerror(errno));
-  const bool ok = WriteAll(fd, json) && ::fsync(fd) == 0;
-  ::close(fd);
-  if (!ok || ::rename(temp.c_str(), target.c_str()) != 0) {
-    const int err = errno;
-    ::unlink(temp.c_str());
-    throw std::runtime_error("cannot write " + target + ": " + std::strerror(err));
-  }
+  WriteWholeFile(JoinPath(folder, kManifestFileName), json);
+  // Only once the manifest holds every journal line (and is on the disk) may the journal go.
   ::unlink(JoinPath(folder, kJournalFileName).c_str());
 }
 

@@ -2,6 +2,15 @@
 
 #include "app/filenames.h"
 #include "app/textutil.h"
+#include "app/wholefile.h"
+
+namespace {
+
+// A batch of journal lines waits for one flush of the folder until it holds this many, or is this old.
+constexpr size_t kBatchLines = 64;
+constexpr std::time_t kBatchSeconds = 2;
+
+}  // namespace
 
 AlbumRecords::AlbumRecords(std::string folder, AlbumManifest manifest, const AlbumEntryFields& album,
                            bool keep, std::function<std::time_t()> now)
@@ -35,20 +44,34 @@ void AlbumRecords::Begin() {
 }
 
 void AlbumRecords::Fetched(const PlannedPhoto& photo, long long bytes) {
+  ++fetched_;
   if (!journal_) return;
   const std::string file = LastComponent(photo.file);
   const std::time_t now = now_();
   const std::string md5 = PhotoDigest(photo.file);
-  journal_->Fetched(photo.url, file, bytes, now, md5);
+  if (pending_.empty()) pendingSince_ = now;
+  pending_.push_back({photo.url, file, md5, bytes, now});
   if (auto it = recordOf_.find({photo.url, file}); it != recordOf_.end()) {
     manifest_.photos[it->second].size = bytes;
     manifest_.photos[it->second].fetched = now;
     manifest_.photos[it->second].md5 = md5;
   }
+  if (pending_.size() >= kBatchLines || now - pendingSince_ >= kBatchSeconds) FlushPending();
+}
+
+void AlbumRecords::FlushPending() {
+  if (pending_.empty()) return;
+  SyncFolder(folder_);
+  for (const PendingLine& line : pending_)
+    journal_->Fetched(line.url, line.file, line.bytes, line.when, line.md5);
+  pending_.clear();
 }
 
 void AlbumRecords::Finish() {
+  // Also without records: when the album is reported done, its photos' names are on the disk.
+  SyncFolder(folder_);
   if (!journal_) return;
+  pending_.clear();  // the manifest below holds them all
   journal_.reset();
   WriteAlbumManifest(folder_, manifest_);
 }

@@ -3,6 +3,12 @@
 // end of the album; between the two each fetched photo is noted in the journal, so a run that is cut
 // short, even killed, is continued by the next update under the same names. A download that keeps no
 // manifests gets records that write nothing.
+//
+// Nothing names a photo before it is on the disk: the photo's bytes are flushed before it gets its name
+// (FetchOptions::durable), and the folder that holds the name is flushed before a journal line or the
+// manifest names it. That flush is made once for a batch of photos, not once a photo, so the journal
+// lines wait in memory until the next batch (a run killed meanwhile loses only lines that its reserved
+// names make up for).
 #pragma once
 
 #include <ctime>
@@ -11,6 +17,7 @@
 #include <memory>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "app/albummanifest.h"
 #include "app/jobhost.h"
@@ -37,8 +44,11 @@ class AlbumRecords {
   void Begin();
   // A photo of the plan was written with this many bytes. Throws std::runtime_error.
   void Fetched(const PlannedPhoto& photo, long long bytes);
-  // The manifest written whole again, the journal gone. Throws std::runtime_error.
+  // The folder flushed, then the manifest written whole again and the journal gone. Throws
+  // std::runtime_error.
   void Finish();
+  // Photos reported by Fetched.
+  int FetchedCount() const { return fetched_; }
 
  private:
   std::string folder_;
@@ -47,6 +57,15 @@ class AlbumRecords {
   bool adopt_ = false;
   std::function<std::time_t()> now_;
   std::unique_ptr<ManifestJournal> journal_;
+  struct PendingLine {
+    std::string url, file, md5;
+    long long bytes = 0;
+    std::time_t when = 0;
+  };
+  void FlushPending();
+  std::vector<PendingLine> pending_;  // journal lines whose photos' names are not yet flushed
+  std::time_t pendingSince_ = 0;
+  int fetched_ = 0;
   std::map<std::pair<std::string, std::string>, size_t> recordOf_;  // (address, file) -> record
 };
 

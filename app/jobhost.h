@@ -71,6 +71,11 @@ struct AlbumStatusUpdate {
   // The final name component of the album's folder under the album root (what the "#GOTO2:" links
   // carry); before the folder is chosen, the album name from its entry.
   std::string currentAlbumName;
+  // kDone: the photo entries its list held, and how many of them the folder now has (written in this
+  // run, there already, or left out as deleted on purpose); fewer than listed, or a list shorter than
+  // total, is an album that is not complete.
+  int photosListed = -1;
+  int photosSaved = -1;
 };
 
 struct DownloadCounters {

@@ -23,12 +23,12 @@ bool IsWebAddress(std::string_view url) {
 }  // namespace
 
 AlbumPlan PlanAlbumPhotos(XmlNode firstPic, const std::string& albumFolder, std::string_view albumName,
-                          const PlanRecords& records) {
+                          const PlanRecords& records, const NameRules& rules) {
   AlbumPlan plan;
-  PhotoFileNamer namer(albumFolder);
+  PhotoFileNamer namer(albumFolder, true, rules);
   // Adopting a folder an earlier download made without records: its files stand under the names that
   // download gave them, which a namer blind to the disk gives again in the same order.
-  PhotoFileNamer asDownloaded(albumFolder, false);
+  PhotoFileNamer asDownloaded(albumFolder, false, rules);
   const std::string prefix = WithTrailingSlash(albumFolder);
 
   // The records by address, in manifest order (a list may give one address to several photos).

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/albummanifest.h"
+#include "app/filenames.h"
 #include "app/xmldoc.h"
 
 // Nodes one album's photo walk may visit; beyond it the whole job ends.
@@ -52,5 +53,6 @@ struct PlanRecords {
 // the file is gone (or left out, with keepDeleted), and fetched under a new name when the file there has
 // another size. The manifest's records are rewritten to match: every planned fetch is reserved in it, so
 // a run that is cut short is continued under the same names.
+// Names are given by the rules of the album root's disk.
 AlbumPlan PlanAlbumPhotos(XmlNode firstPic, const std::string& albumFolder, std::string_view albumName,
-                          const PlanRecords& records = {});
+                          const PlanRecords& records = {}, const NameRules& rules = {});

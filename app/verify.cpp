@@ -1,6 +1,7 @@
 #include "app/verify.h"
 
 #include <algorithm>
+#include <charconv>
 #include <filesystem>
 #include <optional>
 #include <set>
@@ -45,6 +46,15 @@ std::vector<fs::path> AlbumFolders(const fs::path& dir) {
   return albums;
 }
 
+// The album's photo count as the service listed it, when the manifest kept one that reads as a count.
+std::optional<int> ListedTotal(const std::string& total) {
+  int n = 0;
+  const char* end = total.data() + total.size();
+  const auto [stop, ec] = std::from_chars(total.data(), end, n);
+  if (total.empty() || ec != std::errc() || stop != end || n < 0) return std::nullopt;
+  return n;
+}
+
 void CheckAlbum(const fs::path& folder, VerifyReport& report) {
   std::optional<AlbumManifest> manifest;
   try {
@@ -59,8 +69,14 @@ void CheckAlbum(const fs::path& folder, VerifyReport& report) {
   auto find = [&](VerifyFinding::Kind kind, const std::string& file) {
     report.findings.push_back({kind, folder.string(), file});
   };
+  int saved = 0, leftOut = 0;
   for (const ManifestPhoto& photo : manifest->photos) {
     named.insert(photo.file);
+    // A photo deleted on purpose is not missing from the copy: it was left out as asked.
+    if (photo.deleted)
+      ++leftOut;
+    else if (photo.size >= 0)
+      ++saved;
     // A reserved name of a run that never finished it, or a photo deleted on purpose: nothing to check.
     if (photo.size < 0 || photo.deleted) continue;
     ++report.photosChecked;
@@ -92,6 +108,15 @@ void CheckAlbum(const fs::path& folder, VerifyReport& report) {
   if (ec) report.errors.push_back(folder.string() + ": " + ec.message());
   std::sort(extra.begin(), extra.end());
   for (const std::string& name : extra) find(VerifyFinding::Kind::kUnrecorded, name);
+  // Every recorded photo may be well and the album still short: a run stopped half way, photos that failed,
+  // a list cut off. Without this the copy would pass for complete.
+  if (const std::optional<int> listed = ListedTotal(manifest->total); listed && *listed > saved + leftOut) {
+    VerifyFinding f{VerifyFinding::Kind::kIncomplete, folder.string(), {}};
+    f.listed = *listed;
+    f.saved = saved;
+    f.leftOut = leftOut;
+    report.findings.push_back(f);
+  }
 }
 
 }  // namespace
@@ -119,6 +144,8 @@ const char* VerifyKindWord(VerifyFinding::Kind kind) {
       return "changed";
     case VerifyFinding::Kind::kUnrecorded:
       return "unrecorded";
+    case VerifyFinding::Kind::kIncomplete:
+      return "incomplete";
   }
   return "missing";
 }

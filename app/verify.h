@@ -1,6 +1,7 @@
 // Checking a copy: every album folder with a manifest is compared with what its manifest records, without
 // changing anything. A recorded photo must be there, have its recorded size, still begin as an image and,
-// when the manifest has its digest, still have that digest; files the manifest does not name are listed too.
+// when the manifest has its digest, still have that digest; files the manifest does not name are listed too,
+// and so is an album that holds fewer photos than the album service listed for it.
 #pragma once
 
 #include <string>
@@ -13,10 +14,14 @@ struct VerifyFinding {
     kNotImage,    // there, but it no longer begins as an image
     kChanged,     // there, its size right, but its bytes are not those fetched (digest)
     kUnrecorded,  // a file in the album folder that the manifest does not name
+    kIncomplete,  // the album: fewer photos saved (or left out on purpose) than the service listed
   };
   Kind kind = Kind::kMissing;
   std::string folder;  // the album folder
-  std::string file;    // the file's name in it
+  std::string file;    // the file's name in it; empty for kIncomplete
+  int listed = -1;     // kIncomplete: the album's photo count as the service listed it
+  int saved = -1;      // kIncomplete: the photos the manifest records as fetched
+  int leftOut = 0;     // kIncomplete: the photos deleted from the copy and left out on purpose
 };
 
 struct VerifyReport {
@@ -31,5 +36,5 @@ struct VerifyReport {
 // dir: an album folder, an album root, or a folder holding album roots. Never writes.
 VerifyReport VerifyCopy(const std::string& dir);
 
-// "missing", "wrong-size", "not-image", "changed", "unrecorded".
+// "missing", "wrong-size", "not-image", "changed", "unrecorded", "incomplete".
 const char* VerifyKindWord(VerifyFinding::Kind kind);

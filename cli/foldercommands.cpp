@@ -38,14 +38,24 @@ int RunVerifyCommand(const Options& o) {
           .String(f.folder)
           .Key("file")
           .String(f.file);
+      if (f.kind == VerifyFinding::Kind::kIncomplete)
+        w.Key("listed").Number(f.listed).Key("saved").Number(f.saved).Key("leftOut").Number(f.leftOut);
       w.End();
     }
     w.End().Key("errors").Array();
     for (const std::string& e : r.errors) w.String(e);
     std::cout << w.End().End().Text() << "\n";
   } else {
-    for (const VerifyFinding& f : r.findings)
-      std::printf("%s: %s/%s\n", VerifyKindWord(f.kind), Shown(f.folder).c_str(), Shown(f.file).c_str());
+    for (const VerifyFinding& f : r.findings) {
+      if (f.kind != VerifyFinding::Kind::kIncomplete) {
+        std::printf("%s: %s/%s\n", VerifyKindWord(f.kind), Shown(f.folder).c_str(), Shown(f.file).c_str());
+        continue;
+      }
+      std::printf("%s: %s: %d of %d listed photos saved", VerifyKindWord(f.kind), Shown(f.folder).c_str(),
+                  f.saved, f.listed);
+      if (f.leftOut > 0) std::printf(", %d left out on purpose", f.leftOut);
+      std::printf("\n");
+    }
     for (const std::string& e : r.errors) std::cerr << "lorvanta-cli: " << Shown(e) << "\n";
     if (r.albums == 0 && r.errors.empty())
       std::cerr << "lorvanta-cli: no album folder with a manifest in " << Shown(o.dir)

@@ -23,6 +23,7 @@
 #include "app/browser/fetchtofile.h"
 #include "app/startup.h"
 #include "app/textutil.h"
+#include "app/wholefile.h"
 #include "app/xmldoc.h"
 #include "cli/foldercommands.h"
 #include "cli/options.h"
@@ -109,18 +110,11 @@ int PreviewFailed(const Options& o, const PreviewOutcome& outcome) {
 }
 
 // Writes the file whole or not at all; the reason on failure.
-std::string WriteFileAtomically(const std::string& path, const std::string& bytes) {
-  const std::string temp = path + ".part";
-  std::FILE* out = std::fopen(temp.c_str(), "wb");
-  if (out == nullptr) return std::strerror(errno);
-  const bool written = std::fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size();
-  int error = errno;
-  const bool closed = std::fclose(out) == 0;
-  if (written && !closed) error = errno;
-  if (!written || !closed || std::rename(temp.c_str(), path.c_str()) != 0) {
-    if (written && closed) error = errno;
-    std::remove(temp.c_str());
-    return std::strerror(error ? error : EIO);
+std::string WriteOutputFile(const std::string& path, const std::string& bytes) {
+  try {
+    WriteWholeFile(path, bytes);
+  } catch (const std::runtime_error& e) {
+    return e.what();
   }
   return {};
 }
@@ -132,9 +126,9 @@ int Preview(const Options& o, int clientNumber) {
   const auto& albums = outcome.result.albums;
   if (!o.pageFile.empty()) {
     const std::string trouble =
-        WriteFileAtomically(o.pageFile, EncodeGbk(JoinPageLines(outcome.result.pageLines)));
+        WriteOutputFile(o.pageFile, EncodeGbk(JoinPageLines(outcome.result.pageLines)));
     if (!trouble.empty()) {
-      std::cerr << "lorvanta-cli: cannot write " << o.pageFile << ": " << trouble << "\n";
+      std::cerr << "lorvanta-cli: " << Shown(trouble) << "\n";
       return kExitSomeFailed;
     }
   }
@@ -259,8 +253,9 @@ int Download(const Options& o, int clientNumber) {
   // The copy becomes browsable, unless asked not to: a copy without a viewer is still a good copy, so a
   // failure here is a warning.
   std::string viewer;
-  if (!o.noViewer && !outcome.albumRoot.empty() && outcome.end != DownloadOutcome::End::kManifestError &&
-      fs::is_directory(outcome.albumRoot)) {
+  const bool refused =
+      outcome.end == DownloadOutcome::End::kManifestError || outcome.end == DownloadOutcome::End::kLocked;
+  if (!o.noViewer && !outcome.albumRoot.empty() && !refused && fs::is_directory(outcome.albumRoot)) {
     const std::string trouble = BuildDownloadViewer(outcome.albumRoot, host.notes, &viewer);
     if (!trouble.empty()) std::cerr << "lorvanta-cli: warning: no viewer: " << Shown(trouble) << "\n";
   }
@@ -272,6 +267,10 @@ int Download(const Options& o, int clientNumber) {
     w.Key("albumsOk").Number(c.albumsOk).Key("albumsFailed").Number(c.albumsFailed);
     w.Key("photosOk").Number(c.photosOk).Key("photosFailed").Number(c.photosFailed);
     w.Key("photosPresent").Number(c.photosPresent).Key("photosLeftOut").Number(c.photosLeftOut);
+    w.Key("albumsIncomplete")
+        .Number(static_cast<long long>(std::count_if(host.reports.begin(), host.reports.end(),
+                                                     [](const AlbumReport& r) { return r.Incomplete(); })));
+    if (outcome.end == DownloadOutcome::End::kLocked) w.Key("locked").Boolean(true);
     if (!outcome.error.empty()) w.Key("error").String(outcome.error);
     if (!viewer.empty()) w.Key("viewer").String(viewer);
     w.Key("failures").Object();
@@ -289,10 +288,12 @@ int Download(const Options& o, int clientNumber) {
       w.Key("state").String(r.state).Key("folder").String(r.folder).Key("photosOk").Number(r.ok);
       w.Key("photosFailed").Number(r.failed).Key("bytes").Number(r.bytes);
       if (!r.reason.empty()) w.Key("reason").String(r.reason);
+      if (r.listed >= 0) w.Key("photosListed").Number(r.listed).Key("photosSaved").Number(r.saved);
+      if (r.Incomplete()) w.Key("incomplete").Boolean(true);
       w.End();
     }
     std::cout << w.End().End().Text() << "\n";
-  } else if (!o.quiet && outcome.end != DownloadOutcome::End::kManifestError) {
+  } else if (!o.quiet && !refused) {
     if (o.update) {
       std::printf("%s: albums downloaded %d, albums failed %d, photos new %d, already present %d, failed %d",
                   o.qq.c_str(), c.albumsOk, c.albumsFailed, c.photosOk, c.photosPresent, c.photosFailed);
@@ -301,6 +302,18 @@ int Download(const Options& o, int clientNumber) {
     } else {
       std::printf("%s: albums downloaded %d, albums failed %d, photos downloaded %d, photos failed %d\n",
                   o.qq.c_str(), c.albumsOk, c.albumsFailed, c.photosOk, c.photosFailed);
+    }
+    for (size_t n = 0; n < host.reports.size(); ++n) {
+      const AlbumReport& r = host.reports[n];
+      if (!r.Incomplete()) continue;
+      std::printf("incomplete: album %zu \"%s\": ", n, Shown(r.name).c_str());
+      const bool cut = r.saved < r.listed;
+      if (cut) std::printf("%d of %d listed photos saved", r.saved, r.listed);
+      if (!r.total.empty() && r.total != std::to_string(r.listed)) {
+        std::printf("%sits photo list holds %d of the %s photos the album lists", cut ? "; " : "", r.listed,
+                    Shown(r.total).c_str());
+      }
+      std::printf("\n");
     }
     if (!outcome.albumRoot.empty()) std::printf("photos in %s\n", Shown(outcome.albumRoot).c_str());
     if (!viewer.empty()) std::printf("browse them: %s\n", Shown(viewer).c_str());
@@ -321,6 +334,10 @@ int Download(const Options& o, int clientNumber) {
       std::cerr << "lorvanta-cli: cannot update: " << Shown(outcome.error)
                 << "\nlorvanta-cli: nothing was fetched or changed; move that folder aside or repair it\n";
       return kExitManifest;
+    case DownloadOutcome::End::kLocked:
+      std::cerr << "lorvanta-cli: cannot download: " << Shown(outcome.error)
+                << "\nlorvanta-cli: nothing was fetched or changed; try again when that run has ended\n";
+      return kExitLocked;
     case DownloadOutcome::End::kCompleted:
       break;
   }
@@ -350,7 +367,7 @@ int SaveSession(const Options& o, const CookieJar& jar, int code) {
   try {
     jar.SaveFile(o.cookiesOut);
   } catch (const std::exception& e) {
-    std::cerr << "lorvanta-cli: cannot write the cookies: " << Shown(e.what()) << "\n";
+    std::cerr << "lorvanta-cli: the session was not saved: " << Shown(e.what()) << "\n";
     return code == kExitOk ? kExitSomeFailed : code;
   }
   return code;

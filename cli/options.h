@@ -9,6 +9,7 @@ constexpr int kExitSomeFailed = 1;
 constexpr int kExitUsage = 2;
 constexpr int kExitNoAlbumList = 3;
 constexpr int kExitManifest = 4;
+constexpr int kExitLocked = 5;  // another run is writing the same album root
 constexpr int kExitInterrupted = 130;
 
 struct Options {

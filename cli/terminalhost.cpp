@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <iostream>
 
 #include "app/textutil.h"
@@ -123,6 +124,14 @@ std::string TerminalDownloadHost::ReadAlbumCheck(int n) {
   return wanted ? "true" : "false";
 }
 
+bool AlbumReport::Incomplete() const {
+  if (state != "done" || listed < 0) return false;
+  char* end = nullptr;
+  const long listedTotal = std::strtol(total.c_str(), &end, 10);
+  const bool totalKnown = !total.empty() && end != nullptr && *end == '\0' && listedTotal >= 0;
+  return saved < listed || (totalKnown && listed < listedTotal);
+}
+
 void TerminalDownloadHost::ShowAlbumStatus(const AlbumStatusUpdate& u) {
   notes.Update(u);
   if (u.currentAlbum < 0 || u.currentAlbum >= static_cast<int>(reports.size())) return;
@@ -140,6 +149,9 @@ void TerminalDownloadHost::ShowAlbumStatus(const AlbumStatusUpdate& u) {
   } else if (u.state == AlbumState::kDone) {
     r.state = "done";
     r.folder = u.currentAlbumName;
+    r.listed = u.photosListed;
+    r.saved = u.photosSaved;
+    r.total = u.total;
     if (tty_) {
       DrawLine(u.currentAlbum);
       std::printf("\n");

@@ -28,8 +28,11 @@ std::string HumanBytes(double bytes);
 std::string Clock(double seconds);
 
 struct AlbumReport {
-  std::string id, name, folder, reason;
+  std::string id, name, folder, reason, total;
   int photos = 0, ok = 0, failed = 0;
+  int listed = -1, saved = -1;  // done: photo entries its list held, and how many of them the folder has
+  // A list shorter than the album's listed total, or fewer photos saved than listed.
+  bool Incomplete() const;
   long long bytes = 0;
   std::string state = "skipped";  // skipped, failed, abandoned, done; "started" while it is under way
 };

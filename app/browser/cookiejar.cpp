@@ -1,9 +1,6 @@
 #include "app/browser/cookiejar.h"
 
 #include <curl/curl.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
@@ -11,6 +8,7 @@
 #include <sstream>
 
 #include "app/browser/fetchtofile.h"
+#include "app/wholefile.h"
 
 namespace {
 
@@ -177,28 +175,7 @@ void CookieJar::SaveFile(const std::string& path) const {
   std::string text =
       "# Netscape HTTP Cookie File\n# Written by lorvanta-cli; it holds a session: keep it private.\n\n";
   for (const Cookie& c : All()) text += CookieLine(c) + "\n";
-  const std::string temp = path + ".part";
-  const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  if (fd < 0) throw std::runtime_error(temp + ": " + std::strerror(errno));
-  ::fchmod(fd, 0600);  // an older file of that name may have had wider rights
-  size_t done = 0;
-  int error = 0;
-  while (done < text.size()) {
-    const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      error = errno ? errno : EIO;
-      break;
-    }
-    done += static_cast<size_t>(n);
-  }
-  if (error == 0 && ::fsync(fd) != 0) error = errno;
-  ::close(fd);
-  if (error == 0 && ::rename(temp.c_str(), path.c_str()) != 0) error = errno;
-  if (error != 0) {
-    ::unlink(temp.c_str());
-    throw std::runtime_error(path + ": " + std::strerror(error));
-  }
+  WriteWholeFile(path, text, 0600);  // it holds a session: the owner's alone, whatever was there before
 }
 
 void CookieJar::SetWatcher(std::function<void(const std::string&, const std::string&)> watcher) {

@@ -112,6 +112,10 @@ std::string_view FetchFailureKey(FetchFailure failure) {
       return "write-error";
     case FetchFailure::kNotImage:
       return "not-image";
+    case FetchFailure::kNameRefused:
+      return "name-refused";
+    case FetchFailure::kNameTaken:
+      return "name-taken";
     case FetchFailure::kStopped:
       return "stopped";
     case FetchFailure::kOther:

@@ -20,6 +20,8 @@ enum class FetchFailure {
   kNoSpace,         ///< the disk (or the user's quota) is full
   kWriteError,      ///< another error while writing the file
   kNotImage,        ///< the reply was refused by the caller's check (for photos: not an image)
+  kNameRefused,     ///< the disk does not take the file's name
+  kNameTaken,       ///< another file already stands under that name (kept, as asked)
   kStopped,         ///< the caller's abort flag ended it
   kOther,
 };

@@ -206,6 +206,19 @@ int CreateTemporaryBeside(const std::string& target, std::string& tempPath) {
   return -1;
 }
 
+// Renames the finished temporary file to its name; 0 or the errno. With keepExisting a file (of any case)
+// already under that name is never replaced: renameat2 refuses atomically where the file system supports
+// it, and where it does not (FUSE file systems answer EINVAL) a look first stands in.
+int PutInPlace(const std::string& tempPath, const std::string& file, bool keepExisting) {
+  if (keepExisting) {
+    if (::renameat2(AT_FDCWD, tempPath.c_str(), AT_FDCWD, file.c_str(), RENAME_NOREPLACE) == 0) return 0;
+    if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) return errno;
+    struct stat st {};
+    if (::lstat(file.c_str(), &st) == 0) return EEXIST;
+  }
+  return std::rename(tempPath.c_str(), file.c_str()) == 0 ? 0 : errno;
+}
+
 std::string SystemError(int code) {
   return std::strerror(code);
 }
@@ -414,6 +427,10 @@ void FetchInto(const std::string& url, const std::string& file, const FetchOptio
     const struct timespec times[2] = {{0, UTIME_OMIT}, {static_cast<time_t>(report.lastModified), 0}};
     ::futimens(fd, times);  // a file without the server's time is still a good file
   }
+  if (options.durable && ::fsync(fd) != 0 && errno != EINVAL && errno != EROFS) {
+    const int error = errno;
+    return Fail(report, FailureOfErrno(error), "cannot write " + tempPath + ": " + SystemError(error));
+  }
   if (::close(fd) != 0) {
     const int error = errno;
     fd = -1;
@@ -424,8 +441,20 @@ void FetchInto(const std::string& url, const std::string& file, const FetchOptio
     return Fail(report, FetchFailure::kNotImage,
                 report.error.empty() ? "the reply was rejected" : report.error);
   }
-  if (std::rename(tempPath.c_str(), file.c_str()) != 0) {
-    const int error = errno;
+  if (const int error = PutInPlace(tempPath, file, options.keepExisting)) {
+    const std::string shown = std::filesystem::path(file).filename().string();
+    if (error == EEXIST) {
+      return Fail(report, FetchFailure::kNameTaken,
+                  "another file already has the name \"" + shown +
+                      "\" (this disk may not tell upper and lower case apart); it was kept");
+    }
+    if (error == EINVAL || error == EILSEQ || error == ENAMETOOLONG ||
+        (error == ENOENT && ::access(tempPath.c_str(), F_OK) == 0)) {
+      // ENOENT while the temporary file is there: it is the new name that the disk will not take (exFAT
+      // over FUSE answers so for a double quote).
+      return Fail(report, FetchFailure::kNameRefused,
+                  "the disk does not accept the file name \"" + shown + "\" (" + SystemError(error) + ")");
+    }
     return Fail(report, FailureOfErrno(error), "cannot replace " + file + ": " + SystemError(error));
   }
   tempPath.clear();

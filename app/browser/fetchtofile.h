@@ -55,6 +55,13 @@ struct FetchOptions {
   std::string userAgent;  ///< empty = a built-in one
   // Give the target file the reply's Last-Modified time when it has one.
   bool keepServerTime = true;
+  // The bytes reach the disk before the file appears under its name (flushed, then renamed), so a crash
+  // or a power cut never leaves a name over missing bytes. The folder itself is not flushed here: callers
+  // that record the name flush it once for many files (wholefile.h).
+  bool durable = false;
+  // Never replace a file already at the target, also one whose name differs only in case on a disk that
+  // does not tell case apart: the fetch fails instead (kNameTaken).
+  bool keepExisting = false;
   // Called with the completed temporary file before it is renamed over the target; false rejects the
   // reply (it then counts as a failure of kind kNotImage and no file is left), and the callback may put
   // its reason into the report's error. Used for integrity checks of photos.

@@ -74,7 +74,12 @@ std::string Badges(const ShownAlbum& a) {
 
 std::string Reason(const ShownAlbum& a) {
   if (!a.failed) return {};
-  const std::string why = a.failureReason.empty() ? "原因不明" : Bdi(a.failureReason);
+  std::string why = "原因不明";
+  if (!a.failureReason.empty()) {
+    const FailureWords words = ChineseFailureReason(a.failureReason);
+    why = HtmlText(words.phrase);
+    if (!words.detail.empty()) why += "（" + Bdi(words.detail) + "）";
+  }
   return "<p class=\"reason\">下载失败：" + why + "</p>\n";
 }
 
@@ -117,6 +122,31 @@ std::string NavLink(const std::string& cls, const std::string& href, const std::
 }
 
 }  // namespace
+
+FailureWords ChineseFailureReason(std::string_view reason) {
+  // The reasons the download gives for an album it could not save, each by how it begins; a longer
+  // beginning before a shorter one that it starts with.
+  struct Known {
+    std::string_view english, chinese;
+  };
+  static constexpr Known kKnown[] = {
+      {"the photo list holds no photo", "相片列表中没有相片"},
+      {"the photo list could not be fetched: ", "无法获取相片列表"},
+      {"the photo list cannot be read: ", "无法读取相片列表"},
+      {"cannot create the folder ", "无法创建相册文件夹"},
+      {"cannot write the journal: ", "无法写入相册文件夹"},
+      {"cannot write ", "无法写入相册文件夹"},
+      {"cannot record a name that is not valid UTF-8: ", "名称不是有效的 UTF-8，无法记录"},
+      {"no free album folder name", "找不到可用的相册文件夹名"},
+      {"no free photo file name", "找不到可用的相片文件名"},
+      {"filesystem error: ", "文件操作失败"},
+  };
+  for (const Known& k : kKnown) {
+    if (reason.starts_with(k.english))
+      return {std::string(k.chinese), std::string(reason.substr(k.english.size()))};
+  }
+  return {"相册未能保存", std::string(reason)};
+}
 
 std::string AlbumPageName(size_t index) {
   char buf[32];

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "app/viewer/model.h"
 
@@ -27,3 +28,16 @@ std::string EntryPage(const ShownSite& site);
 // The page of site.albums[index]: the album's photos as a grid in order, and for each photo a large view
 // (at "#p<n>", n from 1) with previous and next links that work without script.
 std::string AlbumPage(const ShownSite& site, size_t index);
+
+// Why an album failed, in the pages' language. The download gives its reasons in English ("the photo list
+// holds no photo", "the photo list could not be fetched: HTTP 404", ...); a reason it is known to give
+// becomes a Chinese phrase, and what followed the known part (an address, the system's words) is kept as
+// detail. Any other reason becomes a general phrase with the whole text as detail. Plain text, not yet
+// escaped.
+struct FailureWords {
+  std::string phrase;
+  std::string detail;  // empty when there is nothing to add
+
+  bool operator==(const FailureWords&) const = default;
+};
+FailureWords ChineseFailureReason(std::string_view reason);

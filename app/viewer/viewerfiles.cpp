@@ -12,9 +12,13 @@
 #include <stdexcept>
 #include <vector>
 
+#include "app/wholefile.h"
+
 namespace {
 
-constexpr std::string_view kTempPrefix = ".tmp-";
+// What the viewer's temporary files were called before every whole file went through WriteWholeFile; a
+// copy made then may still hold some.
+constexpr std::string_view kOldTempPrefix = ".tmp-";
 
 std::runtime_error Failure(const std::string& what, const std::string& path, int err) {
   return std::runtime_error(what + " " + path + ": " + std::strerror(err));
@@ -23,32 +27,7 @@ std::runtime_error Failure(const std::string& what, const std::string& path, int
 }  // namespace
 
 void WriteFileAtomically(const std::string& path, std::string_view bytes, const std::string& tempFolder) {
-  std::string folder = tempFolder;
-  if (folder.empty()) {
-    const size_t slash = path.rfind('/');
-    folder = slash == std::string::npos ? "" : path.substr(0, slash + 1);
-  }
-  std::string temp = folder + std::string(kTempPrefix) + "XXXXXX";
-  const int fd = mkostemp(temp.data(), O_CLOEXEC);
-  if (fd < 0) throw Failure("cannot write in", folder.empty() ? "." : folder, errno);
-  size_t done = 0;
-  int err = 0;
-  while (done < bytes.size()) {
-    const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      err = n < 0 ? errno : EIO;
-      break;
-    }
-    done += static_cast<size_t>(n);
-  }
-  if (err == 0 && fchmod(fd, 0644) != 0) err = errno;
-  if (close(fd) != 0 && err == 0) err = errno;
-  if (err == 0 && rename(temp.c_str(), path.c_str()) != 0) err = errno;
-  if (err != 0) {
-    unlink(temp.c_str());
-    throw Failure("cannot write", path, err);
-  }
+  WriteWholeFile(path, bytes, 0644, tempFolder);
 }
 
 void MakeFolder(const std::string& path) {
@@ -83,7 +62,8 @@ std::string ReadFileHead(const std::string& path, size_t maxBytes) {
 }
 
 bool IsLeftoverTemp(std::string_view name) {
-  return name.size() == kTempPrefix.size() + 6 && name.starts_with(kTempPrefix);
+  return IsWholeFileTemporary(name) ||
+         (name.size() == kOldTempPrefix.size() + 6 && name.starts_with(kOldTempPrefix));
 }
 
 void RemoveLeftoverTemps(const std::string& folder) {

@@ -5,9 +5,9 @@
 #include <string>
 #include <string_view>
 
-// Writes bytes to a temporary file in tempFolder (ends in "/"; the same file system as path, empty: path's
-// own folder), then renames it to path. Mode 0644. Throws std::runtime_error when that fails; path is then
-// as it was.
+// WriteWholeFile with mode 0644: the temporary file goes in tempFolder (ends in "/"; the same file system as
+// path, empty: path's own folder), then is renamed to path. Throws std::runtime_error when that fails; path
+// is then as it was.
 void WriteFileAtomically(const std::string& path, std::string_view bytes, const std::string& tempFolder = "");
 
 // Makes the folder when it is not there. Throws std::runtime_error when it cannot, or when something else
@@ -17,7 +17,8 @@ void MakeFolder(const std::string& path);
 // Up to maxBytes from the start of the file; empty when it cannot be read.
 std::string ReadFileHead(const std::string& path, size_t maxBytes);
 
-// A temporary file of WriteFileAtomically (".tmp-" then six characters).
+// A temporary file of WriteFileAtomically: WriteWholeFile's, or ".tmp-" then six characters (the name
+// older versions gave them).
 bool IsLeftoverTemp(std::string_view name);
 
 // Removes the temporary files of WriteFileAtomically in folder (ends in "/") that are older than an hour:

@@ -445,7 +445,18 @@ void Tmainfrm::StartDownload() {
   input.update = chkonlynew->isChecked();
   StartOrQueueJob(2, [this, input](int) {
     TWindowDownloadHost host(*this, input.albums);
-    DownloadCheckedAlbums(input, host);
+    const DownloadOutcome outcome = DownloadCheckedAlbums(input, host);
+    // A run that was refused before anything changed says why and leaves the window ready to start again.
+    std::string refusal;
+    if (outcome.end == DownloadOutcome::End::kLocked)
+      refusal = LockHeldTextZh(outcome.albumRoot, outcome.lockHolder);
+    if (outcome.end == DownloadOutcome::End::kManifestError) refusal = "无法更新：" + outcome.error;
+    if (refusal.empty()) return;
+    CallOnMainThread([this, refusal] {
+      btn_down->setText(kCaptionDownloadIdle);
+      SetStatusPanel(0, Q(std::string(kDownloadStoppedStatus)));
+      ShowMessage(Q(refusal));
+    });
   });
 }
 

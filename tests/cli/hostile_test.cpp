@@ -1,12 +1,16 @@
 // lorvanta-cli against a hostile album service and a hostile disk: every case ends with the truth in the
 // exit code, the summary and the files, and a reason for every failure.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -16,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "app/rootlock.h"
 #include "json/qzjson.h"
 #include "tests/support/chromiumpipe.h"
 #include "tests/support/testfolder.h"
@@ -408,3 +413,190 @@ TEST_F(HostileTest, ReplyFoldersOfKilledRunsAreRemoved) {
 }
 
 }  // namespace
+
+// A real USB stick: exFAT through FUSE on a loop device, as a desktop mounts one. It compares names
+// without case and refuses a double quote. Needs root, loop devices, FUSE and exfatprogs + exfat-fuse.
+class ExfatStick {
+ public:
+  explicit ExfatStick(const fs::path& scratch) : image_(scratch / "stick.img"), mount_(scratch / "stick") {
+    if (geteuid() != 0) {
+      why_ = "needs root for a loop device";
+      return;
+    }
+    if (!fs::exists("/dev/fuse") ||
+        std::system("command -v mkfs.exfat mount.exfat-fuse losetup >/dev/null") != 0) {
+      why_ = "needs /dev/fuse, exfatprogs and exfat-fuse";
+      return;
+    }
+    fs::create_directories(mount_);
+    const std::string make = "truncate -s 48M '" + image_.string() + "' && mkfs.exfat '" + image_.string() +
+                             "' >/dev/null 2>&1 && losetup -f --show '" + image_.string() + "'";
+    std::FILE* p = popen(make.c_str(), "r");
+    char line[128] = {};
+    if (p == nullptr || std::fgets(line, sizeof line, p) == nullptr) {
+      if (p) pclose(p);
+      why_ = "no free loop device";
+      return;
+    }
+    pclose(p);
+    loop_ = line;
+    while (!loop_.empty() && (loop_.back() == '\n' || loop_.back() == ' ')) loop_.pop_back();
+    if (std::system(("mount.exfat-fuse '" + loop_ + "' '" + mount_.string() + "' >/dev/null 2>&1").c_str()) !=
+        0)
+      why_ = "mount.exfat-fuse failed on " + loop_;
+    else
+      mounted_ = true;
+  }
+  ~ExfatStick() {
+    if (mounted_) (void)std::system(("umount '" + mount_.string() + "'").c_str());
+    if (!loop_.empty()) (void)std::system(("losetup -d '" + loop_ + "'").c_str());
+  }
+  const std::string& Unusable() const { return why_; }
+  const fs::path& Path() const { return mount_; }
+
+ private:
+  fs::path image_, mount_;
+  std::string loop_, why_;
+  bool mounted_ = false;
+};
+
+// Names that differ only in case, names a stick refuses, and an update of such a copy: every listed photo
+// is a file of its own, none is counted that is not there, and an update finds the copy again.
+TEST_F(HostileTest, OnAStickEveryPhotoKeepsAFileOfItsOwnAndAnUpdateFindsThemAgain) {
+  ExfatStick stick(dir_);
+  if (!stick.Unusable().empty()) GTEST_SKIP() << "no exFAT stick: " << stick.Unusable();
+  const fs::path to = stick.Path();
+  auto download = [&](const std::string& qq, std::vector<std::string> more) {
+    std::vector<std::string> a{"download",          qq,       "--to",       to.string(), "--route-host",
+                               albumd_->HostPort(), "--json", "--no-viewer"};
+    a.insert(a.end(), more.begin(), more.end());
+    return Cli(a);
+  };
+  struct Case {
+    std::string qq;
+    int photos;
+    std::set<std::string> files;
+  } cases[] = {
+      {"10070", 5, {"Trip/Photo.JPG", "Trip/photo_", "Trip/PHOTO_", "trip_", "trip_"}},
+      {"10071",
+       6,
+       {"say00hi0/a00quoted00name.JPG", "say00hi0/CON_.PNG", "say00hi0/nul_.txt.JPG", "say00hi0/Lpt1_.GIF",
+        "点点000/com9_.PNG", "aux_/普通.JPG"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.qq);
+    CliRun r = download(c.qq, {});
+    EXPECT_EQ(r.code, 0) << r.err;
+    auto summary = Json(r.out);
+    ASSERT_NE(summary, nullptr) << r.out << r.err;
+    EXPECT_EQ(Number(summary.get(), u"photosOk"), c.photos);
+    const auto tree = Tree(to / (c.qq + "的相册"));
+    std::vector<std::string> files;
+    for (const auto& [path, bytes] : tree) {
+      if (path.back() != '/') files.push_back(path);
+    }
+    ASSERT_EQ(files.size(), static_cast<size_t>(c.photos));
+    for (const std::string& want : c.files) {
+      EXPECT_TRUE(std::any_of(files.begin(), files.end(), [&](const std::string& f) {
+        return f.rfind(want, 0) == 0;
+      })) << want;
+    }
+    // Adopted by an update: nothing fetched again, nothing new beside it.
+    r = download(c.qq, {"--update"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    summary = Json(r.out);
+    ASSERT_NE(summary, nullptr) << r.out << r.err;
+    EXPECT_EQ(Number(summary.get(), u"photosOk"), 0) << r.out;
+    EXPECT_EQ(Number(summary.get(), u"photosPresent"), c.photos);
+    EXPECT_EQ(Tree(to / (c.qq + "的相册")), tree);
+  }
+  // A photo deleted from album "trip" comes back into its own folder, and album "Trip" keeps records of
+  // its own photos only.
+  const fs::path root = to / "10070的相册";
+  fs::path gone;
+  for (const auto& e : fs::directory_iterator(root)) {
+    if (e.path().filename().string().rfind("trip_", 0) == 0) gone = e.path() / "Ärger.JPG";
+  }
+  ASSERT_TRUE(fs::remove(gone)) << gone;
+  CliRun r = download("10070", {"--update"});
+  EXPECT_EQ(r.code, 0) << r.err;
+  auto summary = Json(r.out);
+  ASSERT_NE(summary, nullptr) << r.out;
+  EXPECT_EQ(Number(summary.get(), u"photosOk"), 1);
+  EXPECT_TRUE(fs::is_regular_file(gone));
+  const std::string tripRecords = Slurp(root / "Trip" / ".lorvanta-album.json");
+  EXPECT_NE(tripRecords.find("\"id\":\"1\""), std::string::npos) << tripRecords;
+  EXPECT_EQ(tripRecords.find("rger"), std::string::npos) << tripRecords;
+  r = Cli({"verify", root.string()});
+  EXPECT_EQ(r.code, 0) << r.out << r.err;
+}
+
+// Starts lorvanta-cli without waiting for it; its output is dropped.
+pid_t StartCli(const std::vector<std::string>& args) {
+  const pid_t pid = fork();
+  if (pid == 0) {
+    const int null = open("/dev/null", O_WRONLY);
+    dup2(null, 1);
+    dup2(null, 2);
+    std::vector<char*> argv{const_cast<char*>(LORVANTA_CLI)};
+    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    execv(LORVANTA_CLI, argv.data());
+    _exit(127);
+  }
+  return pid;
+}
+
+// Two runs into one album root: the second ends at once, names the first and moves nothing aside; once
+// the first is killed, its lock is taken over without a hand, and an update finishes its copy.
+TEST_F(HostileTest, ASecondRunOnOneAlbumRootIsRefusedAndAKilledRunsLockIsTakenOver) {
+  AlbumdProcess::Options slow;
+  slow.latencyMs = 100;
+  auto albumd = AlbumdProcess::Start(slow);
+  const std::vector<std::string> args{"download",         "10073",      "--to", dir_.string(), "--route-host",
+                                      albumd->HostPort(), "--no-viewer"};
+  const pid_t first = StartCli(args);
+  ASSERT_GT(first, 0);
+  const fs::path root = Root("10073");
+  const auto deadline = Clock::now() + std::chrono::seconds(20);
+  while (Clock::now() < deadline &&
+         (!fs::is_directory(root / "生成相册1") || fs::is_empty(root / "生成相册1")))
+    usleep(20000);
+  ASSERT_FALSE(fs::is_empty(root / "生成相册1"));
+
+  CliRun second = Cli(args);
+  EXPECT_EQ(second.code, 5) << second.err;
+  EXPECT_NE(second.err.find("process " + std::to_string(first)), std::string::npos) << second.err;
+  for (const auto& e : fs::directory_iterator(dir_))
+    EXPECT_EQ(e.path().filename().string().find("_BAK_"), std::string::npos) << e.path();
+
+  kill(first, SIGKILL);
+  int status = 0;
+  waitpid(first, &status, 0);
+  const size_t before = Tree(root).size();
+  CliRun update = Cli({"download", "10073", "--to", dir_.string(), "--route-host", albumd->HostPort(),
+                       "--no-viewer", "--update", "--jobs", "4"});
+  EXPECT_EQ(update.code, 0) << update.err;
+  EXPECT_EQ(Tree(root).size(), 37u) << before;  // the album's folder and its 36 photos
+  EXPECT_FALSE(fs::exists(AlbumRootLock::PathFor(root.string())));
+}
+
+// Albums that come out short are named with both numbers.
+TEST_F(HostileTest, AnAlbumThatComesOutShortIsCalledIncomplete) {
+  CliRun r = Cli(Download("10072", {"--json"}));
+  EXPECT_EQ(r.code, 1) << r.err;
+  auto summary = Json(r.out);
+  ASSERT_NE(summary, nullptr) << r.out;
+  EXPECT_EQ(Number(summary.get(), u"albumsIncomplete"), 2);
+  EXPECT_EQ(Number(Album(summary.get(), 0), u"photosListed"), 3);
+  EXPECT_EQ(Number(Album(summary.get(), 0), u"photosSaved"), 3);
+  EXPECT_EQ(Number(Album(summary.get(), 1), u"photosSaved"), 2);
+  fs::remove_all(Root("10072"));
+  r = Cli(Download("10072"));
+  EXPECT_NE(
+      r.out.find("incomplete: album 0 \"少了两张\": its photo list holds 3 of the 5 photos the album lists"),
+      std::string::npos)
+      << r.out;
+  EXPECT_NE(r.out.find("incomplete: album 1 \"有一张坏了\": 2 of 3 listed photos saved"), std::string::npos)
+      << r.out;
+}

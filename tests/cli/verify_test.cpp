@@ -96,7 +96,10 @@ TEST_F(CopyCheckTest, ADownloadLeavesABrowsableCopyUnlessAskedNot) {
 
   r = Cli(Download(""));  // the older copy moves aside; the new one gets its viewer at once
   EXPECT_NE(r.out.find("browse them: " + (root / "index.html").string()), std::string::npos) << r.out;
-  EXPECT_NE(Slurp(root / "index.html").find("春节回家"), std::string::npos);
+  const std::string index = Slurp(root / "index.html");
+  EXPECT_NE(index.find("春节回家"), std::string::npos);
+  // The demo's empty album failed, and the page says why in its own language.
+  EXPECT_NE(index.find("下载失败：相片列表中没有相片</p>"), std::string::npos) << index;
   EXPECT_EQ(Cli("viewer " + (sandbox_.Dir() / "nowhere").string()).code, 1);
 }
 
@@ -117,6 +120,30 @@ TEST_F(CopyCheckTest, AViewerOfACopyWithoutManifestsShowsThePhotosInTheServicesO
   EXPECT_TRUE(inListOrder(Slurp(page)));
   ASSERT_EQ(Cli("viewer " + root.string()).code, 0);
   EXPECT_TRUE(inListOrder(Slurp(page)));
+}
+
+TEST_F(CopyCheckTest, AnAlbumAPhotoOfWhichFailedIsCalledIncomplete) {
+  // 10033: the second of the album's three photos is answered 404.
+  const fs::path copy = sandbox_.Dir() / "copy";
+  ASSERT_EQ(
+      Cli("download 10033 --update --quiet --to " + copy.string() + " --route-host " + albumd_->HostPort())
+          .code,
+      1);
+  const fs::path album = copy / "10033的相册" / "照片有问题";
+  ASSERT_TRUE(fs::is_directory(album));
+  CliResult r = Cli("verify " + copy.string());
+  EXPECT_EQ(r.code, 1);
+  EXPECT_NE(r.out.find("incomplete: " + album.string() + ": 2 of 3 listed photos saved\n"), std::string::npos)
+      << r.out;
+  EXPECT_NE(r.out.find("problems found"), std::string::npos) << r.out;
+
+  r = Cli("verify " + copy.string() + " --json");
+  EXPECT_EQ(r.code, 1);
+  EXPECT_NE(r.out.find("\"good\":false"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("{\"kind\":\"incomplete\",\"folder\":\"" + album.string() +
+                       "\",\"file\":\"\",\"listed\":3,\"saved\":2,\"leftOut\":0}"),
+            std::string::npos)
+      << r.out;
 }
 
 }  // namespace

@@ -189,3 +189,71 @@ TEST(PhotoFileNamer, LongNameKeepsItsExtension) {
 }
 
 }  // namespace
+
+// Names on disks that move between machines.
+
+TEST(PortableName, EveryCommonFileSystemTakesItAndItIsStable) {
+  struct Case {
+    std::string in, out;
+  } cases[] = {
+      {"say \"hi\".JPG", "say 0hi0.JPG"},
+      {"trip...", "trip000"},
+      {"trailing .", "trailing00"},
+      {"CON", "CON_"},
+      {"con.JPG", "con_.JPG"},
+      {"nul.txt.JPG", "nul_.txt.JPG"},
+      {"Lpt1.GIF", "Lpt1_.GIF"},
+      {"COM9", "COM9_"},
+      {"COM10.JPG", "COM10.JPG"},  // not a device
+      {"CONSOLE.JPG", "CONSOLE.JPG"},
+      {"a\xff"
+       "b",
+       "a0b"},  // not UTF-8
+      {"春节回家.JPG", "春节回家.JPG"},
+      {"photo_59aaf749e9ddafd.JPG", "photo_59aaf749e9ddafd.JPG"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(PortableName(c.in), c.out) << c.in;
+    EXPECT_EQ(PortableName(PortableName(c.in)), PortableName(c.in)) << c.in;
+  }
+}
+
+TEST(NameKey, FoldsCaseOnlyWhereTheDiskDoes) {
+  const NameRules blind{true, false};
+  EXPECT_EQ(NameKey("a/Photo.JPG", blind), NameKey("a/PHOTO.jpg", blind));
+  EXPECT_EQ(NameKey("Ärger", blind), NameKey("ärger", blind));
+  EXPECT_EQ(NameKey("Ωμέγα", blind), NameKey("ωμέγα", blind));
+  EXPECT_NE(NameKey("Photo", NameRules{}), NameKey("photo", NameRules{}));
+  EXPECT_NE(NameKey("相册", blind), NameKey("相片", blind));
+}
+
+// On a case-blind disk, photos and albums whose names differ only in case get names of their own, and the
+// names a download gave are found again the same way (what an update and an adoption rely on).
+TEST(PhotoFileNamer, NamesThatDifferOnlyInCaseStayApartOnACaseBlindDisk) {
+  const NameRules blind{true, false};
+  PhotoFileNamer namer("/nowhere/album", false, blind);
+  std::set<std::string> keys;
+  for (const char* name : {"Photo", "photo", "PHOTO", "Ärger", "ärger"})
+    keys.insert(NameKey(namer.NextPath(name, std::string("http://h/") + name, "1"), blind));
+  EXPECT_EQ(keys.size(), 5u);
+  PhotoFileNamer plain("/nowhere/album", false);
+  EXPECT_EQ(plain.NextPath("Photo", "u1", "1"), "/nowhere/album/Photo.JPG");
+  EXPECT_EQ(plain.NextPath("photo", "u2", "1"), "/nowhere/album/photo.JPG");  // as ever on Linux disks
+
+  std::set<std::string> handedOut;
+  const std::string first = AlbumFolderPathAsDownloaded("/r/", "Trip", "1", handedOut, blind);
+  const std::string second = AlbumFolderPathAsDownloaded("/r/", "trip", "2", handedOut, blind);
+  EXPECT_EQ(first, "/r/Trip");
+  EXPECT_EQ(second, "/r/trip_" + Md5Hex("2").substr(0, 15));
+}
+
+TEST(DiskComponent, ANameTheDiskTakesStaysAsItIs) {
+  TestFolder dir;
+  const NameRules here = ProbeNameRules(dir.path());
+  EXPECT_FALSE(here.portable);  // the test folder is on an ordinary Linux disk
+  EXPECT_EQ(DiskComponent(dir.path(), "say \"hi\".JPG", here), "say \"hi\".JPG");
+  EXPECT_EQ(DiskComponent(dir.path(), "say \"hi\".JPG", NameRules{false, true}), "say 0hi0.JPG");
+  // Device names are only a Windows matter: a Linux disk keeps them as they are.
+  EXPECT_EQ(DiskComponent(dir.path(), "CON.JPG", here), "CON.JPG");
+  EXPECT_TRUE(fs::is_empty(dir.path()));  // the tries leave nothing behind
+}

@@ -82,4 +82,65 @@ TEST(VerifyCopy, AGoodCopyIsGoodAndNoManifestIsNot) {
   EXPECT_FALSE(bad.Good());
 }
 
+TEST(VerifyCopy, AnAlbumWithFewerPhotosThanListedIsIncomplete) {
+  struct Case {
+    const char* what;
+    std::string total;
+    int fetched, reserved, deleted;
+    int listed, saved;  // the finding's numbers; listed -1: no finding
+  } cases[] = {
+      {"all there", "3", 3, 0, 0, -1, -1},
+      {"a run stopped half way", "5", 2, 2, 0, 5, 2},
+      {"photos never recorded", "4", 3, 0, 0, 4, 3},
+      {"left out on purpose", "3", 2, 0, 1, -1, -1},
+      {"left out and short", "4", 2, 0, 1, 4, 2},
+      {"more recorded than listed", "2", 3, 0, 0, -1, -1},
+      {"listed empty", "0", 0, 0, 0, -1, -1},
+      {"no total kept", "", 1, 1, 0, -1, -1},
+      {"a total that is no count", "9 photos", 1, 0, 0, -1, -1},
+      {"a negative total", "-4", 1, 0, 0, -1, -1},
+      {"a total past any int", "99999999999999999999", 1, 0, 0, -1, -1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    TestFolder dir;
+    AlbumManifest m;
+    m.id = "V1";
+    m.total = c.total;
+    for (int i = 0; i < c.fetched + c.reserved + c.deleted; ++i) {
+      const std::string name = std::to_string(i) + ".JPG";
+      ManifestPhoto p{"http://h/" + name, name, -1, 0};
+      if (i < c.fetched) {
+        p.size = static_cast<long long>(kJpeg.size());
+        p.fetched = 1800000000;
+        dir.Write("a/" + name, kJpeg);
+      } else if (i >= c.fetched + c.reserved) {
+        p.size = static_cast<long long>(kJpeg.size());
+        p.fetched = 1800000000;
+        p.deleted = true;  // its file is gone and stays gone
+      }
+      m.photos.push_back(p);
+    }
+    std::filesystem::create_directories(dir.path() + "a");
+    WriteAlbumManifest(dir.path() + "a", m);
+
+    const VerifyReport r = VerifyCopy(dir.path() + "a");
+    EXPECT_TRUE(r.errors.empty());
+    if (c.listed < 0) {
+      EXPECT_TRUE(r.findings.empty()) << VerifyKindWord(r.findings[0].kind);
+      EXPECT_TRUE(r.Good());
+      continue;
+    }
+    ASSERT_EQ(r.findings.size(), 1u);
+    const VerifyFinding& f = r.findings[0];
+    EXPECT_STREQ(VerifyKindWord(f.kind), "incomplete");
+    EXPECT_EQ(f.folder, dir.path() + "a");
+    EXPECT_EQ(f.file, "");
+    EXPECT_EQ(f.listed, c.listed);
+    EXPECT_EQ(f.saved, c.saved);
+    EXPECT_EQ(f.leftOut, c.deleted);
+    EXPECT_FALSE(r.Good());
+  }
+}
+
 }  // namespace

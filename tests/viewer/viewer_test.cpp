@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
 #include <filesystem>
 
 #include "app/albummanifest.h"
@@ -175,12 +176,13 @@ TEST(Viewer, ListedAlbumsComeFirstInListOrderFailedOnesMarkedThenTheOtherFolders
     }
     return names;
   };
-  const std::vector<ViewerAlbum> list{{.folder = "zeta", .name = "Z"},
-                                      {.name = "Gone", .failed = true, .failureReason = "timed out"}};
+  const std::vector<ViewerAlbum> list{
+      {.folder = "zeta", .name = "Z"},
+      {.name = "Gone", .failed = true, .failureReason = "the photo list could not be fetched: timed out"}};
   EXPECT_EQ(order(list), (std::vector<std::string>{"Z", "Gone", "alpha", "beta"}));
   const std::string index = ReadBytes(root + "index.html");
   EXPECT_NE(index.find("<li class=\"album failed\">"), std::string::npos);
-  EXPECT_NE(index.find("下载失败：<bdi>timed out</bdi>"), std::string::npos);
+  EXPECT_NE(index.find("下载失败：无法获取相片列表（<bdi>timed out</bdi>）"), std::string::npos);
   EXPECT_EQ(index.find("hidden"), std::string::npos);
 
   // A rebuild without a download keeps what the download listed; fewer albums than before (a folder
@@ -333,6 +335,33 @@ TEST(Viewer, RootsItCannotOrMustNotWriteIntoAreClearErrorsAndStayUntouched) {
   fs::create_directories(root + "album");
   BuildViewer(root, {}, {});
   EXPECT_NO_THROW(BuildViewer(root, {}, {}));
+}
+
+TEST(Viewer, TemporariesOfAKilledBuildGoOnceTheyAreAnHourOld) {
+  ScratchRoot scratch;
+  const std::string root = scratch.path();
+  WriteBytes(root + "album/p.jpg", JpegBytes(8, 8));
+  BuildViewer(root, {}, {});
+  const std::string viewer = root + ".lorvanta-viewer/";
+  const struct {
+    std::string file;
+    bool old, gone;
+  } files[] = {
+      {".lorvanta-tmp-a1B2c3", true, true},
+      {"thumbs/.lorvanta-tmp-Zz9_x0", true, true},
+      {".tmp-q8R7s6", true, true},             // the name older versions gave them
+      {".lorvanta-tmp-young1", false, false},  // may be a build running now
+      {".lorvanta-tmp-longer1", true, false},
+      {".lorvanta-tmp-", true, false},
+      {"notes.txt", true, false},
+  };
+  const auto hoursAgo = fs::file_time_type::clock::now() - std::chrono::hours(2);
+  for (const auto& f : files) {
+    WriteBytes(viewer + f.file, "left behind");
+    if (f.old) fs::last_write_time(viewer + f.file, hoursAgo);
+  }
+  BuildViewer(root, {}, {});
+  for (const auto& f : files) EXPECT_EQ(fs::exists(viewer + f.file), !f.gone) << f.file;
 }
 
 }  // namespace
