@@ -1,13 +1,68 @@
 #include "cli/foldercommands.h"
 
 #include <cstdio>
+#include <filesystem>
 #include <iostream>
+#include <memory>
+#include <vector>
 
+#include "app/rootlock.h"
 #include "app/verify.h"
 #include "app/viewer/viewer.h"
 #include "json/jsonwriter.h"
 
+namespace {
+
+namespace fs = std::filesystem;
+
+bool IsAlbumRootName(const std::string& name) {
+  const std::string_view suffix = "的相册";
+  return name.size() > suffix.size() && name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
+// The album roots a command on dir reads: dir itself, the root an album folder stands in, or the roots a
+// folder holds.
+std::vector<std::string> AlbumRootsOf(const std::string& dir) {
+  fs::path path = fs::path(dir).lexically_normal();
+  if (path.has_filename() == false) path = path.parent_path();
+  if (IsAlbumRootName(path.filename().string())) return {path.string()};
+  if (IsAlbumRootName(path.parent_path().filename().string())) return {path.parent_path().string()};
+  std::vector<std::string> roots;
+  std::error_code ec;
+  for (const auto& e : fs::directory_iterator(path, ec)) {
+    std::error_code e2;
+    if (e.is_directory(e2) && IsAlbumRootName(e.path().filename().string()))
+      roots.push_back(e.path().string());
+  }
+  return roots;
+}
+
+// Read locks on those roots: a check or a rebuild beside a download would see (or rebuild) a copy in the
+// middle of its changes. Empty, with the reason said, when a download or an update holds one of them.
+std::vector<std::unique_ptr<AlbumRootLock>> ReadLocks(const std::string& dir, const char* command,
+                                                      bool& held) {
+  std::vector<std::unique_ptr<AlbumRootLock>> locks;
+  held = false;
+  for (const std::string& root : AlbumRootsOf(dir)) {
+    AlbumRootLock::Holder holder;
+    auto lock = AlbumRootLock::Take(root, AlbumRootLock::Mode::kRead, holder);
+    if (!lock) {
+      std::cerr << "lorvanta-cli: " << command << ": " << Shown(LockHeldText(root, holder))
+                << "; try again when it has ended\n";
+      held = true;
+      return {};
+    }
+    locks.push_back(std::move(lock));
+  }
+  return locks;
+}
+
+}  // namespace
+
 int RunViewerCommand(const Options& o) {
+  bool held = false;
+  const auto locks = ReadLocks(o.dir, "viewer", held);
+  if (held) return kExitLocked;
   try {
     const ViewerReport report = BuildViewer(o.dir, {});
     for (const std::string& note : report.notes)
@@ -24,6 +79,9 @@ int RunViewerCommand(const Options& o) {
 }
 
 int RunVerifyCommand(const Options& o) {
+  bool held = false;
+  const auto locks = ReadLocks(o.dir, "verify", held);
+  if (held) return kExitLocked;
   const VerifyReport r = VerifyCopy(o.dir);
   if (o.json) {
     JsonWriter w;

@@ -569,6 +569,8 @@ TEST_F(HostileTest, ASecondRunOnOneAlbumRootIsRefusedAndAKilledRunsLockIsTakenOv
   EXPECT_NE(second.err.find("process " + std::to_string(first)), std::string::npos) << second.err;
   for (const auto& e : fs::directory_iterator(dir_))
     EXPECT_EQ(e.path().filename().string().find("_BAK_"), std::string::npos) << e.path();
+  // A check would see the copy in the middle of its changes: it waits its turn too.
+  EXPECT_EQ(Cli({"verify", (root / "生成相册1").string()}).code, 5);
 
   kill(first, SIGKILL);
   int status = 0;

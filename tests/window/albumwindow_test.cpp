@@ -21,6 +21,7 @@
 #include "app/albumlist.h"
 #include "app/albumpage.h"
 #include "app/browser/webpane.h"
+#include "app/rootlock.h"
 #include "app/window/mainfrm.h"
 #include "pageinput.h"
 #include "routegate.h"
@@ -502,6 +503,31 @@ TEST_F(AlbumWindowTest, StopDuringADownloadEndsItAtTheNextAlbumWithoutSummary) {
   EXPECT_FALSE(LoggedSince(logBefore, "/photos/"));
   // The second job was cancelled at its folder dialog: its caption stays until the next press.
   EXPECT_EQ(win->btn_down->text(), QString::fromUtf8(kCaptionDownloadRunning));
+}
+
+// Another run writing the same album root: the download is refused with a message box naming it, nothing is
+// fetched or moved aside, and the window can start again.
+TEST_F(AlbumWindowTest, ADownloadIntoAnAlbumRootAnotherRunWritesIsRefusedWithAMessage) {
+  target = root + "/saved";
+  fs::create_directories(target + "/10001的相册/旧的");
+  Open();
+  ASSERT_NO_FATAL_FAILURE(PreviewAndWait("10001"));
+  AlbumRootLock::Holder none;
+  auto other = AlbumRootLock::Take(target + "/10001的相册", AlbumRootLock::Mode::kWrite, none);
+  ASSERT_TRUE(other && other->Unlocked().empty());
+  const size_t logBefore = albumd->LogLines().size();
+  win->btn_down->click();
+  ASSERT_TRUE(WaitForMessages(2));
+  EXPECT_NE(messages.back().toStdString().find("另一个 Lorvanta 正在写入这个文件夹"), std::string::npos)
+      << messages.back().toStdString();
+  EXPECT_NE(messages.back().toStdString().find("进程 " + std::to_string(getpid())), std::string::npos);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !win->WorkerRunning(); }, kLoadMs));
+  EXPECT_EQ(win->btn_down->text(), QString::fromUtf8(kCaptionDownloadIdle));
+  EXPECT_TRUE(summaries.isEmpty());
+  EXPECT_FALSE(LoggedSince(logBefore, "fcg_list_photo"));
+  EXPECT_TRUE(fs::is_directory(target + "/10001的相册/旧的"));  // not moved aside
+  EXPECT_EQ(std::distance(fs::directory_iterator(target), fs::directory_iterator()),
+            2);  // the root, the lock
 }
 
 // Link commands and the QQ box on the vendor's own pages: only the exact command word with its "|" starts a
