@@ -9,13 +9,15 @@
 #                                    a first --update makes the copy, a second one finds nothing to do)
 #   lorvanta-cli download --jobs 1   with the copy's offline viewer, beside the same without (--no-viewer):
 #                                    the share of the download's time that the viewer adds
+#   lorvanta-cli download --jobs J   beside the same command of an earlier build (--baseline CLI), plain and
+#                                    with --update: what a change costs (the durable writes: at most 5 %)
 #
 # and the peak memory of every lorvanta-cli run (GNU time's "Maximum resident set size"). The photo
 # addresses come from the photo lists, read with curl, so the tools fetch exactly what the program fetches.
 # Prints photos/s, the ratios and whether each target is met; exit status 1 when a download went wrong.
 #
 # usage: bench/cli/run.sh [--build DIR] [--qq QQ] [--albums N] [--latency-ms N] [--jobs J] [--retries N]
-#                         [--runs N] [--keep]
+#                         [--runs N] [--baseline CLI] [--keep]
 #   --build DIR     build folder with cli/lorvanta-cli and tools/albumd/albumd (default: build-bench, else build)
 #   --qq QQ         account (default 20000: 50 albums of 200 photos)
 #   --albums N      only the first N albums, for a shorter run
@@ -23,6 +25,7 @@
 #   --jobs J        parallel fetches of the second pair (default 8)
 #   --retries N     passed on to lorvanta-cli
 #   --runs N        measure every pair N times, alternating which tool goes first (default 1)
+#   --baseline CLI  another lorvanta-cli (an earlier build) to measure this one against
 #   --keep          keep the work folder (downloads, urls.txt, albumd's log)
 # wget, aria2c and GNU time come with LORVANTA_WITH_EXTRAS=1 scripts/install-deps; a missing one is skipped.
 set -euo pipefail
@@ -37,6 +40,7 @@ jobs=8
 retries=""
 runs=1
 keep=0
+baseline=""
 
 die() { echo "run.sh: $*" >&2; exit 2; }
 number() { [[ "$2" =~ ^[0-9]+$ ]] || die "$1 takes a whole number"; }
@@ -49,6 +53,7 @@ while [ $# -gt 0 ]; do
     --jobs) jobs=${2:?--jobs needs a value}; number "$1" "$jobs"; shift 2 ;;
     --retries) retries=${2:?--retries needs a value}; number "$1" "$retries"; shift 2 ;;
     --runs) runs=${2:?--runs needs a value}; number "$1" "$runs"; [ "$runs" -ge 1 ] || die "--runs must be at least 1"; shift 2 ;;
+    --baseline) baseline=${2:?--baseline needs a value}; [ -x "$baseline" ] || die "no program $baseline"; shift 2 ;;
     --keep) keep=1; shift ;;
     -h|--help) sed -n '2,/^set -euo/p' "${BASH_SOURCE[0]}" | sed '$d; s/^# \{0,1\}//'; exit 0 ;;
     *) die "unknown argument: $1 (try --help)" ;;
@@ -355,6 +360,33 @@ if cli_has --no-viewer; then
   summary+=("the offline viewer adds $r of the download's time (median); target under 0.100: $(verdict "$r" 0.0999)")
 fi
 [ "$keep" = 1 ] || rm -rf "${work:?}/cli-jobs1-1"
+
+# --- against an earlier build -----------------------------------------------------------------------------
+if [ -n "$baseline" ]; then
+  for mode in plain update; do
+    ratios=""
+    for run in $(seq "$runs"); do
+      echo "baseline, $mode, run $run: --jobs $jobs, this build beside $baseline"
+      more=()
+      [ "$mode" = update ] && more=(--update)
+      order=(this base)
+      [ $((run % 2)) = 0 ] && order=(base this)
+      for who in "${order[@]}"; do
+        cli_args "$work/b-$who-$run" "$jobs" "${more[@]}"
+        [ "$who" = base ] && cargs[0]=$baseline
+        measure "b-$who-$run" "$work/b-$who-$run" "${cargs[@]}"
+        check_cli "b-$who-$run"
+        [ "$who" = this ] && b_this=$m_secs || b_base=$m_secs
+        [ "$keep" = 1 ] || rm -rf "${work:?}/b-$who-$run"
+      done
+      line "this build" "$b_this" "$photos" 0
+      line "baseline" "$b_base" "$photos" 0
+      ratios+="$(ratio "$b_this" "$b_base")"$'\n'
+    done
+    r=$(printf '%s' "$ratios" | median)
+    summary+=("$mode --jobs $jobs, this build / baseline time $r (median of $runs); target at most 1.050: $(verdict "$r" 1.05)")
+  done
+fi
 
 if [ -n "$gnutime" ]; then
   rss_mb=$(awk -v k="$peak_rss_kb" 'BEGIN{printf "%.1f", k/1024}')
