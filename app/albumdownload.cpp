@@ -105,6 +105,8 @@ class Job {
     // hold one the names did not foresee), and its bytes are on the disk before anything records it.
     photoOptions_.keepExisting = true;
     photoOptions_.durable = true;
+    // The flush runs beside the next photo's transfer (the pool's placing thread), not in its way.
+    photoOptions_.deferPlacing = true;
     photoOptions_.accept = [outer = options_.accept](const std::string& temp, FetchReport& report) {
       return LooksLikeImage(temp, report) && (!outer || outer(temp, report));
     };
@@ -532,7 +534,7 @@ Job::AlbumEnd Job::DownloadPipelined() {
         finishAlbums();
         return AlbumEnd::kStop;
       }
-    } else if (pool_.Outstanding() < pool_.Workers()) {
+    } else if (pool_.Transferring() < pool_.Workers() && pool_.Outstanding() < 3 * pool_.Workers()) {
       Active* last = active.empty() ? nullptr : &active.back();
       if (last != nullptr && !last->listing && !last->abandoned && handOut(*last)) continue;
       if (last == nullptr || !last->listing) {
@@ -564,7 +566,9 @@ Job::AlbumEnd Job::DownloadPipelined() {
       }
     }
     if (pool_.Outstanding() == 0) continue;  // an album ended above without a fetch
-    auto [tag, report] = pool_.NextDone();
+    auto done = pool_.NextDoneOrRoom();
+    if (!done) continue;  // a connection is free while the photo it fetched is being placed
+    auto& [tag, report] = *done;
     const auto found = tags.find(tag);
     Active& a = *found->second.first;
     const int i = found->second.second;
@@ -625,7 +629,10 @@ bool Job::FetchPhotos(int n, const AlbumEntryFields& album, const std::string& l
   };
   for (int i = 0; i < photoCount; ++i) {
     const PlannedPhoto& photo = plan.photos[i];
-    while (pool_.Outstanding() >= pool_.Workers()) takeOneDone();
+    // A photo still being placed does not hold its connection; only a few may wait for it at once.
+    while (pool_.Transferring() >= pool_.Workers() || pool_.Outstanding() > 2 * pool_.Workers())
+      takeOneDone();
+    while (pool_.HasDone()) takeOneDone();
     if (Stopped(input_)) {
       while (pool_.Outstanding() > 0) takeOneDone();
       return true;

@@ -319,6 +319,45 @@ void Fail(FetchReport& report, FetchFailure failure, std::string words) {
   report.error = std::move(words);
 }
 
+// Flushes the finished temporary file (when durable) and renames it to file; the report says how that
+// went. The temporary file is gone afterwards either way.
+void Place(FetchReport& report, const std::string& tempPath, const std::string& file, bool durable,
+           bool keepExisting) {
+  report.ok = false;
+  const auto failed = [&](FetchFailure failure, std::string words) {
+    ::unlink(tempPath.c_str());
+    Fail(report, failure, std::move(words));
+  };
+  if (durable) {
+    const int fd = ::open(tempPath.c_str(), O_RDONLY | O_CLOEXEC);
+    const int error = fd < 0                                                        ? errno
+                      : (::fdatasync(fd) == 0 || errno == EINVAL || errno == EROFS) ? 0
+                                                                                    : errno;
+    if (fd >= 0) ::close(fd);
+    if (error != 0)
+      return failed(FailureOfErrno(error), "cannot write " + tempPath + ": " + SystemError(error));
+  }
+  if (const int error = PutInPlace(tempPath, file, keepExisting)) {
+    const std::string shown = std::filesystem::path(file).filename().string();
+    if (error == EEXIST) {
+      return failed(FetchFailure::kNameTaken,
+                    "another file already has the name \"" + shown +
+                        "\" (this disk may not tell upper and lower case apart); it was kept");
+    }
+    if (error == EINVAL || error == EILSEQ || error == ENAMETOOLONG ||
+        (error == ENOENT && ::access(tempPath.c_str(), F_OK) == 0)) {
+      // ENOENT while the temporary file is there: it is the new name that the disk will not take (exFAT
+      // over FUSE answers so for a double quote).
+      return failed(FetchFailure::kNameRefused,
+                    "the disk does not accept the file name \"" + shown + "\" (" + SystemError(error) + ")");
+    }
+    return failed(FailureOfErrno(error), "cannot replace " + file + ": " + SystemError(error));
+  }
+  report.ok = true;
+  report.error.clear();
+  report.failure = FetchFailure::kNone;
+}
+
 void FetchInto(const std::string& url, const std::string& file, const FetchOptions& options,
                FetchReport& report, std::string& tempPath, int& fd) {
   if (url.empty()) return Fail(report, FetchFailure::kNoAddress, "no address to fetch");
@@ -427,10 +466,6 @@ void FetchInto(const std::string& url, const std::string& file, const FetchOptio
     const struct timespec times[2] = {{0, UTIME_OMIT}, {static_cast<time_t>(report.lastModified), 0}};
     ::futimens(fd, times);  // a file without the server's time is still a good file
   }
-  if (options.durable && ::fsync(fd) != 0 && errno != EINVAL && errno != EROFS) {
-    const int error = errno;
-    return Fail(report, FailureOfErrno(error), "cannot write " + tempPath + ": " + SystemError(error));
-  }
   if (::close(fd) != 0) {
     const int error = errno;
     fd = -1;
@@ -441,24 +476,16 @@ void FetchInto(const std::string& url, const std::string& file, const FetchOptio
     return Fail(report, FetchFailure::kNotImage,
                 report.error.empty() ? "the reply was rejected" : report.error);
   }
-  if (const int error = PutInPlace(tempPath, file, options.keepExisting)) {
-    const std::string shown = std::filesystem::path(file).filename().string();
-    if (error == EEXIST) {
-      return Fail(report, FetchFailure::kNameTaken,
-                  "another file already has the name \"" + shown +
-                      "\" (this disk may not tell upper and lower case apart); it was kept");
-    }
-    if (error == EINVAL || error == EILSEQ || error == ENAMETOOLONG ||
-        (error == ENOENT && ::access(tempPath.c_str(), F_OK) == 0)) {
-      // ENOENT while the temporary file is there: it is the new name that the disk will not take (exFAT
-      // over FUSE answers so for a double quote).
-      return Fail(report, FetchFailure::kNameRefused,
-                  "the disk does not accept the file name \"" + shown + "\" (" + SystemError(error) + ")");
-    }
-    return Fail(report, FailureOfErrno(error), "cannot replace " + file + ": " + SystemError(error));
+  if (options.deferPlacing) {
+    // The reply is complete and accepted; flushing it and giving it its name is left to report.place.
+    report.place = [temp = tempPath, file, durable = options.durable, keepExisting = options.keepExisting](
+                       FetchReport& r) { Place(r, temp, file, durable, keepExisting); };
+    tempPath.clear();
+    report.ok = true;
+    return;
   }
+  Place(report, tempPath, file, options.durable, options.keepExisting);
   tempPath.clear();
-  report.ok = true;
 }
 
 }  // namespace

@@ -33,6 +33,10 @@ struct FetchReport {
   bool aborted = false;                        ///< ended because the caller's abort flag was set
   bool timedOut = false;                       ///< ended by the connect, low-speed or total time limit
   FetchFailure failure = FetchFailure::kNone;  ///< kNone when ok
+  // With FetchOptions::deferPlacing, a reply that is complete and accepted waits in its temporary file:
+  // ok is true, and this step (flushing it when durable, giving it its name) must still be called on the
+  // report, on any thread; it sets ok and the failure as the placing went.
+  std::function<void(FetchReport&)> place;
 };
 
 struct FetchOptions {
@@ -62,6 +66,9 @@ struct FetchOptions {
   // Never replace a file already at the target, also one whose name differs only in case on a disk that
   // does not tell case apart: the fetch fails instead (kNameTaken).
   bool keepExisting = false;
+  // Leave the last step (flush and rename) to FetchReport::place, so that a caller can let it run beside
+  // the next transfer instead of keeping the connection idle while the disk flushes.
+  bool deferPlacing = false;
   // Called with the completed temporary file before it is renamed over the target; false rejects the
   // reply (it then counts as a failure of kind kNotImage and no file is left), and the callback may put
   // its reason into the report's error. Used for integrity checks of photos.
