@@ -602,3 +602,34 @@ TEST_F(HostileTest, AnAlbumThatComesOutShortIsCalledIncomplete) {
   EXPECT_NE(r.out.find("incomplete: album 1 \"有一张坏了\": 2 of 3 listed photos saved"), std::string::npos)
       << r.out;
 }
+
+// A real disk that fills up (a small tmpfs): what the summary counts is exactly what is on it, every file
+// there is whole, and every photo that did not fit is named with the reason.
+TEST_F(HostileTest, OnADiskThatFillsUpEveryCountedPhotoIsThereWhole) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to mount a tmpfs";
+  const fs::path disk = dir_ / "small";
+  fs::create_directories(disk);
+  if (std::system(("mount -t tmpfs -o size=40k tmpfs '" + disk.string() + "' 2>/dev/null").c_str()) != 0)
+    GTEST_SKIP() << "cannot mount a tmpfs here";
+  CliRun r = Cli({"download", "10001", "--to", disk.string(), "--route-host", albumd_->HostPort(), "--json",
+                  "--no-viewer"});
+  int whole = 0;
+  std::map<std::string, std::string> images;
+  for (const auto& e : fs::directory_iterator(fs::path(DefaultDataDir()) / "images"))
+    images[Slurp(e.path())] = e.path().filename().string();
+  for (const auto& e : fs::recursive_directory_iterator(disk / "10001的相册")) {
+    if (!e.is_regular_file() || e.path().filename().string()[0] == '.') continue;
+    EXPECT_TRUE(images.count(Slurp(e.path()))) << e.path() << " is not a whole photo";
+    ++whole;
+  }
+  (void)std::system(("umount '" + disk.string() + "'").c_str());
+  EXPECT_EQ(r.code, 1) << r.err;
+  auto summary = Json(r.out);
+  ASSERT_NE(summary, nullptr) << r.out << r.err;
+  const double ok = Number(summary.get(), u"photosOk"), failed = Number(summary.get(), u"photosFailed");
+  EXPECT_GT(ok, 0);
+  EXPECT_EQ(ok, whole);
+  EXPECT_GT(failed, 0) << r.out;
+  EXPECT_NE(r.out.find("\"no-space\":" + std::to_string(static_cast<int>(failed))), std::string::npos)
+      << r.out;
+}
