@@ -7,8 +7,8 @@
 namespace {
 
 // A batch of journal lines waits for one flush of the folder until it holds this many, or is this old.
-constexpr size_t kBatchLines = 64;
-constexpr std::time_t kBatchSeconds = 2;
+constexpr size_t kBatchLines = 256;
+constexpr std::time_t kBatchSeconds = 5;
 
 }  // namespace
 

@@ -51,22 +51,24 @@ std::string FolderOf(const std::string& path) {
 }  // namespace
 
 void WriteWholeFile(const std::string& path, std::string_view bytes, mode_t mode,
-                    const std::string& tempFolder) {
+                    const std::string& tempFolder, bool durable) {
   const std::string folder = FolderOf(path);
-  std::string temp = (tempFolder.empty() ? folder : tempFolder) + std::string(kWholeFileTemporaryPrefix) +
-                     std::string(kRandomPart, 'X');
+  std::string temp = tempFolder.empty() ? folder : tempFolder;
+  temp.append(kWholeFileTemporaryPrefix);
+  temp.append(kRandomPart, 'X');
   const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
   if (fd < 0) throw Failure("cannot write", path, errno);
   int err = WriteAll(fd, bytes);
   if (err == 0 && ::fchmod(fd, mode) != 0) err = errno;
   // Flushed before the rename: otherwise a power cut can leave the new name on an empty or partial file.
-  if (err == 0 && ::fsync(fd) != 0) err = errno;
+  if (err == 0 && durable && ::fsync(fd) != 0) err = errno;
   if (::close(fd) != 0 && err == 0) err = errno;
   if (err == 0 && ::rename(temp.c_str(), path.c_str()) != 0) err = errno;
   if (err != 0) {
     ::unlink(temp.c_str());
     throw Failure("cannot write", path, err);
   }
+  if (!durable) return;
   if (const int flushed = FlushFolder(folder); flushed != 0) throw Failure("cannot write", path, flushed);
 }
 

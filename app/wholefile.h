@@ -22,11 +22,12 @@ inline constexpr std::string_view kWholeFileTemporaryPrefix = ".lorvanta-tmp-";
 // ("cannot write PATH: REASON") when that fails; path is then as it was and no temporary is left behind,
 // except when only the final flush of the folder fails: the new bytes are in place then but not known to be
 // on the disk.
+// durable false keeps the whole-or-nothing rename but leaves out both flushes: only for files that are
+// made again when they are missing or empty (thumbnails), where a power cut may cost the file but never
+// leaves a wrong one that is trusted.
 void WriteWholeFile(const std::string& path, std::string_view bytes, mode_t mode = 0644,
-                    const std::string& tempFolder = {});
+                    const std::string& tempFolder = {}, bool durable = true);
 
-// Flushes folder's entries (files made, renamed or removed in it) to the disk. A file system that cannot
-// flush a folder on its own is not an error. Throws std::runtime_error naming the folder otherwise.
 void SyncFolder(const std::string& folder);
 
 // A temporary file of WriteWholeFile, by its name alone: one left behind by a run that was killed.

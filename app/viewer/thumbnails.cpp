@@ -119,6 +119,13 @@ bool Exists(const std::string& path) {
   return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
+// Thumbnails are written without flushes (they are made again when missing), so a power cut can leave one
+// empty under its name: such a one counts as missing.
+bool ThumbnailThere(const std::string& path) {
+  struct stat st {};
+  return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0;
+}
+
 }  // namespace
 
 std::string ThumbnailName(std::string_view folder, std::string_view file, long long size, long long mtimeNs,
@@ -138,7 +145,7 @@ std::vector<ThumbnailState> MakeThumbnails(const std::string& folder,
   std::vector<ThumbnailState> states(sources.size(), ThumbnailState::kReused);
   std::vector<size_t> pending;
   for (size_t i = 0; i < sources.size(); ++i) {
-    if (Exists(folder + sources[i].name)) continue;
+    if (ThumbnailThere(folder + sources[i].name)) continue;
     if (Exists(folder + MarkerName(sources[i].name))) {
       states[i] = ThumbnailState::kUnreadable;
       continue;
@@ -161,9 +168,9 @@ std::vector<ThumbnailState> MakeThumbnails(const std::string& folder,
         const std::string bytes = ThumbnailBytes(sources[i].photoPath, edge);
         if (bytes.empty()) {
           states[i] = ThumbnailState::kUnreadable;
-          WriteFileAtomically(folder + MarkerName(sources[i].name), "");
+          WriteFileAtomically(folder + MarkerName(sources[i].name), "", "", false);
         } else {
-          WriteFileAtomically(folder + sources[i].name, bytes);
+          WriteFileAtomically(folder + sources[i].name, bytes, "", false);
           states[i] = ThumbnailState::kMade;
         }
       } catch (const std::exception& e) {

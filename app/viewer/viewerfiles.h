@@ -7,8 +7,9 @@
 
 // WriteWholeFile with mode 0644: the temporary file goes in tempFolder (ends in "/"; the same file system as
 // path, empty: path's own folder), then is renamed to path. Throws std::runtime_error when that fails; path
-// is then as it was.
-void WriteFileAtomically(const std::string& path, std::string_view bytes, const std::string& tempFolder = "");
+// is then as it was. Thumbnails, made again when missing or empty, are written without flushes (durable).
+void WriteFileAtomically(const std::string& path, std::string_view bytes, const std::string& tempFolder = "",
+                         bool durable = true);
 
 // Makes the folder when it is not there. Throws std::runtime_error when it cannot, or when something else
 // is at path.

@@ -238,6 +238,14 @@ TEST(Viewer, ThumbnailsAreMadeOnceAndFollowChangedPhotos) {
   EXPECT_EQ(third.thumbnailsReused, 5);
   EXPECT_EQ(third.thumbnailsRemoved, 1);
   EXPECT_EQ(FilesBelow(root + ".lorvanta-viewer/thumbs").size(), 6u);
+
+  // Thumbnails are written without flushes: one a power cut left empty is made again, not trusted.
+  const std::string emptied =
+      root + ".lorvanta-viewer/thumbs/" + FilesBelow(root + ".lorvanta-viewer/thumbs")[0];
+  WriteBytes(emptied, "");
+  const ViewerReport fourth = BuildViewer(root, {}, {});
+  EXPECT_EQ(fourth.thumbnailsMade, 1);
+  EXPECT_GT(ImageSize(emptied).first, 0);
 }
 
 TEST(Viewer, ThumbnailsAreTurnedUprightByTheirExifOrientation) {
