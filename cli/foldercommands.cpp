@@ -6,10 +6,10 @@
 #include <memory>
 #include <vector>
 
-#include "app/rootlock.h"
-#include "app/verify.h"
-#include "app/viewer/viewer.h"
+#include "core/rootlock.h"
+#include "core/verify.h"
 #include "json/jsonwriter.h"
+#include "viewer/viewer.h"
 
 namespace {
 

@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "app/jobhost.h"
 #include "cli/options.h"
 #include "cli/terminalhost.h"
+#include "core/jobhost.h"
 
 // lorvanta-cli viewer DIR
 int RunViewerCommand(const Options& o);

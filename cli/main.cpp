@@ -16,20 +16,20 @@
 #include <string>
 #include <vector>
 
-#include "app/albumdownload.h"
-#include "app/albumlist.h"
-#include "app/albumpage.h"
-#include "app/browser/cookiejar.h"
-#include "app/browser/fetchtofile.h"
-#include "app/startup.h"
-#include "app/textutil.h"
-#include "app/wholefile.h"
-#include "app/xmldoc.h"
 #include "cli/foldercommands.h"
 #include "cli/options.h"
 #include "cli/replyfolder.h"
 #include "cli/terminalhost.h"
+#include "core/albumdownload.h"
+#include "core/albumlist.h"
+#include "core/albumpage.h"
+#include "core/startup.h"
+#include "core/textutil.h"
+#include "core/wholefile.h"
+#include "core/xmldoc.h"
 #include "json/jsonwriter.h"
+#include "net/cookiejar.h"
+#include "net/fetchtofile.h"
 #include "text/gbk.h"
 
 namespace fs = std::filesystem;
@@ -365,7 +365,7 @@ void OpenSession(const Options& o, CookieJar& jar) {
 int SaveSession(const Options& o, const CookieJar& jar, int code) {
   if (o.cookiesOut.empty()) return code;
   try {
-    jar.SaveFile(o.cookiesOut);
+    WriteWholeFile(o.cookiesOut, jar.FileText(), 0600);  // a session: the owner's alone, whatever was there
   } catch (const std::exception& e) {
     std::cerr << "lorvanta-cli: the session was not saved: " << Shown(e.what()) << "\n";
     return code == kExitOk ? kExitSomeFailed : code;

@@ -8,8 +8,8 @@
 #include <string_view>
 #include <vector>
 
-#include "app/hosts.h"
-#include "app/qqnumber.h"
+#include "core/hosts.h"
+#include "core/qqnumber.h"
 
 // The options are read with the C library's getopt_long: it is there on every Linux system (no new
 // dependency), and it gives users the rules they know from every GNU program: "--jobs=4" and "--jobs 4",

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "app/startup.h"
+#include "core/startup.h"
 
 // Two runs never read each other's replies.
 class ReplyFolder {

@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <iostream>
 
-#include "app/textutil.h"
+#include "core/textutil.h"
 
 namespace {
 

@@ -10,9 +10,9 @@
 #include <string_view>
 #include <vector>
 
-#include "app/jobhost.h"
-#include "app/viewer/downloadnotes.h"
 #include "cli/options.h"
+#include "core/jobhost.h"
+#include "viewer/downloadnotes.h"
 
 // Names from the album service go to the terminal and to logs only with their control characters
 // escaped: a name must never move the cursor, start an escape sequence or turn text around.

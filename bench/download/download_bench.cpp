@@ -21,10 +21,10 @@
 #include <string>
 #include <vector>
 
-#include "app/albumdownload.h"
-#include "app/browser/fetchtofile.h"
-#include "app/xmldoc.h"
 #include "bench/support/benchsupport.h"
+#include "core/albumdownload.h"
+#include "core/xmldoc.h"
+#include "net/fetchtofile.h"
 #include "tools/albumd/testing/albumdprocess.h"
 
 extern char** environ;

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "app/albumlist.h"
-#include "app/jobhost.h"
+#include "core/albumlist.h"
+#include "core/jobhost.h"
 
 namespace bench {
 

@@ -27,10 +27,10 @@
 #include <string>
 #include <vector>
 
-#include "app/albummanifest.h"
-#include "app/textutil.h"
-#include "app/viewer/viewer.h"
+#include "core/albummanifest.h"
+#include "core/textutil.h"
 #include "tests/support/chromiumpipe.h"
+#include "viewer/viewer.h"
 
 namespace {
 

@@ -19,14 +19,14 @@
 #include <thread>
 #include <vector>
 
-#include "app/albumdownload.h"
-#include "app/albumpage.h"
-#include "app/albumscripts.h"
-#include "app/browser/fetchtofile.h"
-#include "app/browser/pagestore.h"
-#include "app/browser/webpane.h"
-#include "app/xmldoc.h"
 #include "bench/support/benchsupport.h"
+#include "core/albumdownload.h"
+#include "core/albumpage.h"
+#include "core/albumscripts.h"
+#include "core/xmldoc.h"
+#include "gui/pagestore.h"
+#include "gui/webpane.h"
+#include "net/fetchtofile.h"
 #include "text/gbk.h"
 #include "tools/albumd/testing/albumdprocess.h"
 

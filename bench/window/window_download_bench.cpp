@@ -33,13 +33,13 @@
 #include <string>
 #include <vector>
 
-#include "app/albumdownload.h"
-#include "app/browser/fetchtofile.h"
-#include "app/browser/pagestore.h"
-#include "app/browser/webpane.h"
-#include "app/window/mainfrm.h"
-#include "app/xmldoc.h"
 #include "bench/support/benchsupport.h"
+#include "core/albumdownload.h"
+#include "core/xmldoc.h"
+#include "gui/mainfrm.h"
+#include "gui/pagestore.h"
+#include "gui/webpane.h"
+#include "net/fetchtofile.h"
 #include "tools/albumd/testing/albumdprocess.h"
 
 namespace fs = std::filesystem;

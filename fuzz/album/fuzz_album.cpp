@@ -14,11 +14,11 @@
 #include <string>
 #include <string_view>
 
-#include "app/albumdownload.h"
-#include "app/albumlist.h"
-#include "app/albummanifest.h"
-#include "app/filenames.h"
-#include "app/xmldoc.h"
+#include "core/albumdownload.h"
+#include "core/albumlist.h"
+#include "core/albummanifest.h"
+#include "core/filenames.h"
+#include "core/xmldoc.h"
 
 namespace {
 

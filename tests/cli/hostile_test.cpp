@@ -20,7 +20,7 @@
 #include <string>
 #include <vector>
 
-#include "app/rootlock.h"
+#include "core/rootlock.h"
 #include "json/qzjson.h"
 #include "tests/support/chromiumpipe.h"
 #include "tests/support/testfolder.h"

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "app/hosts.h"
+#include "core/hosts.h"
 #include "tests/support/testfolder.h"
 #include "tools/albumd/testing/albumdprocess.h"
 

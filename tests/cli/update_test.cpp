@@ -17,7 +17,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/albummanifest.h"
+#include "core/albummanifest.h"
 #include "tests/support/testfolder.h"
 #include "tools/albumd/testing/albumdprocess.h"
 

@@ -1,5 +1,5 @@
 // The album download job against the bundled album service, without a window.
-#include "app/albumdownload.h"
+#include "core/albumdownload.h"
 
 #include <gtest/gtest.h>
 
@@ -8,9 +8,9 @@
 #include <map>
 #include <set>
 
-#include "app/albumlist.h"
-#include "app/albumscripts.h"
-#include "app/filenames.h"
+#include "core/albumlist.h"
+#include "core/albumscripts.h"
+#include "core/filenames.h"
 #include "machine/md5unit.h"
 #include "tests/core/jobhosts.h"
 #include "tests/support/testfolder.h"

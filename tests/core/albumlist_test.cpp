@@ -1,11 +1,11 @@
 // The album list retrieval against the bundled album service, without a window.
-#include "app/albumlist.h"
+#include "core/albumlist.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 
-#include "app/albumpage.h"
+#include "core/albumpage.h"
 #include "tests/core/jobhosts.h"
 #include "tests/support/testfolder.h"
 #include "tools/albumd/testing/albumdprocess.h"

@@ -1,4 +1,4 @@
-#include "app/albumpage.h"
+#include "core/albumpage.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "app/albumscripts.h"
+#include "core/albumscripts.h"
 
 #include <gtest/gtest.h>
 

@@ -3,10 +3,10 @@
 
 #include <string>
 
-#include "app/albummanifest.h"
-#include "app/albumrecords.h"
-#include "app/filenames.h"
-#include "app/textutil.h"
+#include "core/albummanifest.h"
+#include "core/albumrecords.h"
+#include "core/filenames.h"
+#include "core/textutil.h"
 #include "tests/support/testfolder.h"
 
 namespace {

@@ -1,5 +1,5 @@
 // Telling a photo from what servers answer instead of one, by its first bytes.
-#include "app/imagecheck.h"
+#include "core/imagecheck.h"
 
 #include <gtest/gtest.h>
 

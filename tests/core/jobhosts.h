@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "app/jobhost.h"
+#include "core/jobhost.h"
 
 class RecordingPreviewHost : public PreviewHost {
  public:

@@ -7,9 +7,9 @@
 #include <filesystem>
 #include <string>
 
-#include "app/albumdownload.h"
-#include "app/albummanifest.h"
-#include "app/xmldoc.h"
+#include "core/albumdownload.h"
+#include "core/albummanifest.h"
+#include "core/xmldoc.h"
 #include "tests/support/testfolder.h"
 
 namespace {

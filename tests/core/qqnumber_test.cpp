@@ -1,4 +1,4 @@
-#include "app/qqnumber.h"
+#include "core/qqnumber.h"
 
 #include <gtest/gtest.h>
 

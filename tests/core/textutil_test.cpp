@@ -1,5 +1,5 @@
 // Text for the terminal: what reaches a terminal must never act on it.
-#include "app/textutil.h"
+#include "core/textutil.h"
 
 #include <gtest/gtest.h>
 

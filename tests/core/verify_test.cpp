@@ -1,12 +1,12 @@
 // Checking a copy against its manifests: what is wrong is named, a good copy is good, nothing is written.
-#include "app/verify.h"
+#include "core/verify.h"
 
 #include <gtest/gtest.h>
 
 #include <map>
 #include <string>
 
-#include "app/albummanifest.h"
+#include "core/albummanifest.h"
 #include "tests/support/testfolder.h"
 
 namespace {

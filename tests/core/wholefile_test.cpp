@@ -1,6 +1,6 @@
 // Replacing a file whole: afterwards the folder holds the old file or the new one, with the rights asked
 // for, and never a temporary file.
-#include "app/wholefile.h"
+#include "core/wholefile.h"
 
 #include <gtest/gtest.h>
 #include <sys/resource.h>

@@ -1,4 +1,4 @@
-#include "app/xmldoc.h"
+#include "core/xmldoc.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>

@@ -12,7 +12,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/textutil.h"
+#include "core/textutil.h"
 
 extern char** environ;
 

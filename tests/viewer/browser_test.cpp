@@ -8,11 +8,11 @@
 #include <cstdio>
 #include <string>
 
-#include "app/albummanifest.h"
-#include "app/textutil.h"
-#include "app/viewer/viewer.h"
+#include "core/albummanifest.h"
+#include "core/textutil.h"
 #include "tests/support/chromiumpipe.h"
 #include "tests/viewer/viewertest.h"
+#include "viewer/viewer.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // What a download tells the viewer: albums in list order, finished ones with their folders, failed ones
 // with their reasons, and nothing for albums the download did not finish or touch.
-#include "app/viewer/downloadnotes.h"
+#include "viewer/downloadnotes.h"
 
 #include <gtest/gtest.h>
 

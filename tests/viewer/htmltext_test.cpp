@@ -1,5 +1,5 @@
 // Text from the album service on the viewer's pages: shown as text, never acted on.
-#include "app/viewer/htmltext.h"
+#include "viewer/htmltext.h"
 
 #include <gtest/gtest.h>
 

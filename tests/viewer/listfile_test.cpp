@@ -1,5 +1,5 @@
 // What the viewer keeps of a download between builds, and the order of names without one.
-#include "app/viewer/listfile.h"
+#include "viewer/listfile.h"
 
 #include <gtest/gtest.h>
 
@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "app/viewer/albumscan.h"
 #include "tests/viewer/viewertest.h"
+#include "viewer/albumscan.h"
 
 namespace {
 

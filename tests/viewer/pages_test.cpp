@@ -1,5 +1,5 @@
 // What the pages say about an album that failed: the download's reasons in the pages' language.
-#include "app/viewer/pages.h"
+#include "viewer/pages.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // The viewer built over album roots on disk: what the pages link to, what they show, and which thumbnails
 // a build makes.
-#include "app/viewer/viewer.h"
+#include "viewer/viewer.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -10,8 +10,8 @@
 #include <chrono>
 #include <filesystem>
 
-#include "app/albummanifest.h"
-#include "app/textutil.h"
+#include "core/albummanifest.h"
+#include "core/textutil.h"
 #include "tests/viewer/viewertest.h"
 
 namespace {

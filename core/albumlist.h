@@ -1,0 +1,65 @@
+// Album list retrieval (the preview job): asks the route service which hosts serve a QQ number, fetches
+// the album list from the photo host, and builds the album list page and one AlbumEntry line per album.
+// Runs on a worker thread; every window step goes through the PreviewHost.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "core/jobhost.h"
+#include "core/xmldoc.h"
+#include "net/cookiejar.h"
+
+// What the retrieval works from, taken at its start.
+struct PreviewInput {
+  std::uint64_t jobId = 0;
+  std::string qqNumber;
+  std::string routeHost;  // host (or host:port) of the album route service
+  int clientNumber = 0;
+  std::string routeFile;  // temporary reply files
+  std::string albumListFile;
+  // Set by another thread to end a fetch under way (the window sets it when it closes). The retrieval
+  // watches no stop flag of its own: a stopped preview runs to its end, and its results carry its jobId.
+  const std::atomic<bool>* fetchAbort = nullptr;
+  // The session (signed-in cookies) the route and album list requests go with; null: none.
+  CookieJar* cookies = nullptr;
+};
+
+struct PreviewOutcome {
+  enum class End {
+    kRouteFailed,    // the route reply was not fetched (RouteFailed was handed over)
+    kSilentEnd,      // route reply or album list unusable: nothing was handed over
+    kNoAlbumList,    // the album list has no "data" or no "album" (PreviewFailed)
+    kNoAlbumListed,  // every album element was left out (PreviewFailed, then PreviewDone)
+    kListed,         // at least one album listed (ShowAlbumPage, then PreviewDone)
+  };
+  End end = End::kSilentEnd;
+  PreviewResult result;
+};
+
+// Nodes of the album list the walk visits at most; a longer list is cut there (and says so).
+constexpr int kMaxAlbumNodes = 100000;
+
+// Walks the album list from its first "album" node: for every readable album element appends its page
+// block, its AlbumEntry line and its fields to result (numbered on from what result holds). True when the
+// list was cut at kMaxAlbumNodes.
+bool WalkAlbumList(XmlNode firstAlbum, int clientNumber, PreviewResult& result);
+
+// Runs the whole retrieval. Never throws: every failure ends it as the table of outcomes says.
+PreviewOutcome RetrieveAlbumList(const PreviewInput& input, PreviewHost& host);
+
+// "http://" + routeHost + "/GetRoute?UIN=" + qqNumber + "&type=json&version=2"
+std::string RouteAddress(std::string_view routeHost, std::string_view qqNumber);
+// "http://" + albumListHost + "/fcgi-bin/fcg_list_album?uin=" + qqNumber + "&refer=portal"
+std::string AlbumListAddress(std::string_view albumListHost, std::string_view qqNumber);
+
+// The AlbumEntry line: id, priv, name, total and desc, each trimmed, joined by "|".
+std::string AlbumEntryLine(std::string_view id, std::string_view priv, std::string_view name,
+                           std::string_view total, std::string_view desc);
+
+inline constexpr std::string_view kPreviewRunningStatus = "正在预览相册列表...";
+inline constexpr std::string_view kPreviewDoneStatus = "相册列表下载成功...";
+// The completion message for qqNumber (its two lines separated by LF CR).
+std::string PreviewDoneMessage(std::string_view qqNumber);

@@ -1,0 +1,46 @@
+#include "core/imagecheck.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <array>
+
+namespace {
+
+bool StartsWith(std::string_view s, std::string_view prefix) {
+  return s.substr(0, prefix.size()) == prefix;
+}
+
+}  // namespace
+
+std::string_view ImageKind(std::string_view head) {
+  using namespace std::string_view_literals;
+  if (StartsWith(head, "\xFF\xD8\xFF"sv)) return "jpeg";
+  if (StartsWith(head, "GIF87a"sv) || StartsWith(head, "GIF89a"sv)) return "gif";
+  if (StartsWith(head, "\x89PNG\r\n\x1A\n"sv)) return "png";
+  if (head.size() >= 12 && StartsWith(head, "RIFF"sv) && head.substr(8, 4) == "WEBP"sv) return "webp";
+  // "BM", then the file size and two reserved words that are zero in every writer's output; the bare
+  // two letters would also start plain text.
+  if (head.size() >= 10 && StartsWith(head, "BM"sv) && head.substr(6, 4) == std::string_view("\0\0\0\0", 4))
+    return "bmp";
+  if (head.size() >= 12 && head.substr(4, 4) == "ftyp"sv) {
+    const std::string_view brand = head.substr(8, 4);
+    if (brand == "avif"sv || brand == "avis"sv) return "avif";
+    if (brand == "heic"sv || brand == "heix"sv || brand == "mif1"sv || brand == "msf1"sv) return "heif";
+  }
+  return {};
+}
+
+bool IsImageFile(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  std::array<char, 16> head{};
+  size_t got = 0;
+  while (got < head.size()) {
+    const ssize_t n = ::read(fd, head.data() + got, head.size() - got);
+    if (n <= 0) break;
+    got += static_cast<size_t>(n);
+  }
+  ::close(fd);
+  return !ImageKind(std::string_view(head.data(), got)).empty();
+}

@@ -1,0 +1,151 @@
+#include "core/verify.h"
+
+#include <algorithm>
+#include <charconv>
+#include <filesystem>
+#include <optional>
+#include <set>
+#include <system_error>
+
+#include "core/albummanifest.h"
+#include "core/imagecheck.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+bool HasManifest(const fs::path& folder) {
+  std::error_code ec;
+  return fs::is_regular_file(folder / std::string(kManifestFileName), ec);
+}
+
+std::vector<fs::path> SubFolders(const fs::path& dir) {
+  std::vector<fs::path> out;
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator(dir, ec)) {
+    std::error_code e2;
+    if (entry.is_directory(e2) && !entry.is_symlink(e2) && entry.path().filename().string()[0] != '.')
+      out.push_back(entry.path());
+  }
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+// The album folders below dir: dir itself, its folders, or their folders, whichever hold manifests.
+std::vector<fs::path> AlbumFolders(const fs::path& dir) {
+  if (HasManifest(dir)) return {dir};
+  std::vector<fs::path> albums;
+  for (const fs::path& sub : SubFolders(dir)) {
+    if (HasManifest(sub)) {
+      albums.push_back(sub);
+      continue;
+    }
+    for (const fs::path& inner : SubFolders(sub))
+      if (HasManifest(inner)) albums.push_back(inner);
+  }
+  return albums;
+}
+
+// The album's photo count as the service listed it, when the manifest kept one that reads as a count.
+std::optional<int> ListedTotal(const std::string& total) {
+  int n = 0;
+  const char* end = total.data() + total.size();
+  const auto [stop, ec] = std::from_chars(total.data(), end, n);
+  if (total.empty() || ec != std::errc() || stop != end || n < 0) return std::nullopt;
+  return n;
+}
+
+void CheckAlbum(const fs::path& folder, VerifyReport& report) {
+  std::optional<AlbumManifest> manifest;
+  try {
+    manifest = ReadAlbumManifest(folder.string());
+  } catch (const ManifestError& e) {
+    report.errors.push_back(folder.string() + "/" + std::string(kManifestFileName) + ": " + e.what());
+    return;
+  }
+  if (!manifest) return;
+  ++report.albums;
+  std::set<std::string> named;
+  auto find = [&](VerifyFinding::Kind kind, const std::string& file) {
+    report.findings.push_back({kind, folder.string(), file});
+  };
+  int saved = 0, leftOut = 0;
+  for (const ManifestPhoto& photo : manifest->photos) {
+    named.insert(photo.file);
+    // A photo deleted on purpose is not missing from the copy: it was left out as asked.
+    if (photo.deleted)
+      ++leftOut;
+    else if (photo.size >= 0)
+      ++saved;
+    // A reserved name of a run that never finished it, or a photo deleted on purpose: nothing to check.
+    if (photo.size < 0 || photo.deleted) continue;
+    ++report.photosChecked;
+    const fs::path path = folder / photo.file;
+    std::error_code ec;
+    if (!fs::is_regular_file(fs::symlink_status(path, ec))) {
+      find(VerifyFinding::Kind::kMissing, photo.file);
+      continue;
+    }
+    const auto size = static_cast<long long>(fs::file_size(path, ec));
+    if (ec || size != photo.size) {
+      find(VerifyFinding::Kind::kWrongSize, photo.file);
+    } else if (!IsImageFile(path.string())) {
+      find(VerifyFinding::Kind::kNotImage, photo.file);
+    } else if (photo.md5.empty()) {
+      ++report.photosWithoutDigest;
+    } else if (PhotoDigest(path.string()) != photo.md5) {
+      find(VerifyFinding::Kind::kChanged, photo.file);
+    }
+  }
+  std::error_code ec;
+  std::vector<std::string> extra;
+  for (const auto& entry : fs::directory_iterator(folder, ec)) {
+    const std::string name = entry.path().filename().string();
+    std::error_code e2;
+    if (name.empty() || name[0] == '.' || !entry.is_regular_file(e2)) continue;  // our own files are hidden
+    if (!named.count(name)) extra.push_back(name);
+  }
+  if (ec) report.errors.push_back(folder.string() + ": " + ec.message());
+  std::sort(extra.begin(), extra.end());
+  for (const std::string& name : extra) find(VerifyFinding::Kind::kUnrecorded, name);
+  // Every recorded photo may be well and the album still short: a run stopped half way, photos that failed,
+  // a list cut off. Without this the copy would pass for complete.
+  if (const std::optional<int> listed = ListedTotal(manifest->total); listed && *listed > saved + leftOut) {
+    VerifyFinding f{VerifyFinding::Kind::kIncomplete, folder.string(), {}};
+    f.listed = *listed;
+    f.saved = saved;
+    f.leftOut = leftOut;
+    report.findings.push_back(f);
+  }
+}
+
+}  // namespace
+
+VerifyReport VerifyCopy(const std::string& dir) {
+  VerifyReport report;
+  std::error_code ec;
+  if (!fs::is_directory(dir, ec)) {
+    report.errors.push_back(dir + ": not a folder");
+    return report;
+  }
+  for (const fs::path& folder : AlbumFolders(dir)) CheckAlbum(folder, report);
+  return report;
+}
+
+const char* VerifyKindWord(VerifyFinding::Kind kind) {
+  switch (kind) {
+    case VerifyFinding::Kind::kMissing:
+      return "missing";
+    case VerifyFinding::Kind::kWrongSize:
+      return "wrong-size";
+    case VerifyFinding::Kind::kNotImage:
+      return "not-image";
+    case VerifyFinding::Kind::kChanged:
+      return "changed";
+    case VerifyFinding::Kind::kUnrecorded:
+      return "unrecorded";
+    case VerifyFinding::Kind::kIncomplete:
+      return "incomplete";
+  }
+  return "missing";
+}

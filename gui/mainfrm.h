@@ -1,0 +1,225 @@
+// Tmainfrm: the program's only window and the holder of its run state. The left half is the album pane
+// (QQ box, preview / online / download buttons, the generated album page in `iedown`), the right half the
+// online pane (address box, visit and home buttons, the web view `ie`).
+//
+// Jobs run on one TDownThread at a time; their hosts (windowhosts.h) run the steps that answer something
+// through CallOnMainThread (handover.h) and queue the rest (status updates folded per frame) onto the main
+// thread without waiting.
+#pragma once
+
+#include <QByteArray>
+#include <QMainWindow>
+#include <QPointer>
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/jobhost.h"
+#include "core/startup.h"
+#include "gui/downthread.h"
+#include "gui/handover.h"
+
+class QCheckBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QSplitter;
+class QStatusBar;
+class QTimer;
+class TWebPane;
+class TCookieBridge;
+class CookieJar;
+
+// Job-state captions of the two job buttons; handlers compare them byte for byte.
+inline constexpr const char* kCaptionPreviewIdle = "相册预览";
+inline constexpr const char* kCaptionPreviewRunning = "停止预览";
+inline constexpr const char* kCaptionDownloadIdle = "开始下载QQ相册";
+inline constexpr const char* kCaptionDownloadRunning = "停止下载QQ相册";
+inline constexpr const char* kCaptionOnlyNewPhotos = "只下载新相片";
+inline constexpr const char* kMessageInvalidQQ = "请输入有效的QQ号码！";
+inline constexpr const char* kMessageDownloadRunning = "正在下载相片，请先停止！";
+inline constexpr const char* kMessageAlbumPaneBusy = "正在处理相册列表，请稍等一会...";
+inline constexpr const char* kMessagePreviewRunning = "正在获取相册列表，请稍候。。";
+inline constexpr const char* kMessageNoAlbumList = "相册列表为空不能下载，请先预览相册！";
+
+// The album pane's page: its lines (UTF-8), each followed by CR LF, in GBK, the code page it declares. The
+// command line's --page writes these same bytes.
+QByteArray AlbumPanePage(const std::vector<std::string>& lines);
+
+// What start-up reads from the machine; tests replace them.
+struct TStartupInputs {
+  EnvLookup env = SystemEnvironment;
+  LocalClock clock = SystemLocalTime;
+  std::function<std::string()> machineId;  // empty: BuildMachineId() of the running machine
+};
+
+class Tmainfrm : public QMainWindow {
+  Q_OBJECT
+
+ public:
+  explicit Tmainfrm(TStartupInputs inputs = TStartupInputs(), QWidget* parent = nullptr);
+  // Waits for a worker that still runs (it has been told to stop), so that it never outlives the run
+  // state it works on. main() waits with a limit first; see WaitForWorker.
+  ~Tmainfrm() override;
+
+  // --- controls ----------------------------------------------------------------------------------------
+  QGroupBox* left_gb = nullptr;
+  QWidget* Panel1 = nullptr;
+  QLabel* Label1 = nullptr;
+  QLineEdit* edtqq = nullptr;
+  QPushButton* btnview = nullptr;
+  QPushButton* btnonline = nullptr;
+  QWidget* Panel2 = nullptr;
+  QPushButton* btn_down = nullptr;
+  QCheckBox* chkonlynew = nullptr;  // download only the photos the copy lacks (keeps the album root)
+  QWidget* Panel3 = nullptr;
+  TWebPane* iedown = nullptr;
+  QSplitter* Splitter1 = nullptr;
+  QGroupBox* ie_gb = nullptr;
+  QWidget* Panel4 = nullptr;
+  QLineEdit* edtieurl = nullptr;
+  QPushButton* btniego = nullptr;
+  QPushButton* btn_home = nullptr;
+  TWebPane* ie = nullptr;
+  QStatusBar* sb = nullptr;
+  QTimer* iedown_start = nullptr;
+  QTimer* TimerCheck = nullptr;
+
+  // --- run state (UTF-8 texts) ---------------------------------------------------------------------------
+  std::vector<std::string> pageLines;
+  std::string downloadFolder;
+  std::vector<std::string> albumEntries;
+  std::vector<AlbumEntryFields> albumFields;  // the same albums field by field, for the download job
+  std::string qqNumber;
+  std::string albumListHost;
+  std::string photoListHost;
+  std::string albumViewHost;
+  int currentAlbum = 0;
+  std::string statusHtml;
+  std::string currentAlbumName;
+  std::string rowColor;
+  // The running job, main thread only. Cleared when the thread reports finished() (a queued call onto
+  // the main thread) and, at the latest, when the thread object deletes itself; so the window never
+  // touches a thread whose body has ended.
+  QPointer<TDownThread> worker;
+  std::atomic<bool> stopRequested{false};
+  std::string vendorBase;
+  std::string machineId;
+  std::string workFolder;
+  int clientNumber = 0;
+  std::string albumPaneHtml;
+  int albumsOk = 0;
+  int albumsFailed = 0;
+  int photosOk = 0;
+  int photosFailed = 0;
+  std::string photoListFile;
+  std::string routeFile;
+  std::string albumListFile;
+  // Abort flag for every transfer a job makes; set when the window closes so a running fetch ends at
+  // once instead of finishing a large download nobody waits for.
+  std::atomic<bool> fetchAbort{false};
+
+  // --- jobs ----------------------------------------------------------------------------------------------
+  // The body a worker runs for a mode (1 preview, 2 download). Empty: the worker ends at once.
+  std::function<void(int mode)> jobBody;
+
+  // Starts a worker with the mode: clears stopRequested and fetchAbort and keeps it in `worker`. Refuses
+  // (false) while an earlier worker has not ended yet, as two jobs must never share the run state.
+  bool StartJob(int mode);
+  // stopRequested := true and the running worker (if any) is asked to stop (requestInterruption).
+  void StopJob();
+  bool WorkerRunning() const;
+
+  // Runs `step` on the main thread and waits for it. From the main thread the step runs directly. False,
+  // without running the step, once the window is closing or the main thread waits for the worker (it
+  // could never serve the call then). A step that has begun is always waited for to its end.
+  bool CallOnMainThread(std::function<void()> step);
+
+  // After the window has closed: refuses further hand-overs, waits up to timeoutMs for the worker, and
+  // deletes the temporary files once more (an aborted job may have left one after the close). True when
+  // no worker runs any more.
+  bool WaitForWorker(int timeoutMs);
+
+  // --- small window helpers ------------------------------------------------------------------------------
+  void SetStatusPanel(int index, const QString& text);
+  QString StatusPanel(int index) const;
+  // The program's message box; tests may catch messages through messageHook instead.
+  void ShowMessage(const QString& text);
+  std::function<void(const QString& text)> messageHook;
+  // IsValidQQNumber on the QQ box, the trimmed text written back into it.
+  bool CheckQQBox();
+  TTempFilePaths TempFiles() const { return TTempFilePaths{photoListFile, routeFile, albumListFile}; }
+  // The vendor's client page address without the machine identifier.
+  static std::string ClientPageAddress();
+
+  // --- album pane and job steps (main thread) -------------------------------------------------------
+  // Calls the album page's `cmd` function with the element id and the script; the value as text, empty
+  // for no value or any failure.
+  QString RunAlbumScript(const std::string& elementId, const std::string& script);
+  // A page made of CR LF terminated lines (notice and loading pages) into the album pane.
+  void ShowPageText(const std::string& page);
+  static std::vector<std::string> SplitPageText(const std::string& page);
+  // A page of a job (album page, notice page) into the album pane, waited for and loaded again if the
+  // pane did not take it.
+  void ShowJobPage(const std::vector<std::string>& lines);
+  static constexpr int kJobPageWaitMs = 10000;
+  // Takes the results of preview job `result.jobId` into the run state; false (nothing taken) when a
+  // newer preview has been started since, so a stale job can never overwrite a newer page.
+  bool AdoptPreview(const PreviewResult& result);
+  // Opens a folder with the desktop, but only an existing directory.
+  void OpenFolderWithDesktop(const std::string& folder);
+  // Id of the newest preview started; every preview result carries the id of its job.
+  std::uint64_t newestPreviewJob = 0;
+  // Dialogs the download job asks for; tests answer them instead of a person.
+  std::function<bool(const QString& title, QString& folder)> chooseFolderHook;
+  std::function<bool(const QString& summary)> askOpenFolderHook;
+  std::function<void(const QString& folder)> openFolderHook;
+
+ public slots:
+  void FormCreate();
+  void iedown_startTimer();
+  void TimerCheckTimer();
+  void edtqqKeyDown(int key);
+  void edtieurlKeyDown(int key);
+  void btnviewClick();
+  void btn_downClick();
+  void btnonlineClick();
+  void btniegoClick();
+  void btn_homeClick();
+  void ieTitleChange(const QString& title);
+  void ieStatusTextChange(const QString& text);
+  void ieBeforeNavigate2(const QString& address, bool& cancel);
+  void iedownBeforeNavigate2(const QString& address, bool& cancel);
+  void iedownDocumentComplete(const QString& address);
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  void BuildControls();
+  void FormCloseQuery(bool& canClose);
+  void CloseHandOver();
+  // Starts the body at once, or, while a stopped job still runs, as soon as that one has ended (the two
+  // must never share the run state). False when the window is closing.
+  bool StartOrQueueJob(int mode, std::function<void(int mode)> body);
+  bool StartJobWith(int mode, std::function<void(int mode)> body);
+  void StartPreview();
+  void StartDownload();
+  std::function<void()> queuedStart_;
+  unsigned albumPaneDocuments_ = 0;  // completions of the album pane so far
+  // Takes the markup (and on the vendor's client page its subhost field) of completion `serial`.
+  void ReadAlbumPaneDocument(const QString& address, unsigned serial, int retries);
+
+  TStartupInputs inputs_;
+  TProgramRandom random_;
+  // The session every fetch of every job takes: the panes' cookies, kept one with the browser profile.
+  std::unique_ptr<CookieJar> session_;
+  TCookieBridge* sessionBridge_ = nullptr;
+  TMainThreadGate handOver_{this};
+  QLabel* statusPanels_[2] = {nullptr, nullptr};
+};

@@ -1,0 +1,209 @@
+#include "gui/windowhosts.h"
+
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QString>
+#include <QTimer>
+#include <algorithm>
+#include <utility>
+
+#include "core/albumdownload.h"
+#include "core/albumlist.h"
+#include "core/albumpage.h"
+#include "core/albumscripts.h"
+#include "gui/mainfrm.h"
+#include "gui/webpane.h"
+
+namespace {
+
+QString Q(const std::string& text) {
+  return QString::fromStdString(text);
+}
+
+// How often at most the page is given the download's status: about one screen refresh. Updates that come
+// faster would only cost the renderer frames that nobody sees.
+constexpr auto kFrame = std::chrono::milliseconds(16);
+
+}  // namespace
+
+void TWindowPreviewHost::RouteFailed(const PreviewResult& result) {
+  win_.CallOnMainThread([&] {
+    if (!win_.AdoptPreview(result)) return;
+    win_.ShowJobPage(Tmainfrm::SplitPageText(NoticePage(result.qqNumber, kRouteFailedMessage)));
+    win_.btnview->setText(kCaptionPreviewIdle);
+  });
+}
+
+void TWindowPreviewHost::PreviewFailed(const PreviewResult& result) {
+  win_.CallOnMainThread([&] {
+    if (!win_.AdoptPreview(result)) return;
+    win_.ShowJobPage(Tmainfrm::SplitPageText(NoticePage(result.qqNumber, kAlbumListFailedMessage)));
+  });
+}
+
+void TWindowPreviewHost::ShowAlbumPage(const PreviewResult& result) {
+  win_.CallOnMainThread([&] {
+    if (!win_.AdoptPreview(result)) return;
+    win_.ShowJobPage(win_.pageLines);
+  });
+}
+
+void TWindowPreviewHost::PreviewDone(const PreviewResult& result) {
+  win_.CallOnMainThread([&] {
+    if (!win_.AdoptPreview(result)) return;
+    win_.btnview->setText(kCaptionPreviewIdle);
+    win_.SetStatusPanel(0, Q(std::string(kPreviewDoneStatus)));
+    win_.ShowMessage(Q(PreviewDoneMessage(result.qqNumber)));
+  });
+}
+
+TWindowDownloadHost::TWindowDownloadHost(Tmainfrm& win, std::vector<AlbumEntryFields> albums)
+    : win_(win), feed_(std::make_shared<TDownloadStatusFeed>()), notes_(std::move(albums)) {}
+
+void TWindowDownloadHost::FlushStatus(Tmainfrm& win, TDownloadStatusFeed& feed) {
+  std::vector<AlbumStatusUpdate> updates;
+  std::optional<std::string> text;
+  {
+    std::lock_guard<std::mutex> lock(feed.mutex);
+    updates.swap(feed.updates);
+    text.swap(feed.statusText);
+    feed.flushQueued = false;
+  }
+  feed.lastFlush = std::chrono::steady_clock::now();
+  QList<QPair<QString, QString>> calls;
+  for (const AlbumStatusUpdate& update : updates) {
+    win.currentAlbum = update.currentAlbum;
+    win.statusHtml = AlbumStatusHtml(update);
+    win.rowColor = std::string(AlbumRowColor(update.state));
+    win.currentAlbumName = update.currentAlbumName;
+    // The album at work is scrolled to once, when it begins; every later update finds it there.
+    const bool scroll = update.currentAlbum != feed.scrolledAlbum;
+    feed.scrolledAlbum = update.currentAlbum;
+    for (const AlbumScript& call : ::ShowAlbumStatus(update.currentAlbum, win.statusHtml, win.rowColor,
+                                                     update.currentAlbumName, scroll))
+      calls.append({Q(call.elementId), Q(call.script)});
+  }
+  // One hand-over for everything: the page runs the calls in order, each on its own, and nothing waits
+  // for their values.
+  win.iedown->PostPageFunctionCalls("cmd", calls);
+  // After a stop the status bar says so; a text of the photo that was under way must not cover it.
+  if (text && !win.stopRequested) win.SetStatusPanel(0, Q(*text));
+}
+
+void TWindowDownloadHost::QueueFlush(bool queued) {
+  if (queued) return;
+  // The timer starts on the main thread, where the frame's clock is kept; the window as context drops
+  // the flush with the window.
+  std::shared_ptr<TDownloadStatusFeed> feed = feed_;
+  Tmainfrm* win = &win_;
+  QMetaObject::invokeMethod(
+      win,
+      [win, feed] {
+        const auto due = feed->lastFlush + kFrame;
+        const auto now = std::chrono::steady_clock::now();
+        if (now >= due) {
+          FlushStatus(*win, *feed);
+          return;
+        }
+        const auto wait = std::chrono::ceil<std::chrono::milliseconds>(due - now);
+        QTimer::singleShot(wait, Qt::PreciseTimer, win, [win, feed] { FlushStatus(*win, *feed); });
+      },
+      Qt::QueuedConnection);
+}
+
+bool TWindowDownloadHost::ChooseFolder(const std::string& title, std::string& folder) {
+  bool chosen = false;
+  win_.CallOnMainThread([&] {
+    QString path = Q(folder);
+    if (win_.chooseFolderHook) {
+      if (!win_.chooseFolderHook(Q(title), path)) return;
+    } else {
+      path = QFileDialog::getExistingDirectory(&win_, Q(title), path);
+    }
+    if (path.isEmpty()) return;
+    folder = path.toStdString();
+    chosen = true;
+  });
+  return chosen;
+}
+
+std::string TWindowDownloadHost::ReadAlbumCheck(int n) {
+  std::string text;
+  win_.CallOnMainThread([&] {
+    FlushStatus(win_, *feed_);
+    const AlbumScript call = ReadCheckScript(n);
+    text = win_.RunAlbumScript(call.elementId, call.script).toStdString();
+    win_.currentAlbum = n;
+  });
+  return text;
+}
+
+void TWindowDownloadHost::ShowAlbumStatus(const AlbumStatusUpdate& update) {
+  notes_.Update(update);
+  bool queued;
+  {
+    std::lock_guard<std::mutex> lock(feed_->mutex);
+    auto same = std::find_if(feed_->updates.begin(), feed_->updates.end(), [&](const AlbumStatusUpdate& u) {
+      return u.currentAlbum == update.currentAlbum;
+    });
+    if (same != feed_->updates.end()) {
+      *same = update;
+    } else {
+      feed_->updates.push_back(update);
+    }
+    queued = std::exchange(feed_->flushQueued, true);
+  }
+  QueueFlush(queued);
+}
+
+void TWindowDownloadHost::SetStatusText(const std::string& text) {
+  bool queued;
+  {
+    std::lock_guard<std::mutex> lock(feed_->mutex);
+    feed_->statusText = text;
+    queued = std::exchange(feed_->flushQueued, true);
+  }
+  QueueFlush(queued);
+}
+
+void TWindowDownloadHost::DownloadFolderPrepared(const std::string& albumRoot) {
+  albumRoot_ = albumRoot;
+  notes_.Prepared(albumRoot);
+  win_.CallOnMainThread([&] { win_.downloadFolder = albumRoot; });
+}
+
+bool TWindowDownloadHost::AskOpenFolder(const std::string& summary) {
+  // The copy becomes browsable before the user is offered to open it. A copy without a viewer is still a
+  // good copy, so a failure here changes nothing of the download's own texts.
+  if (!albumRoot_.empty()) BuildDownloadViewer(albumRoot_, notes_);
+  bool yes = false;
+  win_.CallOnMainThread([&] {
+    FlushStatus(win_, *feed_);
+    if (win_.askOpenFolderHook) {
+      yes = win_.askOpenFolderHook(Q(summary));
+      return;
+    }
+    QString shown = Q(summary);
+    shown.remove('\r');
+    yes = QMessageBox::question(&win_, Q(std::string(kSummaryCaption)), shown,
+                                QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
+  });
+  return yes;
+}
+
+void TWindowDownloadHost::OpenFolder(const std::string& folder) {
+  win_.CallOnMainThread([&] { win_.OpenFolderWithDesktop(folder); });
+}
+
+void TWindowDownloadHost::DownloadFinished(const DownloadCounters& counters) {
+  win_.CallOnMainThread([&] {
+    FlushStatus(win_, *feed_);
+    win_.albumsOk = counters.albumsOk;
+    win_.albumsFailed = counters.albumsFailed;
+    win_.photosOk = counters.photosOk;
+    win_.photosFailed = counters.photosFailed;
+    win_.btn_down->setText(kCaptionDownloadIdle);
+    win_.SetStatusPanel(0, Q(std::string(kDownloadFinishedStatus)));
+  });
+}

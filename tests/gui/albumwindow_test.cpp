@@ -1,0 +1,750 @@
+// The window against the bundled album service: previews, the whole walk from the client page to files on
+// disk, stopping and closing while a job is at work.
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QWebEnginePage>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <sstream>
+
+#include "core/albumdownload.h"
+#include "core/albumlist.h"
+#include "core/albumpage.h"
+#include "core/rootlock.h"
+#include "gui/mainfrm.h"
+#include "gui/webpane.h"
+#include "pageinput.h"
+#include "routegate.h"
+#include "testserver.h"
+#include "tools/albumd/testing/albumdprocess.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int kLoadMs = 15000;
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+// One albumd per suite (its start costs a process), one window per case.
+class AlbumWindowTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { albumd = AlbumdProcess::Start(); }
+  static void TearDownTestSuite() { albumd.reset(); }
+
+  void SetUp() override {
+    ASSERT_TRUE(albumd);
+    ASSERT_TRUE(sandbox.isValid());
+    root = sandbox.path().toStdString();
+    ::setenv("LORVANTA_ROUTE_HOST", albumd->HostPort().c_str(), 1);
+    ::setenv("LORVANTA_VENDOR_HOST", albumd->HostPort().c_str(), 1);
+  }
+  void TearDown() override {
+    if (win) {
+      win->close();
+      EXPECT_TRUE(win->WaitForWorker(10000));
+      win.reset();
+    }
+    ::setenv("LORVANTA_ROUTE_HOST", TestServer::Instance().HostPort().c_str(), 1);
+    ::setenv("LORVANTA_VENDOR_HOST", TestServer::Instance().HostPort().c_str(), 1);
+  }
+
+  void Open(bool keepHomeTimer = false, std::string machine = "Btest") {
+    TStartupInputs inputs;
+    const std::string r = root;
+    inputs.env = [r](const std::string& name) -> std::string {
+      if (name == "XDG_DATA_HOME") return r + "/data";
+      if (name == "XDG_CACHE_HOME") return r + "/cache";
+      return {};
+    };
+    inputs.clock = [] { return TLocalTime{9, 30, 15}; };
+    inputs.machineId = [machine] { return machine; };
+    win = std::make_unique<Tmainfrm>(inputs);
+    if (!keepHomeTimer) win->iedown_start->stop();
+    win->messageHook = [this](const QString& text) { messages << text; };
+    win->chooseFolderHook = [this](const QString& title, QString& folder) {
+      chooseTitles << title;
+      if (target.empty()) return false;
+      folder = QString::fromStdString(target);
+      return true;
+    };
+    win->askOpenFolderHook = [this](const QString& summary) {
+      summaries << summary;
+      return true;
+    };
+    win->openFolderHook = [this](const QString& folder) { opened << folder; };
+    win->resize(1280, 800);
+    win->show();
+  }
+
+  std::string Markup() { return win->iedown->PageMarkup().toStdString(); }
+  // A page of the program's own (CR LF lines) into the album pane, waited for.
+  void ShowPageAndWait(const std::string& page) {
+    win->ShowPageText(page);
+    ASSERT_TRUE(win->iedown->WaitUntilReady(kLoadMs));
+  }
+  // Addresses as the pane reports them may show encoded characters decoded.
+  static bool SameAddress(const QString& a, const QString& b) {
+    return QUrl(a).toEncoded() == QUrl(b).toEncoded();
+  }
+  bool PageHas(const std::string& text) { return Markup().find(text) != std::string::npos; }
+  std::string Script(const std::string& id, const std::string& script) {
+    return win->RunAlbumScript(id, script).toStdString();
+  }
+  bool WaitForMessages(int count) {
+    return QTest::qWaitFor([&] { return messages.size() >= count; }, kLoadMs);
+  }
+  void Preview(const char* qq) {
+    win->edtqq->setText(qq);
+    win->btnview->click();
+  }
+  // The album page of a preview has been shown and announced.
+  void PreviewAndWait(const char* qq) {
+    Preview(qq);
+    ASSERT_TRUE(WaitForMessages(1)) << qq;
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return win->albumPaneHtml.find("check_0") != std::string::npos; }, kLoadMs))
+        << win->iedown->CurrentAddress().toStdString();
+  }
+  // Whether albumd has logged a line with `needle` since the log held `from` lines.
+  bool LoggedSince(size_t from, const std::string& needle) {
+    const std::vector<std::string> lines = albumd->LogLines();
+    for (size_t i = from; i < lines.size(); ++i)
+      if (lines[i].find(needle) != std::string::npos) return true;
+    return false;
+  }
+  // Waits for albumd's log while the window keeps serving its jobs (albumd's own wait would block it).
+  bool WaitForLog(const std::string& needle, int timeoutMs = kLoadMs) {
+    return QTest::qWaitFor(
+        [&] {
+          for (const std::string& line : albumd->LogLines())
+            if (line.find(needle) != std::string::npos) return true;
+          return false;
+        },
+        timeoutMs);
+  }
+  void SaveShot(const char* name) {
+    if (const char* dir = std::getenv("LORVANTA_SHOTS")) {
+      QTest::qWait(500);
+      win->grab().save(QString::fromUtf8(dir) + "/" + name);
+    }
+  }
+
+  static std::unique_ptr<AlbumdProcess> albumd;
+  QTemporaryDir sandbox;
+  std::string root;
+  std::string target;  // what the folder dialog answers; empty: cancelled
+  std::unique_ptr<Tmainfrm> win;
+  QStringList messages, chooseTitles, summaries, opened;
+};
+std::unique_ptr<AlbumdProcess> AlbumWindowTest::albumd;
+
+TEST_F(AlbumWindowTest, PreviewShowsTheAlbumPageAndAnnouncesIt) {
+  Open();
+  Preview("10001");
+  EXPECT_EQ(win->btnview->text(), QString::fromUtf8(kCaptionPreviewRunning));
+  EXPECT_TRUE(win->WorkerRunning());
+  ASSERT_TRUE(WaitForMessages(1));
+  EXPECT_EQ(messages.first().toStdString(), PreviewDoneMessage("10001"));
+  EXPECT_EQ(win->btnview->text(), QString::fromUtf8(kCaptionPreviewIdle));
+  EXPECT_EQ(win->StatusPanel(0).toStdString(), std::string(kPreviewDoneStatus));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return PageHas("check_5"); }, kLoadMs));
+  for (const char* block : {"check_0", "tbl_3", "status_4", "春节回家", "台灣之旅·裏山", "密", "私"})
+    EXPECT_TRUE(PageHas(block)) << block;
+  EXPECT_FALSE(PageHas("check_6"));
+  // Every album starts ticked, with empty status cells and its cover from the album service.
+  for (int n = 0; n < 6; ++n) {
+    const std::string id = std::to_string(n);
+    EXPECT_EQ(Script("check_" + id, "$(\"check_" + id + "\").checked"), "True") << n;
+    EXPECT_EQ(Script("status_" + id, "$(\"status_" + id + "\").innerHTML"), "") << n;
+    EXPECT_NE(Script("link_" + id, "$(\"link_" + id + "\").getElementsByTagName(\"img\")[0].src")
+                  .find("http://" + albumd->HostPort() + "/covers/10001/"),
+              std::string::npos)
+        << n;
+  }
+  // The covers really load from the album service (a generated page is local, the covers are not).
+  for (int n : {0, 5}) {
+    const std::string img = "$(\"link_" + std::to_string(n) + "\").getElementsByTagName(\"img\")[0]";
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return Script("link_" + std::to_string(n), img + ".naturalWidth>0") == "True"; }, kLoadMs))
+        << n;
+  }
+  EXPECT_TRUE(WaitForLog("GET /covers/10001/0.jpg - 200"));
+  EXPECT_EQ(win->qqNumber, "10001");
+  EXPECT_EQ(win->albumEntries.size(), 6u);
+  EXPECT_EQ(win->photoListHost, albumd->HostPort());
+  EXPECT_EQ(win->albumViewHost, albumd->HostPort());
+  SaveShot("preview-10001.png");
+
+#ifdef LORVANTA_CLI
+  // The command line's --page writes exactly the bytes this pane was given, for the same client number.
+  {
+    QTemporaryDir tmp;
+    const std::string page = tmp.path().toStdString() + "/page.html";
+    const std::string cmd = std::string(LORVANTA_CLI) + " preview 10001 --client-number " +
+                            std::to_string(win->clientNumber) + " --route-host " + albumd->HostPort() +
+                            " --page '" + page + "' >/dev/null 2>&1";
+    ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
+    std::ifstream in(page, std::ios::binary);
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    const QByteArray shown = win->iedown->PageBytes();
+    ASSERT_FALSE(shown.isEmpty());
+    EXPECT_EQ(bytes.str(), shown.toStdString());
+  }
+#endif
+
+  // A preview is refused while a download shows its running caption; the page stays.
+  messages.clear();
+  win->btn_down->setText(kCaptionDownloadRunning);
+  Preview("10002");
+  ASSERT_EQ(messages.size(), 1);
+  EXPECT_EQ(messages.first(), QString::fromUtf8(kMessageDownloadRunning));
+  EXPECT_FALSE(win->WorkerRunning());
+  EXPECT_TRUE(PageHas("春节回家"));
+  win->btn_down->setText(kCaptionDownloadIdle);
+}
+
+TEST_F(AlbumWindowTest, FaultAccountsGiveTheirNoticePage) {
+  const struct {
+    const char* qq;
+    std::string_view notice;
+    const char* caption;  // after the job
+    int messages;         // PreviewDone shown or not
+  } cases[] = {
+      {"10004", kRouteFailedMessage, kCaptionPreviewIdle, 0},
+      {"10014", kAlbumListFailedMessage, kCaptionPreviewRunning, 0},
+      {"10013", kAlbumListFailedMessage, kCaptionPreviewRunning, 0},
+  };
+  Open();
+  for (const auto& c : cases) {
+    messages.clear();
+    Preview(c.qq);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !win->WorkerRunning(); }, kLoadMs)) << c.qq;
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return win->albumPaneHtml.find(c.notice) != std::string::npos; }, kLoadMs))
+        << c.qq << " " << win->albumPaneHtml;
+    EXPECT_EQ(win->btnview->text(), QString::fromUtf8(c.caption)) << c.qq;
+    EXPECT_EQ(messages.size(), c.messages) << c.qq;
+    EXPECT_TRUE(win->albumEntries.empty()) << c.qq;
+    messages.clear();
+    if (win->btnview->text() == QString::fromUtf8(kCaptionPreviewRunning)) {
+      // The caption still says a preview runs: the download is refused for that, and the next press of
+      // the preview button only takes the caption back.
+      win->btn_down->click();
+      ASSERT_EQ(messages.size(), 1) << c.qq;
+      EXPECT_EQ(messages.first(), QString::fromUtf8(kMessagePreviewRunning)) << c.qq;
+      messages.clear();
+      win->btnview->click();
+      EXPECT_EQ(win->btnview->text(), QString::fromUtf8(kCaptionPreviewIdle)) << c.qq;
+      EXPECT_FALSE(win->WorkerRunning()) << c.qq;
+      ShowPageAndWait(NoticePage(c.qq, c.notice));
+    }
+    // A notice page holds no album list: the download is refused with its message.
+    win->btn_down->click();
+    ASSERT_EQ(messages.size(), 1) << c.qq;
+    EXPECT_EQ(messages.first(), QString::fromUtf8(kMessageNoAlbumList)) << c.qq;
+    EXPECT_FALSE(win->WorkerRunning()) << c.qq;
+  }
+}
+
+TEST_F(AlbumWindowTest, DownloadRefusalsBeforeAnyAlbumList) {
+  Open();
+  // A pane that shows a picture holds no HTML document: the download waits and the stop timer is armed.
+  win->iedown->OpenAddress(QString::fromStdString("http://" + albumd->HostPort() + "/covers/10001/0.jpg"));
+  ASSERT_TRUE(win->iedown->WaitUntilReady(kLoadMs));
+  ASSERT_FALSE(win->iedown->HasHtmlDocument());
+  win->btn_down->click();
+  ASSERT_EQ(messages.size(), 1);
+  EXPECT_EQ(messages.first(), QString::fromUtf8(kMessageAlbumPaneBusy));
+  EXPECT_TRUE(win->TimerCheck->isActive());
+  EXPECT_FALSE(win->WorkerRunning());
+
+  // The vendor's album page is HTML but no album list of ours.
+  win->iedown->OpenAddress(QString::fromStdString("http://" + albumd->HostPort() + "/123_10001"));
+  ASSERT_TRUE(win->iedown->WaitUntilReady(kLoadMs));
+  messages.clear();
+  win->btn_down->click();
+  ASSERT_EQ(messages.size(), 1);
+  EXPECT_EQ(messages.first(), QString::fromUtf8(kMessageNoAlbumList));
+  messages.clear();
+  win->btnview->setText(kCaptionPreviewRunning);
+  win->btn_down->click();
+  ASSERT_EQ(messages.size(), 1);
+  EXPECT_EQ(messages.first(), QString::fromUtf8(kMessagePreviewRunning));
+  EXPECT_FALSE(win->WorkerRunning());
+  EXPECT_EQ(win->btn_down->text(), QString::fromUtf8(kCaptionDownloadIdle));
+}
+
+// The whole walk: client page, link command, preview, album link, download, view link, home.
+TEST_F(AlbumWindowTest, FromTheClientPageToFilesOnDisk) {
+  target = root + "/saved";
+  fs::create_directories(target);
+  Open(/*keepHomeTimer=*/true, "B 1&2");
+  // The vendor base must come from the client page's field, not stay what start-up put there.
+  win->vendorBase = "http://stale.invalid";
+  const std::string base = "http://" + albumd->HostPort();
+  const QString client = QString::fromStdString(base + "/client.php?clientver=2.1&clientrand=B%201%262");
+  ASSERT_TRUE(QTest::qWaitFor([&] { return SameAddress(win->iedown->CurrentAddress(), client); }, kLoadMs))
+      << win->iedown->CurrentAddress().toStdString();
+  ASSERT_TRUE(QTest::qWaitFor(
+      [&] { return SameAddress(win->ie->CurrentAddress(), client + "&comefrom=client"); }, kLoadMs));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return win->vendorBase == base; }, kLoadMs))
+      << win->vendorBase << " " << win->albumPaneHtml.substr(0, 300) << " "
+      << win->iedown->CurrentAddress().toStdString();
+  ASSERT_TRUE(WaitForLog("clientrand=B%201%262 200"));
+
+  QStringList completions;
+  {
+    auto original = win->iedown->OnDocumentComplete;
+    win->iedown->OnDocumentComplete = [&, original](const QString& a) {
+      completions << "begin " + a;
+      original(a);
+      completions << "end " + a + " " + QString::number(win->albumPaneHtml.size());
+    };
+  }
+  // The vendor page's link command starts the preview of its number.
+  ASSERT_TRUE(QTest::qWaitFor([&] { return win->ie->HasHtmlDocument(); }, kLoadMs));
+  win->ie->page()->runJavaScript("document.getElementById('demo').click();");
+  ASSERT_TRUE(QTest::qWaitFor([&] { return win->edtqq->text() == "10001"; }, kLoadMs))
+      << win->ie->CurrentAddress().toStdString();
+  ASSERT_TRUE(WaitForMessages(1));
+  ASSERT_TRUE(
+      QTest::qWaitFor([&] { return win->albumPaneHtml.find("check_5") != std::string::npos; }, kLoadMs))
+      << win->iedown->CurrentAddress().toStdString() << "\n"
+      << win->albumPaneHtml.substr(0, 400) << "\n"
+      << Markup().substr(0, 100) << "\n"
+      << completions.join("\n").toStdString();
+
+  // An album link opens the album on the vendor site in the online pane; the album page stays.
+  const QString albumPage = win->iedown->CurrentAddress();
+  Script("link_0", "$(\"link_0\").click();");
+  const QString album = QString::fromStdString(base + "/93015_10001/photo/1001");
+  EXPECT_TRUE(QTest::qWaitFor([&] { return win->ie->CurrentAddress() == album; }, kLoadMs))
+      << win->ie->CurrentAddress().toStdString();
+  EXPECT_EQ(win->iedown->CurrentAddress(), albumPage);
+  EXPECT_TRUE(QTest::qWaitFor(
+      [&] { return win->ie_gb->title() == QString::fromUtf8("春节回家 - 10001的相册"); }, kLoadMs))
+      << win->ie_gb->title().toStdString();
+
+  // Untick album 1 and download the rest.
+  Script("check_1", "$(\"check_1\").checked=false;");
+  win->btn_down->click();
+  EXPECT_EQ(win->btn_down->text(), QString::fromUtf8(kCaptionDownloadRunning));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !win->WorkerRunning(); }, 30000));
+  EXPECT_EQ(win->btn_down->text(), QString::fromUtf8(kCaptionDownloadIdle));
+  EXPECT_EQ(win->StatusPanel(0).toStdString(), std::string(kDownloadFinishedStatus));
+  ASSERT_EQ(chooseTitles.size(), 1);
+  EXPECT_EQ(chooseTitles.first().toStdString(), std::string(kChooseFolderTitle));
+  const DownloadCounters expected{4, 1, 15, 0};
+  EXPECT_EQ((DownloadCounters{win->albumsOk, win->albumsFailed, win->photosOk, win->photosFailed}), expected);
+  ASSERT_EQ(summaries.size(), 1);
+  EXPECT_EQ(summaries.first().toStdString(), DownloadSummary("10001", expected));
+  const std::string albumRoot = target + "/10001的相册/";
+  EXPECT_EQ(win->downloadFolder, albumRoot);
+  ASSERT_EQ(opened.size(), 1);
+  EXPECT_EQ(QDir::cleanPath(opened.first()), QDir::cleanPath(QString::fromStdString(albumRoot)));
+
+  // The page after the job: ticks and view links on the finished albums, the unticked album untouched,
+  // the empty album failed with its alert link.
+  for (int n : {0, 2, 3, 5}) {
+    const std::string id = std::to_string(n);
+    EXPECT_NE(Script("status_" + id, "$(\"status_" + id + "\").innerHTML").find("#GOTO2:"), std::string::npos)
+        << n;
+    EXPECT_EQ(Script("check_" + id, "$(\"check_" + id + "\").checked"), "False") << n;
+    EXPECT_NE(Script("ainp_" + id, "$(\"ainp_" + id + "\").innerHTML").find("看"), std::string::npos) << n;
+    EXPECT_EQ(Script("tbl_" + id, "$(\"tbl_" + id + "\").style.backgroundColor"), "rgb(255, 255, 255)") << n;
+  }
+  EXPECT_EQ(Script("status_1", "$(\"status_1\").innerHTML"), "");
+  EXPECT_EQ(Script("check_1", "$(\"check_1\").checked"), "False");
+  EXPECT_NE(Script("status_4", "$(\"status_4\").innerHTML").find("失败"), std::string::npos);
+  EXPECT_EQ(Script("link_4", "$(\"link_4\").href").rfind("javascript:alert", 0), 0u);
+
+  // Files on disk hold albumd's bytes.
+  const std::string images = DefaultDataDir() + "/images/";
+  EXPECT_EQ(ReadFile(albumRoot + "春节回家/年夜饭.JPG"), ReadFile(images + "garden.jpg"));
+  EXPECT_EQ(ReadFile(albumRoot + "春节回家/放烟花.GIF"), ReadFile(images + "lantern.gif"));
+  EXPECT_EQ(ReadFile(albumRoot + "春节回家/贴春联.PNG"), ReadFile(images + "leaf.png"));
+  EXPECT_FALSE(fs::exists(albumRoot + "西湖游记"));
+  // One folder per downloaded album, holding exactly its photos; the empty album got no folder. The copy's
+  // viewer is its entry page and one hidden folder beside the albums.
+  std::map<std::string, int> perFolder;
+  for (auto entry = fs::recursive_directory_iterator(albumRoot); entry != fs::recursive_directory_iterator();
+       ++entry) {
+    if (entry->path().filename() == ".lorvanta-viewer") {
+      entry.disable_recursion_pending();
+      continue;
+    }
+    if (entry->path().parent_path().filename().empty() || entry->path() == fs::path(albumRoot) / "index.html")
+      continue;
+    if (entry->is_regular_file()) ++perFolder[entry->path().parent_path().filename().string()];
+  }
+  EXPECT_TRUE(fs::is_regular_file(albumRoot + "index.html"));
+  const std::map<std::string, int> expectedFolders{
+      {"春节回家", 4}, {"私人收藏", 3}, {"宝宝成长记", 4}, {"台灣之旅·裏山", 4}};
+  EXPECT_EQ(perFolder, expectedFolders);
+  EXPECT_EQ(ReadFile(albumRoot + "台灣之旅·裏山/夜市.GIF"), ReadFile(images + "lantern.gif"));
+  // The unticked album was left as it was; the failed one keeps its tick and gets no view link.
+  EXPECT_EQ(Script("tbl_1", "$(\"tbl_1\").style.backgroundColor"), "");
+  EXPECT_EQ(Script("ainp_1", "$(\"ainp_1\").innerHTML"), "");
+  EXPECT_EQ(Script("check_4", "$(\"check_4\").checked"), "True");
+  EXPECT_EQ(Script("ainp_4", "$(\"ainp_4\").innerHTML"), "");
+  EXPECT_EQ(Script("tbl_4", "$(\"tbl_4\").style.backgroundColor"), "rgb(255, 255, 255)");
+  SaveShot("download-10001.png");
+
+  // A view link opens the folder that really holds the album's photos.
+  opened.clear();
+  Script("ainp_0", "$(\"ainp_0\").getElementsByTagName(\"a\")[0].click();");
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !opened.isEmpty(); }, 5000));
+  EXPECT_EQ(opened.first().toStdString(), albumRoot + "春节回家");
+  // The blue tick in the status cell leads to the same folder.
+  opened.clear();
+  Script("status_3", "$(\"status_3\").getElementsByTagName(\"a\")[0].click();");
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !opened.isEmpty(); }, 5000));
+  EXPECT_EQ(opened.first().toStdString(), albumRoot + "宝宝成长记");
+  // A folder link leads only into an album folder: not above the album root, not to a missing folder.
+  opened.clear();
+  for (const char* name : {"..", "..%2F..", "%2E%2E", "%2Ftmp", "西湖游记"}) {
+    Script("ainp_0", std::string("var a=document.createElement(\"a\");a.href=\"#GOTO2:") + name +
+                         "\";$(\"ainp_0\").appendChild(a);a.click();");
+  }
+  QTest::qWait(300);
+  EXPECT_TRUE(opened.isEmpty()) << opened.join("|").toStdString();
+  EXPECT_EQ(QUrl(win->iedown->CurrentAddress()).adjusted(QUrl::RemoveFragment), QUrl(albumPage));
+
+  // An address typed into the address box opens in the online pane; a blank box opens nothing.
+  const QString typed = QString::fromStdString(base + "/93015_10001/photo/1004");
+  win->edtieurl->setText(typed);
+  QTest::keyClick(win->edtieurl, Qt::Key_Return);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return win->ie->CurrentAddress() == typed; }, kLoadMs));
+  EXPECT_TRUE(QTest::qWaitFor(
+      [&] { return win->ie_gb->title() == QString::fromUtf8("宝宝成长记 - 10001的相册"); }, kLoadMs));
+  win->edtieurl->setText("  ");
+  QTest::keyClick(win->edtieurl, Qt::Key_Return);
+  QTest::qWait(300);
+  EXPECT_EQ(win->ie->CurrentAddress(), typed);
+
+  // Home while an album list is shown changes only the online pane.
+  win->ie->OpenAddress(album);
+  ASSERT_TRUE(win->ie->WaitUntilReady(kLoadMs));
+  win->btn_home->click();
+  EXPECT_TRUE(QTest::qWaitFor(
+      [&] { return SameAddress(win->ie->CurrentAddress(), client + "&comefrom=client"); }, kLoadMs));
+  // The album page stays (the scroll of the download may have moved its fragment).
+  EXPECT_EQ(QUrl(win->iedown->CurrentAddress()).adjusted(QUrl::RemoveFragment), QUrl(albumPage));
+}
+
+TEST_F(AlbumWindowTest, ClosingDuringAStalledPhotoLeavesNoPartialFile) {
+  target = root + "/saved";
+  fs::create_directories(target);
+  Open();
+  ASSERT_NO_FATAL_FAILURE(PreviewAndWait("10035"));
+  win->btn_down->click();
+  ASSERT_TRUE(WaitForLog("/photos/10035/0/1", 10000))
+      << messages.join("|").toStdString() << " " << win->StatusPanel(0).toStdString() << " "
+      << albumd->LogLines().size() << " " << (albumd->LogLines().empty() ? "" : albumd->LogLines().back());
+  QTest::qWait(200);
+  win->close();
+  EXPECT_TRUE(win->WaitForWorker(10000)) << "the stalled transfer is aborted";
+  EXPECT_TRUE(summaries.isEmpty());
+  int files = 0;
+  for (const auto& entry : fs::recursive_directory_iterator(target)) {
+    if (!entry.is_regular_file()) continue;
+    ++files;
+    EXPECT_EQ(ReadFile(entry.path()), ReadFile(DefaultDataDir() + "/images/garden.jpg")) << entry.path();
+  }
+  EXPECT_EQ(files, 1) << "only the photo fetched before the stall";
+}
+
+TEST_F(AlbumWindowTest, StopDuringADownloadEndsItAtTheNextAlbumWithoutSummary) {
+  target = root + "/saved";
+  fs::create_directories(target);
+  Open();
+  ASSERT_NO_FATAL_FAILURE(PreviewAndWait("10001"));
+  const size_t logBefore = albumd->LogLines().size();
+  // The stop is pressed while the job waits for its folder: it must end before its first album, and a
+  // start pressed before it has ended waits for it instead of running beside it.
+  bool queuedWhileRunning = false;
+  int asked = 0;
+  win->chooseFolderHook = [&](const QString&, QString& folder) {
+    if (++asked > 1) return false;  // the second job cancels at its folder dialog
+    win->btn_down->click();         // stop
+    EXPECT_EQ(win->btn_down->text(), QString::fromUtf8(kCaptionDownloadIdle));
+    EXPECT_EQ(win->StatusPanel(0).toStdString(), std::string(kDownloadStoppedStatus));
+    win->btn_down->click();  // start again at once: waits for the stopped job
+    queuedWhileRunning = win->WorkerRunning() && win->stopRequested;
+    folder = QString::fromStdString(target);
+    return true;
+  };
+  win->btn_down->click();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return asked == 2 && !win->WorkerRunning(); }, kLoadMs));
+  EXPECT_TRUE(queuedWhileRunning);
+  EXPECT_TRUE(summaries.isEmpty());
+  EXPECT_EQ(win->photosOk, 0);
+  EXPECT_TRUE(fs::is_directory(target + "/10001的相册"));
+  EXPECT_TRUE(fs::is_empty(target + "/10001的相册")) << "no album was started after the stop";
+  QTest::qWait(100);
+  EXPECT_FALSE(LoggedSince(logBefore, "fcg_list_photo"));
+  EXPECT_FALSE(LoggedSince(logBefore, "/photos/"));
+  // The second job was cancelled at its folder dialog: its caption stays until the next press.
+  EXPECT_EQ(win->btn_down->text(), QString::fromUtf8(kCaptionDownloadRunning));
+}
+
+// Another run writing the same album root: the download is refused with a message box naming it, nothing is
+// fetched or moved aside, and the window can start again.
+TEST_F(AlbumWindowTest, ADownloadIntoAnAlbumRootAnotherRunWritesIsRefusedWithAMessage) {
+  target = root + "/saved";
+  fs::create_directories(target + "/10001的相册/旧的");
+  Open();
+  ASSERT_NO_FATAL_FAILURE(PreviewAndWait("10001"));
+  AlbumRootLock::Holder none;
+  auto other = AlbumRootLock::Take(target + "/10001的相册", AlbumRootLock::Mode::kWrite, none);
+  ASSERT_TRUE(other && other->Unlocked().empty());
+  const size_t logBefore = albumd->LogLines().size();
+  win->btn_down->click();
+  ASSERT_TRUE(WaitForMessages(2));
+  EXPECT_NE(messages.back().toStdString().find("另一个 Lorvanta 正在写入这个文件夹"), std::string::npos)
+      << messages.back().toStdString();
+  EXPECT_NE(messages.back().toStdString().find("进程 " + std::to_string(getpid())), std::string::npos);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !win->WorkerRunning(); }, kLoadMs));
+  EXPECT_EQ(win->btn_down->text(), QString::fromUtf8(kCaptionDownloadIdle));
+  EXPECT_TRUE(summaries.isEmpty());
+  EXPECT_FALSE(LoggedSince(logBefore, "fcg_list_photo"));
+  EXPECT_TRUE(fs::is_directory(target + "/10001的相册/旧的"));  // not moved aside
+  EXPECT_EQ(std::distance(fs::directory_iterator(target), fs::directory_iterator()),
+            2);  // the root, the lock
+}
+
+// Link commands and the QQ box on the vendor's own pages: only the exact command word with its "|" starts a
+// preview, and the online view takes only a valid QQ number.
+TEST_F(AlbumWindowTest, OnlinePaneCommandsAndTheOnlineView) {
+  Open();
+  const std::string base = "http://" + albumd->HostPort();
+  const QString home =
+      QString::fromStdString(base + "/client.php?clientver=2.1&clientrand=Btest&comefrom=client");
+  win->ie->OpenAddress(home);
+  ASSERT_TRUE(win->ie->WaitUntilReady(kLoadMs));
+  // Links the page could carry; each is clicked as a person would follow it.
+  auto follow = [&](const std::string& fragment) {
+    win->ie->page()->runJavaScript(QString::fromStdString("var a=document.createElement('a');a.href='" +
+                                                          fragment +
+                                                          "';document.body.appendChild(a);a.click();"));
+  };
+  for (const char* fragment : {"#TAVRENGOTO:downvelquan|10002", "#TAVRENGOTO:DOWNVELQUAN10002",
+                               "#TAVRENGOTO:DOWNVELQUANX|10002", "#tavrengoto:DOWNVELQUAN|10002"}) {
+    follow(fragment);
+    // The navigation itself goes on: the pane shows the address with its fragment.
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return QUrl(win->ie->CurrentAddress()).fragment(QUrl::FullyDecoded) == fragment + 1; },
+        kLoadMs))
+        << fragment << " " << win->ie->CurrentAddress().toStdString();
+    QTest::qWait(200);
+    EXPECT_EQ(win->edtqq->text(), "") << fragment;
+    EXPECT_FALSE(win->WorkerRunning()) << fragment;
+    EXPECT_EQ(win->btnview->text(), QString::fromUtf8(kCaptionPreviewIdle)) << fragment;
+  }
+  EXPECT_TRUE(messages.isEmpty());
+
+  // An invalid number in the QQ box opens nothing online; a valid one opens its album list there.
+  const QString before = win->ie->CurrentAddress();
+  for (const char* text : {"1234", "12a45", "", "１２３４５"}) {
+    messages.clear();
+    win->edtqq->setText(QString::fromUtf8(text));
+    win->btnonline->click();
+    ASSERT_EQ(messages.size(), 1) << text;
+    EXPECT_EQ(messages.first(), QString::fromUtf8(kMessageInvalidQQ)) << text;
+  }
+  QTest::qWait(200);
+  EXPECT_EQ(win->ie->CurrentAddress(), before);
+  messages.clear();
+  win->edtqq->setText(" 10001 ");
+  win->btnonline->click();
+  const QString online = QString::fromStdString(base + "/93015_10001");
+  EXPECT_TRUE(QTest::qWaitFor([&] { return win->ie->CurrentAddress() == online; }, kLoadMs))
+      << win->ie->CurrentAddress().toStdString();
+  EXPECT_TRUE(
+      QTest::qWaitFor([&] { return win->ie_gb->title() == QString::fromUtf8("10001的相册"); }, kLoadMs));
+  EXPECT_EQ(win->qqNumber, "10001");
+  EXPECT_FALSE(win->WorkerRunning()) << "the online view starts no preview";
+  EXPECT_TRUE(messages.isEmpty());
+}
+
+// A person clicks the link on albumd's client page in the online pane. Its address is the page's own
+// address again with the command as the fragment, written as a path with a query (not "#..."), so the
+// engine makes it a same-document navigation: the pane must still report it, and the preview of the number
+// starts in the album pane.
+TEST_F(AlbumWindowTest, MouseClickOnTheClientPageLinkStartsThePreview) {
+  Open();
+  // Shared with the handler, which the window keeps until it closes, after this body.
+  auto reported = std::make_shared<QStringList>();
+  const QStringList& reports = *reported;
+  {
+    auto original = win->ie->OnBeforeNavigate2;
+    win->ie->OnBeforeNavigate2 = [reported, original](const QString& a, bool& cancel) {
+      *reported << a;
+      original(a, cancel);
+    };
+  }
+  const QString home = QString::fromStdString("http://" + albumd->HostPort() +
+                                              "/client.php?clientver=2.1&clientrand=Btest&comefrom=client");
+  win->btn_home->click();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return win->ie->CurrentAddress() == home; }, kLoadMs))
+      << win->ie->CurrentAddress().toStdString();
+  ASSERT_TRUE(win->ie->WaitUntilReady(kLoadMs));
+  ASSERT_TRUE(win->iedown->WaitUntilReady(kLoadMs));
+
+  EXPECT_EQ(EvaluateInPage(win->ie, "document.getElementById('demo').getAttribute('href')").toString(),
+            "/client.php?clientver=2.1&clientrand=Btest&comefrom=client#TAVRENGOTO:DOWNVELQUAN|10001");
+  ASSERT_TRUE(ClickInPage(win->ie, CentreOfElement(win->ie, "demo")));
+
+  ASSERT_TRUE(QTest::qWaitFor([&] { return win->edtqq->text() == "10001"; }, kLoadMs))
+      << reports.join(" ").toStdString();
+  ASSERT_TRUE(WaitForMessages(1));
+  EXPECT_EQ(messages.first().toStdString(), PreviewDoneMessage("10001"));
+  EXPECT_EQ(win->qqNumber, "10001");
+  EXPECT_EQ(win->albumEntries.size(), 6u);
+  EXPECT_TRUE(
+      QTest::qWaitFor([&] { return win->albumPaneHtml.find("check_5") != std::string::npos; }, kLoadMs));
+
+  // The online pane went on to the fragment in the same document and reported the click once: the report
+  // of a fragment the host opens afterwards comes after any second one.
+  EXPECT_TRUE(QTest::qWaitFor(
+      [&] { return win->ie->url().fragment(QUrl::FullyDecoded) == "TAVRENGOTO:DOWNVELQUAN|10001"; }, kLoadMs))
+      << win->ie->CurrentAddress().toStdString();
+  win->ie->OpenAddress(home + "#end");
+  ASSERT_TRUE(QTest::qWaitFor([&] { return reports.contains(home + "#end"); }, kLoadMs));
+  ASSERT_EQ(reports.size(), 3) << reports.join(" ").toStdString();
+  EXPECT_EQ(reports[0], home);
+  EXPECT_TRUE(reports[1].startsWith(home + "#"));
+  EXPECT_EQ(QUrl(reports[1]).fragment(QUrl::FullyDecoded), "TAVRENGOTO:DOWNVELQUAN|10001");
+}
+
+// Route requests held at a gate in front of albumd: the stops below happen while the request is really
+// under way, whatever the machine's speed.
+class GatedAlbumWindowTest : public AlbumWindowTest {
+ protected:
+  void SetUp() override {
+    AlbumWindowTest::SetUp();
+    gate = std::make_unique<RouteGate>(albumd->HostPort());
+    ::setenv("LORVANTA_ROUTE_HOST", gate->HostPort().c_str(), 1);
+  }
+  void TearDown() override {
+    gate->Release("10001");
+    AlbumWindowTest::TearDown();
+    gate.reset();
+  }
+  std::unique_ptr<RouteGate> gate;
+};
+
+TEST_F(GatedAlbumWindowTest, StopWhileTheRouteRequestIsUnderWayStillShowsThePage) {
+  Open();
+  gate->Hold("10001");
+  Preview("10001");
+  ASSERT_TRUE(QTest::qWaitFor([&] { return gate->Arrived("10001") == 1; }, kLoadMs));
+  win->btnview->click();  // stop
+  EXPECT_EQ(win->btnview->text(), QString::fromUtf8(kCaptionPreviewIdle));
+  EXPECT_EQ(win->StatusPanel(0).toStdString(), std::string(kPreviewRunningStatus));
+  EXPECT_EQ(win->iedown->CurrentAddress(), "about:blank") << "the stop empties the album pane";
+  EXPECT_TRUE(win->WorkerRunning()) << "the retrieval runs on";
+  EXPECT_TRUE(win->stopRequested);
+  EXPECT_TRUE(messages.isEmpty());
+
+  gate->Release("10001");
+  ASSERT_TRUE(WaitForMessages(1));
+  EXPECT_EQ(messages.first().toStdString(), PreviewDoneMessage("10001"));
+  EXPECT_TRUE(
+      QTest::qWaitFor([&] { return win->albumPaneHtml.find("check_5") != std::string::npos; }, kLoadMs));
+  EXPECT_EQ(win->albumEntries.size(), 6u);
+  EXPECT_EQ(win->btnview->text(), QString::fromUtf8(kCaptionPreviewIdle));
+  EXPECT_EQ(win->StatusPanel(0).toStdString(), std::string(kPreviewDoneStatus));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !win->WorkerRunning(); }, kLoadMs));
+  EXPECT_EQ(gate->Arrived("10001"), 1);
+}
+
+TEST_F(GatedAlbumWindowTest, NewerPreviewWinsOverAStoppedOne) {
+  Open();
+  gate->Hold("10001");
+  Preview("10001");
+  ASSERT_TRUE(QTest::qWaitFor([&] { return gate->Arrived("10001") == 1; }, kLoadMs));
+  win->btnview->click();  // stop
+  Preview("10015");       // waits for the stopped one, whose results are then dropped
+  EXPECT_EQ(win->btnview->text(), QString::fromUtf8(kCaptionPreviewRunning));
+  QTest::qWait(200);
+  EXPECT_EQ(gate->Arrived("10015"), 0) << "the newer job must not run beside the stopped one";
+
+  gate->Release("10001");
+  ASSERT_TRUE(WaitForMessages(1));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !win->WorkerRunning(); }, kLoadMs));
+  QTest::qWait(200);
+  ASSERT_EQ(messages.size(), 1) << "the stale job announces nothing";
+  EXPECT_EQ(messages.first().toStdString(), PreviewDoneMessage("10015"));
+  EXPECT_EQ(gate->Arrived("10015"), 1);
+  EXPECT_EQ(win->qqNumber, "10015");
+  EXPECT_EQ(win->albumEntries.size(), 2u);
+  EXPECT_EQ(win->btnview->text(), QString::fromUtf8(kCaptionPreviewIdle));
+  EXPECT_TRUE(
+      QTest::qWaitFor([&] { return win->albumPaneHtml.find("check_1") != std::string::npos; }, kLoadMs));
+  EXPECT_FALSE(PageHas("春节回家"));
+  EXPECT_FALSE(PageHas("check_2"));
+}
+
+// A service whose every reply is slow, for stopping a download between two photos.
+class SlowAlbumWindowTest : public AlbumWindowTest {
+ protected:
+  static void SetUpTestSuite() {
+    AlbumdProcess::Options options;
+    options.latencyMs = 250;
+    albumd = AlbumdProcess::Start(options);
+  }
+};
+
+TEST_F(SlowAlbumWindowTest, StopBetweenPhotosKeepsWhatWasFetchedWhole) {
+  target = root + "/saved";
+  fs::create_directories(target);
+  Open();
+  ASSERT_NO_FATAL_FAILURE(PreviewAndWait("10001"));
+  win->btn_down->click();
+  ASSERT_TRUE(WaitForLog("/photos/10001/0/0.jpg"));
+  win->btn_down->click();  // stop
+  EXPECT_EQ(win->btn_down->text(), QString::fromUtf8(kCaptionDownloadIdle));
+  EXPECT_EQ(win->StatusPanel(0).toStdString(), std::string(kDownloadStoppedStatus));
+  EXPECT_TRUE(win->stopRequested);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !win->WorkerRunning(); }, kLoadMs));
+  EXPECT_TRUE(summaries.isEmpty()) << "a stopped download shows no summary";
+  EXPECT_TRUE(opened.isEmpty());
+  // Every photo asked for was finished and is whole; nothing after the stop was asked for.
+  int requested = 0;
+  for (const std::string& line : albumd->LogLines()) requested += line.rfind("GET /photos/10001/", 0) == 0;
+  int files = 0;
+  for (const auto& entry : fs::recursive_directory_iterator(target)) {
+    if (!entry.is_regular_file()) continue;
+    ++files;
+    EXPECT_EQ(entry.path().parent_path().filename().string(), "春节回家") << entry.path();
+    EXPECT_GT(fs::file_size(entry.path()), 0u) << entry.path();
+  }
+  EXPECT_GE(files, 1);
+  EXPECT_LT(files, 4) << "the stop ends the first album";
+  EXPECT_EQ(files, requested);
+  EXPECT_EQ(ReadFile(target + "/10001的相册/春节回家/年夜饭.JPG"),
+            ReadFile(DefaultDataDir() + "/images/garden.jpg"));
+  // No album got the finished tick, and the albums after the one at work were never started.
+  EXPECT_EQ(Script("status_0", "$(\"status_0\").innerHTML").find("#GOTO2:"), std::string::npos);
+  EXPECT_EQ(Script("status_1", "$(\"status_1\").innerHTML"), "");
+}
+
+}  // namespace
