@@ -6,6 +6,7 @@
 #include <unistd.h>
 #include <wctype.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -136,14 +137,18 @@ bool DiskRefuses(const std::string& folder, const std::string& name) {
   struct stat st {};
   const std::string dir = WithTrailingSlash(folder);
   if (::stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return false;
-  const std::string path = dir + name;
+  // Tried under a name of its own with the same characters, so that a run killed right here leaves no
+  // empty file under a name a photo may get (an update would take it for that photo).
+  static std::atomic<unsigned> tries{0};
+  const std::string stem = ".lvp" + std::to_string(::getpid()) + "-" + std::to_string(tries++) + "-";
+  const std::string path = dir + stem + CutOnCharacter(name, kMaxComponentBytes - stem.size());
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
   if (fd >= 0) {
     ::close(fd);
     ::unlink(path.c_str());
     return false;
   }
-  return errno == EINVAL || errno == EILSEQ || errno == ENOENT || errno == ENAMETOOLONG;
+  return errno == EINVAL || errno == EILSEQ || errno == ENOENT;
 }
 
 }  // namespace
