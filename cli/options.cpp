@@ -71,8 +71,10 @@ constexpr const char* kVerifyHelp =
     "\n"
     "Checks a copy against its manifests (DIR: an album folder, an album root or a folder holding them),\n"
     "changing nothing: every recorded photo must be there, have its recorded size, still begin as an\n"
-    "image and, where the manifest has its digest, still have it; files no manifest names are listed.\n"
-    "Exit 0 when all is well, 1 otherwise (also when no album folder has a manifest).\n"
+    "image and, where the manifest has its digest, still have it; files no manifest names are listed,\n"
+    "and albums that hold fewer photos than the album service listed (incomplete).\n"
+    "Exit 0 when all is well, 1 otherwise (also when no album folder has a manifest), 5 while a\n"
+    "download or an update writes that copy.\n"
     "  --json               the findings as JSON on standard output\n"
     "  -q, --quiet          prints nothing but the findings\n"
     "  -h, --help           this help;  -V, --version  the version\n";
@@ -93,7 +95,8 @@ constexpr const char* kExitHelp =
     "exit codes: 0 all downloaded, 1 some photos or albums failed, or an output could not be\n"
     "            written, 2 bad usage or invalid QQ number,\n"
     "            3 the album list could not be retrieved, 4 a manifest of the album root cannot be\n"
-    "            read (nothing was fetched or changed), 130 interrupted.\n";
+    "            read (nothing was fetched or changed), 5 another run is writing the same album\n"
+    "            root (nothing was fetched or changed), 130 interrupted.\n";
 
 std::string FullUsage() {
   return std::string(
