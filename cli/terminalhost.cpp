@@ -5,7 +5,6 @@
 
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
 #include <iostream>
 
 #include "core/textutil.h"
@@ -126,10 +125,8 @@ std::string TerminalDownloadHost::ReadAlbumCheck(int n) {
 
 bool AlbumReport::Incomplete() const {
   if (state != "done" || listed < 0) return false;
-  char* end = nullptr;
-  const long listedTotal = std::strtol(total.c_str(), &end, 10);
-  const bool totalKnown = !total.empty() && end != nullptr && *end == '\0' && listedTotal >= 0;
-  return saved < listed || (totalKnown && listed < listedTotal);
+  const std::optional<int> listedTotal = ParseCount(total);
+  return saved < listed || (listedTotal && listed < *listedTotal);
 }
 
 void TerminalDownloadHost::ShowAlbumStatus(const AlbumStatusUpdate& u) {

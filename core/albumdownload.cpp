@@ -117,6 +117,8 @@ class Job {
  private:
   enum class AlbumEnd { kNext, kStop, kEntryLimit };
 
+  // Every ticked album; kNext when all were walked.
+  AlbumEnd WalkAlbums();
   AlbumEnd DownloadAlbum(int n);
   // With more than one worker: the albums one after another without a pause between them (see below).
   AlbumEnd DownloadPipelined();
@@ -273,38 +275,24 @@ DownloadOutcome Job::Run() {
   outcome_.albumRoot = root;
   host_.DownloadFolderPrepared(root);
 
-  const int count = static_cast<int>(input_.albums.size());
-  if (pool_.Workers() > 1) {
-    const AlbumEnd end = DownloadPipelined();
-    if (end == AlbumEnd::kStop) {
-      outcome_.end = End::kStopped;
-      return outcome_;
-    }
-    if (end == AlbumEnd::kEntryLimit) {
-      outcome_.end = End::kEntryLimit;
-      return outcome_;
-    }
-  }
-  for (int n = pool_.Workers() > 1 ? count : 0; n < count; ++n) {
-    if (Stopped(input_)) {
-      outcome_.end = End::kStopped;
-      return outcome_;
-    }
-    const AlbumEnd end = DownloadAlbum(n);
-    if (end == AlbumEnd::kStop) {
-      outcome_.end = End::kStopped;
-      return outcome_;
-    }
-    if (end == AlbumEnd::kEntryLimit) {
-      outcome_.end = End::kEntryLimit;
-      return outcome_;
-    }
+  if (const AlbumEnd end = WalkAlbums(); end != AlbumEnd::kNext) {
+    outcome_.end = end == AlbumEnd::kStop ? End::kStopped : End::kEntryLimit;
+    return outcome_;
   }
 
   if (host_.AskOpenFolder(DownloadSummary(input_.qqNumber, outcome_.counters))) host_.OpenFolder(root);
   host_.DownloadFinished(outcome_.counters);
   outcome_.end = End::kCompleted;
   return outcome_;
+}
+
+Job::AlbumEnd Job::WalkAlbums() {
+  if (pool_.Workers() > 1) return DownloadPipelined();
+  for (int n = 0; n < static_cast<int>(input_.albums.size()); ++n) {
+    if (Stopped(input_)) return AlbumEnd::kStop;
+    if (const AlbumEnd end = DownloadAlbum(n); end != AlbumEnd::kNext) return end;
+  }
+  return AlbumEnd::kNext;
 }
 
 Job::AlbumEnd Job::DownloadAlbum(int n) {

@@ -101,10 +101,7 @@ bool RefusedOnWindows(char32_t c) {
 // The C library's Unicode case table, independent of the user's locale; nullptr where the system lacks
 // the locale (then only ASCII is folded).
 locale_t UnicodeLocale() {
-  static const locale_t locale = [] {
-    locale_t l = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(0));
-    return l != static_cast<locale_t>(0) ? l : static_cast<locale_t>(0);
-  }();
+  static const locale_t locale = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(0));
   return locale;
 }
 

@@ -1,5 +1,6 @@
 #include "core/textutil.h"
 
+#include <charconv>
 #include <cstdio>
 #include <utility>
 
@@ -11,6 +12,14 @@ std::string TrimBlanks(std::string_view text) {
   while (begin < end && static_cast<unsigned char>(text[begin]) <= 32) ++begin;
   while (end > begin && static_cast<unsigned char>(text[end - 1]) <= 32) --end;
   return std::string(text.substr(begin, end - begin));
+}
+
+std::optional<int> ParseCount(std::string_view text) {
+  int n = 0;
+  const char* end = text.data() + text.size();
+  const auto [stop, ec] = std::from_chars(text.data(), end, n);
+  if (text.empty() || ec != std::errc() || stop != end || n < 0) return std::nullopt;
+  return n;
 }
 
 std::string AsciiUpper(std::string_view text) {

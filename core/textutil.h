@@ -1,6 +1,7 @@
 // Small text helpers shared by the page builders, the file namer and the jobs. All text is UTF-8 bytes.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -8,6 +9,10 @@
 
 // Removes bytes 0..32 (blanks and control characters) from both ends.
 std::string TrimBlanks(std::string_view text);
+
+// A count as the album service lists it (an album's total): decimal digits and nothing else, within int;
+// nullopt for anything else.
+std::optional<int> ParseCount(std::string_view text);
 
 // Byte-wise ASCII upper case; other bytes stay as they are.
 std::string AsciiUpper(std::string_view text);

@@ -1,7 +1,6 @@
 #include "core/verify.h"
 
 #include <algorithm>
-#include <charconv>
 #include <filesystem>
 #include <optional>
 #include <set>
@@ -9,6 +8,7 @@
 
 #include "core/albummanifest.h"
 #include "core/imagecheck.h"
+#include "core/textutil.h"
 
 namespace fs = std::filesystem;
 
@@ -44,15 +44,6 @@ std::vector<fs::path> AlbumFolders(const fs::path& dir) {
       if (HasManifest(inner)) albums.push_back(inner);
   }
   return albums;
-}
-
-// The album's photo count as the service listed it, when the manifest kept one that reads as a count.
-std::optional<int> ListedTotal(const std::string& total) {
-  int n = 0;
-  const char* end = total.data() + total.size();
-  const auto [stop, ec] = std::from_chars(total.data(), end, n);
-  if (total.empty() || ec != std::errc() || stop != end || n < 0) return std::nullopt;
-  return n;
 }
 
 void CheckAlbum(const fs::path& folder, VerifyReport& report) {
@@ -110,7 +101,7 @@ void CheckAlbum(const fs::path& folder, VerifyReport& report) {
   for (const std::string& name : extra) find(VerifyFinding::Kind::kUnrecorded, name);
   // Every recorded photo may be well and the album still short: a run stopped half way, photos that failed,
   // a list cut off. Without this the copy would pass for complete.
-  if (const std::optional<int> listed = ListedTotal(manifest->total); listed && *listed > saved + leftOut) {
+  if (const std::optional<int> listed = ParseCount(manifest->total); listed && *listed > saved + leftOut) {
     VerifyFinding f{VerifyFinding::Kind::kIncomplete, folder.string(), {}};
     f.listed = *listed;
     f.saved = saved;

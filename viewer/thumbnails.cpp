@@ -14,6 +14,7 @@
 #include <stdexcept>
 #include <thread>
 
+#include "core/wholefile.h"
 #include "machine/md5unit.h"
 #include "viewer/viewerfiles.h"
 
@@ -168,9 +169,9 @@ std::vector<ThumbnailState> MakeThumbnails(const std::string& folder,
         const std::string bytes = ThumbnailBytes(sources[i].photoPath, edge);
         if (bytes.empty()) {
           states[i] = ThumbnailState::kUnreadable;
-          WriteFileAtomically(folder + MarkerName(sources[i].name), "", "", false);
+          WriteWholeFile(folder + MarkerName(sources[i].name), "", 0644, {}, false);
         } else {
-          WriteFileAtomically(folder + sources[i].name, bytes, "", false);
+          WriteWholeFile(folder + sources[i].name, bytes, 0644, {}, false);
           states[i] = ThumbnailState::kMade;
         }
       } catch (const std::exception& e) {

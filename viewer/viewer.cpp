@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "core/filenames.h"
+#include "core/wholefile.h"
 #include "viewer/albumscan.h"
 #include "viewer/assets.h"
 #include "viewer/listfile.h"
@@ -78,7 +79,7 @@ void PrepareFolders(const std::string& viewerDir, const std::string& thumbDir) {
   MakeFolder(viewerDir);
   struct stat st {};
   const std::string style = viewerDir + std::string(kStyleFile);
-  if (stat(style.c_str(), &st) != 0) WriteFileAtomically(style, StyleSheet());
+  if (stat(style.c_str(), &st) != 0) WriteWholeFile(style, StyleSheet());
   MakeFolder(thumbDir);
 }
 
@@ -140,7 +141,7 @@ ViewerReport BuildViewer(const std::string& albumRoot, const std::vector<ViewerA
   // service's order, their texts, and their photos' order.
   const std::string listFile = viewerDir + std::string(kListFile);
   const std::vector<ViewerAlbum> list = MergeViewerList(root, listOrder, ReadViewerList(listFile));
-  WriteFileAtomically(listFile, ViewerListBytes(list));
+  WriteWholeFile(listFile, ViewerListBytes(list));
   site.albums = ScanAlbums(root, list, report.notes);
 
   const int edge = ThumbnailEdge(options);
@@ -166,14 +167,14 @@ ViewerReport BuildViewer(const std::string& albumRoot, const std::vector<ViewerA
 
   // Everything a page points to is in place before the page; index.html comes last, its temporary file in
   // the viewer folder so that nothing but index.html itself ever appears in the root.
-  WriteFileAtomically(viewerDir + std::string(kStyleFile), StyleSheet());
-  WriteFileAtomically(viewerDir + std::string(kScriptFile), KeyboardScript());
-  WriteFileAtomically(viewerDir + std::string(kPlaceholderFile), PlaceholderPicture());
+  WriteWholeFile(viewerDir + std::string(kStyleFile), StyleSheet());
+  WriteWholeFile(viewerDir + std::string(kScriptFile), KeyboardScript());
+  WriteWholeFile(viewerDir + std::string(kPlaceholderFile), PlaceholderPicture());
   for (size_t i = 0; i < site.albums.size(); ++i) {
-    WriteFileAtomically(viewerDir + AlbumPageName(i), AlbumPage(site, i));
+    WriteWholeFile(viewerDir + AlbumPageName(i), AlbumPage(site, i));
     ++report.pages;
   }
-  WriteFileAtomically(report.entryPage, EntryPage(site), viewerDir);
+  WriteWholeFile(report.entryPage, EntryPage(site), 0644, viewerDir);
   ++report.pages;
 
   RemoveStalePages(viewerDir, site.albums.size());

@@ -26,11 +26,6 @@ std::runtime_error Failure(const std::string& what, const std::string& path, int
 
 }  // namespace
 
-void WriteFileAtomically(const std::string& path, std::string_view bytes, const std::string& tempFolder,
-                         bool durable) {
-  WriteWholeFile(path, bytes, 0644, tempFolder, durable);
-}
-
 void MakeFolder(const std::string& path) {
   if (mkdir(path.c_str(), 0755) == 0) return;
   const int err = errno;
