@@ -246,18 +246,19 @@ int Download(const Options& o, int clientNumber) {
   }
 
   TerminalDownloadHost host(o, albums);
-  host.target = target;
+  in.selection = std::make_shared<AlbumSelection>(host.Ticks());
   DownloadOutcome outcome = DownloadCheckedAlbums(in, host);
   host.EndLine();
   const DownloadCounters& c = outcome.counters;
-  // The copy becomes browsable, unless asked not to: a copy without a viewer is still a good copy, so a
-  // failure here is a warning.
+  // The copy becomes browsable, unless asked not to; a failure here is a warning.
   std::string viewer;
   const bool refused =
       outcome.end == DownloadOutcome::End::kManifestError || outcome.end == DownloadOutcome::End::kLocked;
-  if (!o.noViewer && !outcome.albumRoot.empty() && !refused && fs::is_directory(outcome.albumRoot)) {
-    const std::string trouble = BuildDownloadViewer(outcome.albumRoot, host.notes, &viewer);
-    if (!trouble.empty()) std::cerr << "lorvanta-cli: warning: no viewer: " << Shown(trouble) << "\n";
+  if (!o.noViewer) {
+    const DownloadViewer built = ViewerAfterDownload(outcome, host.notes);
+    viewer = built.page;
+    if (!built.trouble.empty())
+      std::cerr << "lorvanta-cli: warning: no viewer: " << Shown(built.trouble) << "\n";
   }
 
   if (o.json) {
@@ -326,9 +327,6 @@ int Download(const Options& o, int clientNumber) {
       return kExitInterrupted;
     case DownloadOutcome::End::kEntryLimit:
       std::cerr << "lorvanta-cli: an album's photo list is too long; the download stopped there\n";
-      return kExitSomeFailed;
-    case DownloadOutcome::End::kCancelled:
-      std::cerr << "lorvanta-cli: the download could not start\n";
       return kExitSomeFailed;
     case DownloadOutcome::End::kManifestError:
       std::cerr << "lorvanta-cli: cannot update: " << Shown(outcome.error)

@@ -101,7 +101,7 @@ TerminalDownloadHost::TerminalDownloadHost(const Options& o, const std::vector<A
     r.id = f.id;
     r.name = f.name;
     reports.push_back(r);
-    // The tick boxes are read album by album as the job goes; the total is wanted from the start.
+    // The total is wanted from the start.
     expected_.push_back(Wanted(f.id) ? ListedCount(f.total) : 0);
     planKnown_.push_back(false);
   }
@@ -111,16 +111,10 @@ bool TerminalDownloadHost::Wanted(const std::string& id) const {
   return (o_.albums.empty() || o_.albums.count(id)) && !o_.skips.count(id);
 }
 
-bool TerminalDownloadHost::ChooseFolder(const std::string&, std::string& folder) {
-  folder = target;
-  return true;
-}
-
-std::string TerminalDownloadHost::ReadAlbumCheck(int n) {
-  if (n < 0 || n >= static_cast<int>(reports.size())) return "";
-  const bool wanted = Wanted(reports[n].id);
-  if (wanted) reports[n].state = "started";
-  return wanted ? "true" : "false";
+std::vector<bool> TerminalDownloadHost::Ticks() const {
+  std::vector<bool> ticks;
+  for (const AlbumReport& r : reports) ticks.push_back(Wanted(r.id));
+  return ticks;
 }
 
 bool AlbumReport::Incomplete() const {
@@ -133,6 +127,7 @@ void TerminalDownloadHost::ShowAlbumStatus(const AlbumStatusUpdate& u) {
   notes.Update(u);
   if (u.currentAlbum < 0 || u.currentAlbum >= static_cast<int>(reports.size())) return;
   AlbumReport& r = reports[u.currentAlbum];
+  if (u.state == AlbumState::kStarted) r.state = "started";
   if (u.state == AlbumState::kDone || u.state == AlbumState::kFailed || u.state == AlbumState::kAbandoned) {
     expected_[u.currentAlbum] = r.ok + r.failed;
     planKnown_[u.currentAlbum] = true;

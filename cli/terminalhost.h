@@ -1,4 +1,4 @@
-// The download host of the terminal: the folder is given, the tick boxes follow --album/--skip, progress is a
+// The download host of the terminal: the ticks follow --album/--skip, progress is a
 // live line on a terminal (the album and the whole job, fitted to the terminal's width) and plain lines
 // into a pipe, every failure is named with its reason, and the
 // summary is printed instead of asked.
@@ -42,17 +42,12 @@ class TerminalDownloadHost : public DownloadHost {
  public:
   TerminalDownloadHost(const Options& o, const std::vector<AlbumEntryFields>& albums);
 
-  bool ChooseFolder(const std::string&, std::string& folder) override;
-  std::string ReadAlbumCheck(int n) override;
   void ShowAlbumStatus(const AlbumStatusUpdate& u) override;
   void SetStatusText(const std::string&) override {}
   void DownloadFolderPrepared(const std::string& root) override {
     albumRoot = root;
     notes.Prepared(root);
   }
-  bool AskOpenFolder(const std::string&) override { return false; }
-  void OpenFolder(const std::string&) override {}
-  void DownloadFinished(const DownloadCounters& c) override { counters = c; }
   void Warning(const std::string& text) override;
 
   void PhotoStarted(const PhotoProgress& p) override;
@@ -60,13 +55,14 @@ class TerminalDownloadHost : public DownloadHost {
 
   void EndLine();
 
-  std::string target;
   std::string albumRoot;
-  DownloadCounters counters;
   std::vector<AlbumReport> reports;
   std::map<std::string, int> failures;  // failed photos by reason
   // For the copy's viewer; makes thumbnails during the download unless --no-viewer.
   DownloadNotes notes;
+
+  // The albums --album and --skip leave in, for the job.
+  std::vector<bool> Ticks() const;
 
  private:
   bool Wanted(const std::string& id) const;

@@ -1,6 +1,6 @@
-// The album download job: asks for a target folder, moves an older copy of the QQ number's album folder
+// The album download job: in the folder it is given, moves an older copy of the QQ number's album folder
 // aside, and for every ticked album fetches its photo list and every photo in it into a folder of its own.
-// Runs on a worker thread; every window step goes through the DownloadHost.
+// Runs on a worker thread; it reports through the DownloadHost and asks nothing.
 //
 // Each album is walked in two steps so that a front end may fetch several photos at once: PlanAlbumPhotos
 // (photoplan.h) reads the photo list and decides every file name in list order, then the photos are
@@ -16,7 +16,9 @@
 #include <string_view>
 #include <vector>
 
+#include "core/addresses.h"
 #include "core/albummanifest.h"
+#include "core/albumselection.h"
 #include "core/jobhost.h"
 #include "core/photoplan.h"
 #include "core/rootlock.h"
@@ -30,8 +32,10 @@ struct DownloadInput {
   std::string photoListHost;             // for albums of priv "1"
   std::string albumViewHost;             // for every other priv
   std::vector<AlbumEntryFields> albums;  // the albums of the preview, field by field; index = album number
-  std::string downloadFolder;            // the folder browser's preselection
-  std::string photoListFile;             // temporary reply file
+  std::string downloadFolder;            // where the album root goes (the folder the user chose)
+  // Which albums are ticked, read as the job comes to each; null: every album.
+  std::shared_ptr<const AlbumSelection> selection;
+  std::string photoListFile;  // temporary reply file
   // Polled at the start of each album and before each photo: the job ends there when set. A photo being
   // fetched finishes first.
   const std::atomic<bool>* stopRequested = nullptr;
@@ -59,18 +63,17 @@ struct DownloadInput {
 
 struct DownloadOutcome {
   enum class End {
-    kCancelled,      // the folder browser was cancelled
     kStopped,        // stopRequested was seen
     kEntryLimit,     // an album's photo walk passed kMaxPhotoEntries nodes
-    kCompleted,      // all albums done: the summary was shown
+    kCompleted,      // every album was walked: the front end shows DownloadSummary
     kManifestError,  // updating: a manifest in the album root could not be read; nothing was fetched
     kLocked,         // another run is writing the album root; nothing was fetched or changed
   };
-  End end = End::kCancelled;
+  End end = End::kStopped;
   std::string error;  // with kManifestError: which folder and what is wrong; with kLocked: who holds it
   AlbumRootLock::Holder lockHolder;  // with kLocked
   DownloadCounters counters;
-  std::string albumRoot;  // empty when cancelled
+  std::string albumRoot;
   // The album root stays this run's while the caller holds this (its viewer is built after the job).
   std::shared_ptr<AlbumRootLock> lock;
 };
@@ -83,11 +86,7 @@ DownloadOutcome DownloadCheckedAlbums(const DownloadInput& input, DownloadHost& 
 // cannot tell); the job itself works from the fields as listed.
 AlbumEntryFields SplitAlbumEntry(std::string_view line);
 
-// The photo list address: for priv exactly "1" the photo-list host's fcg_list_photo, else the view-album
-// host's cgi_view_album. The album id is percent-encoded so it cannot change the query.
-std::string PhotoListAddress(const AlbumEntryFields& album, std::string_view qqNumber,
-                             std::string_view photoListHost, std::string_view albumViewHost);
-
+// Front ends: the folder browser's title, before the job.
 inline constexpr std::string_view kChooseFolderTitle = "请选择你要将下载的相片保存到哪里";
 inline constexpr std::string_view kSummaryCaption = "下载完成";
 inline constexpr std::string_view kDownloadStoppedStatus = "停止下载";

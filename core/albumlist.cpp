@@ -79,16 +79,6 @@ bool ReadHosts(const std::string& routeFile, PreviewResult& result) {
 
 }  // namespace
 
-std::string RouteAddress(std::string_view routeHost, std::string_view qqNumber) {
-  return "http://" + std::string(routeHost) + "/GetRoute?UIN=" + std::string(qqNumber) +
-         "&type=json&version=2";
-}
-
-std::string AlbumListAddress(std::string_view albumListHost, std::string_view qqNumber) {
-  return "http://" + std::string(albumListHost) + "/fcgi-bin/fcg_list_album?uin=" + std::string(qqNumber) +
-         "&refer=portal";
-}
-
 std::string AlbumEntryLine(std::string_view id, std::string_view priv, std::string_view name,
                            std::string_view total, std::string_view desc) {
   return TrimBlanks(id) + "|" + TrimBlanks(priv) + "|" + TrimBlanks(name) + "|" + TrimBlanks(total) + "|" +

@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "core/addresses.h"
 #include "core/jobhost.h"
 #include "core/xmldoc.h"
 #include "net/cookiejar.h"
@@ -49,11 +50,6 @@ bool WalkAlbumList(XmlNode firstAlbum, int clientNumber, PreviewResult& result);
 
 // Runs the whole retrieval. Never throws: every failure ends it as the table of outcomes says.
 PreviewOutcome RetrieveAlbumList(const PreviewInput& input, PreviewHost& host);
-
-// "http://" + routeHost + "/GetRoute?UIN=" + qqNumber + "&type=json&version=2"
-std::string RouteAddress(std::string_view routeHost, std::string_view qqNumber);
-// "http://" + albumListHost + "/fcgi-bin/fcg_list_album?uin=" + qqNumber + "&refer=portal"
-std::string AlbumListAddress(std::string_view albumListHost, std::string_view qqNumber);
 
 // The AlbumEntry line: id, priv, name, total and desc, each trimmed, joined by "|".
 std::string AlbumEntryLine(std::string_view id, std::string_view priv, std::string_view name,

@@ -1,5 +1,6 @@
 #include "core/albumscripts.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <system_error>
 
@@ -29,8 +30,29 @@ bool Contains(std::string_view text, std::string_view part) {
 
 }  // namespace
 
-AlbumScript ReadCheckScript(int n) {
-  return {Id("check_", n), "$(\"" + Id("check_", n) + "\").checked"};
+AlbumScript ReadTicksScript(int count) {
+  return {"check_0", "(function(){var s=\"\";for(var i=0;i<" + std::to_string(count) +
+                         ";i++){var e=$(\"check_\"+i);s+=(e!==null&&e.checked===false)?\"0\":\"1\";}"
+                         "return s;})()"};
+}
+
+std::vector<bool> TicksFromScript(std::string_view scriptResult, int count) {
+  std::vector<bool> ticked(static_cast<size_t>(std::max(count, 0)), true);
+  for (size_t n = 0; n < ticked.size() && n < scriptResult.size(); ++n) ticked[n] = scriptResult[n] != '0';
+  return ticked;
+}
+
+int TickBoxAlbum(std::string_view elementId) {
+  constexpr std::string_view kPrefix = "check_";
+  if (elementId.substr(0, kPrefix.size()) != kPrefix) return -1;
+  const std::string_view digits = elementId.substr(kPrefix.size());
+  if (digits.empty() || digits.size() > 9 || (digits.size() > 1 && digits[0] == '0')) return -1;
+  int n = 0;
+  for (char c : digits) {
+    if (c < '0' || c > '9') return -1;
+    n = n * 10 + (c - '0');
+  }
+  return n;
 }
 
 AlbumScript ScrollScript(int n) {
@@ -63,10 +85,6 @@ AlbumScript AlertLinkScript(int n) {
 
 AlbumScript UntickScript(int n) {
   return {Id("check_", n), "$(\"" + Id("check_", n) + "\").checked=false;"};
-}
-
-std::string ReadAlbumCheck(std::string_view scriptResult) {
-  return AsciiUpper(scriptResult);
 }
 
 std::vector<AlbumScript> ShowAlbumStatus(int currentAlbum, std::string_view statusHtml,

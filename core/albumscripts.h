@@ -17,17 +17,20 @@ struct AlbumScript {
   bool operator==(const AlbumScript&) const = default;
 };
 
-AlbumScript ReadCheckScript(int n);  // $("check_N").checked
-AlbumScript ScrollScript(int n);     // scrolls so that album n stands third from the top (n > 2)
+AlbumScript ScrollScript(int n);  // scrolls so that album n stands third from the top (n > 2)
 AlbumScript StatusCellScript(int n, std::string_view statusHtml);
 AlbumScript RowColorScript(int n, std::string_view rowColor);
 AlbumScript ViewLinkScript(int n, std::string_view albumLinkName);
 AlbumScript AlertLinkScript(int n);
 AlbumScript UntickScript(int n);
 
-// The ticked state as the page reported it, upper-cased: "TRUE", "FALSE", or empty when the element is
-// missing or the call failed. Only "FALSE" means not ticked.
-std::string ReadAlbumCheck(std::string_view scriptResult);
+// Reads the ticks of albums 0 to count-1 at once: a text of one "0" (unticked) or "1" per album. A box
+// that is missing counts as ticked.
+AlbumScript ReadTicksScript(int count);
+// The ticks from that script's text; an album the text does not cover (the call failed) counts as ticked.
+std::vector<bool> TicksFromScript(std::string_view scriptResult, int count);
+// The album whose tick box has this element id ("check_N"), or -1 for any other element.
+int TickBoxAlbum(std::string_view elementId);
 
 // The ordered calls that show a status update of album currentAlbum: the scroll (albums from 3 on), the
 // status cell, the row colour, and for a finished album (its markup links "#GOTO2:") the view link and

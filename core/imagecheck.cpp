@@ -44,3 +44,20 @@ bool IsImageFile(const std::string& path) {
   ::close(fd);
   return !ImageKind(std::string_view(head.data(), got)).empty();
 }
+
+bool LooksLikeImage(const std::string& tempPath, FetchReport& report) {
+  if (report.bytes <= 0) {
+    report.error = "the reply is empty";
+    return false;
+  }
+  if (report.contentLength >= 0 && report.contentLength != report.bytes) {
+    report.error = "the reply does not match its announced length";
+    return false;
+  }
+  if (!IsImageFile(tempPath)) {
+    report.error = "the reply is not an image" +
+                   (report.contentType.empty() ? std::string() : " (" + report.contentType + ")");
+    return false;
+  }
+  return true;
+}

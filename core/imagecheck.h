@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "net/fetchtofile.h"
+
 // The image format that `head` (the first bytes of a file, at least 12 for every format to be seen)
 // begins with: "jpeg", "gif", "png", "webp", "bmp", or "avif" / "heif" (the still-image brands of the ISO
 // media file format that phones save); empty when none.
@@ -12,3 +14,8 @@ std::string_view ImageKind(std::string_view head);
 
 // ImageKind of the file's first bytes is not empty. False when the file cannot be read.
 bool IsImageFile(const std::string& path);
+
+// A photo's reply is accepted only when its bytes begin like an image and are as many as the server
+// announced: an error page answered with 200, an empty body or a cut-off reply saved under a photo's name
+// would report a failure as a success. When not, report.error says why.
+bool LooksLikeImage(const std::string& tempPath, FetchReport& report);

@@ -1,6 +1,7 @@
-// The hosts of the two jobs: every step that a job hands to the main thread is one call here. The window
-// runs the steps that answer something (the folder, an album's tick, the summary) on its main thread and
-// waits for them; per-photo progress and status cells are folded into one update per frame and never
+// The hosts of the two jobs: every step that a job hands to a front end is one call here. A job only
+// reports: what it needs from the user (the folder, the ticks) is in its input, and what follows it (the
+// summary, the copy's viewer) is the front end's. The window runs the preview's steps on its main thread and
+// waits for them; a download's status cells and texts are folded into one update per frame and never
 // waited for. The command-line front end and the tests implement them directly. A job never shares state with
 // another job: it works from the input it took at its start and hands its results over through its host.
 #pragma once
@@ -103,12 +104,6 @@ struct PhotoProgress {
 class DownloadHost {
  public:
   virtual ~DownloadHost() = default;
-  // The folder browser with the given title, preselecting `folder`; on success `folder` becomes the
-  // chosen path and the result is true.
-  virtual bool ChooseFolder(const std::string& title, std::string& folder) = 0;
-  // Runs the read-check-box script of album n and returns its result as text ("true", "false", or empty
-  // when the element is missing or the call failed); the job upper-cases it.
-  virtual std::string ReadAlbumCheck(int n) = 0;
   // Shows a status update of one album in the album page.
   virtual void ShowAlbumStatus(const AlbumStatusUpdate& update) = 0;
   // The job status text (first status-bar panel).
@@ -116,12 +111,6 @@ class DownloadHost {
   // The album root is ready: the window's download folder from now on ("#GOTO2:" links resolve in it,
   // the next folder browser starts there). Ends in "/".
   virtual void DownloadFolderPrepared(const std::string& albumRoot) = 0;
-  // The summary box (caption kSummaryCaption, Yes and No); true for Yes.
-  virtual bool AskOpenFolder(const std::string& summary) = 0;
-  // Opens a folder with the desktop.
-  virtual void OpenFolder(const std::string& folder) = 0;
-  // The job ended normally: download caption back to idle, status text kDownloadFinishedStatus.
-  virtual void DownloadFinished(const DownloadCounters& counters) = 0;
 
   // Something the user should know that changes nothing in the run (an older copy that could not be
   // moved aside); the window keeps quiet about it.

@@ -28,6 +28,7 @@
 #include "core/albumlist.h"
 #include "core/albumpage.h"
 #include "core/albumscripts.h"
+#include "core/albumselection.h"
 #include "core/hosts.h"
 #include "core/qqnumber.h"
 #include "gui/cookiebridge.h"
@@ -36,6 +37,7 @@
 #include "machine/machineinfo.h"
 #include "net/cookiejar.h"
 #include "text/gbk.h"
+#include "viewer/downloadnotes.h"
 
 namespace {
 
@@ -430,13 +432,37 @@ void Tmainfrm::StartPreview() {
   });
 }
 
-void Tmainfrm::StartDownload() {
+bool Tmainfrm::ChooseDownloadFolder(std::string& folder) {
+  const QString title = Q(std::string(kChooseFolderTitle));
+  QString path = Q(folder);
+  if (chooseFolderHook) {
+    if (!chooseFolderHook(title, path)) return false;
+  } else {
+    path = QFileDialog::getExistingDirectory(this, title, path);
+  }
+  if (path.isEmpty()) return false;
+  folder = path.toStdString();
+  return true;
+}
+
+void Tmainfrm::iedownTickBoxChange(const QString& elementId, bool checked) {
+  if (selection_) selection_->Set(TickBoxAlbum(elementId.toStdString()), checked);
+}
+
+void Tmainfrm::StartDownload(const std::string& folder) {
+  // The ticks as the page shows them now; from here on every box the user ticks or unticks is taken over
+  // at once, and the job reads an album's tick when it comes to it.
+  const int count = static_cast<int>(albumFields.size());
+  const AlbumScript read = ReadTicksScript(count);
+  selection_ = std::make_shared<AlbumSelection>(
+      TicksFromScript(RunAlbumScript(read.elementId, read.script).toStdString(), count));
   DownloadInput input;
   input.qqNumber = qqNumber;
   input.photoListHost = photoListHost;
   input.albumViewHost = albumViewHost;
   input.albums = albumFields;
-  input.downloadFolder = downloadFolder;
+  input.downloadFolder = folder;
+  input.selection = selection_;
   input.photoListFile = photoListFile;
   input.stopRequested = &stopRequested;
   input.fetchAbort = &fetchAbort;
@@ -451,13 +477,37 @@ void Tmainfrm::StartDownload() {
     if (outcome.end == DownloadOutcome::End::kLocked)
       refusal = LockHeldTextZh(outcome.albumRoot, outcome.lockHolder);
     if (outcome.end == DownloadOutcome::End::kManifestError) refusal = "无法更新：" + outcome.error;
-    if (refusal.empty()) return;
-    CallOnMainThread([this, refusal] {
+    if (!refusal.empty()) {
+      CallOnMainThread([this, refusal] {
+        btn_down->setText(kCaptionDownloadIdle);
+        SetStatusPanel(0, Q(std::string(kDownloadStoppedStatus)));
+        ShowMessage(Q(refusal));
+      });
+      return;
+    }
+    // The copy becomes browsable before the user is offered to open it (not while the window closes).
+    if (!fetchAbort) ViewerAfterDownload(outcome, host.Notes());
+    if (outcome.end != DownloadOutcome::End::kCompleted) return;
+    const std::string summary = DownloadSummary(input.qqNumber, outcome.counters);
+    CallOnMainThread([&] {
+      host.FlushNow();
+      if (AskOpenFolder(summary)) OpenFolderWithDesktop(outcome.albumRoot);
+      albumsOk = outcome.counters.albumsOk;
+      albumsFailed = outcome.counters.albumsFailed;
+      photosOk = outcome.counters.photosOk;
+      photosFailed = outcome.counters.photosFailed;
       btn_down->setText(kCaptionDownloadIdle);
-      SetStatusPanel(0, Q(std::string(kDownloadStoppedStatus)));
-      ShowMessage(Q(refusal));
+      SetStatusPanel(0, Q(std::string(kDownloadFinishedStatus)));
     });
   });
+}
+
+bool Tmainfrm::AskOpenFolder(const std::string& summary) {
+  if (askOpenFolderHook) return askOpenFolderHook(Q(summary));
+  QString shown = Q(summary);
+  shown.remove('\r');
+  return QMessageBox::question(this, Q(std::string(kSummaryCaption)), shown,
+                               QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
 }
 
 void Tmainfrm::btnviewClick() {
@@ -503,9 +553,15 @@ void Tmainfrm::btn_downClick() {
   }
   if (btn_down->text() == kCaptionDownloadIdle) {
     btn_down->setText(kCaptionDownloadRunning);
-    StartDownload();
+    // The folder is asked for before anything starts. Cancelled, the button keeps its caption until it is
+    // pressed again; a press while the browser was open (a stop) has the last word.
+    const unsigned press = ++downloadPresses_;
+    std::string folder = downloadFolder;
+    if (!ChooseDownloadFolder(folder) || press != downloadPresses_) return;
+    StartDownload(folder);
     return;
   }
+  ++downloadPresses_;
   StopJob();
   btn_down->setText(kCaptionDownloadIdle);
   SetStatusPanel(0, Q(std::string(kDownloadStoppedStatus)));

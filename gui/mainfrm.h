@@ -33,6 +33,7 @@ class QTimer;
 class TWebPane;
 class TCookieBridge;
 class CookieJar;
+class AlbumSelection;
 
 // Job-state captions of the two job buttons; handlers compare them byte for byte.
 inline constexpr const char* kCaptionPreviewIdle = "相册预览";
@@ -174,7 +175,7 @@ class Tmainfrm : public QMainWindow {
   void OpenFolderWithDesktop(const std::string& folder);
   // Id of the newest preview started; every preview result carries the id of its job.
   std::uint64_t newestPreviewJob = 0;
-  // Dialogs the download job asks for; tests answer them instead of a person.
+  // The download's dialogs; tests answer them instead of a person.
   std::function<bool(const QString& title, QString& folder)> chooseFolderHook;
   std::function<bool(const QString& summary)> askOpenFolderHook;
   std::function<void(const QString& folder)> openFolderHook;
@@ -195,6 +196,7 @@ class Tmainfrm : public QMainWindow {
   void ieBeforeNavigate2(const QString& address, bool& cancel);
   void iedownBeforeNavigate2(const QString& address, bool& cancel);
   void iedownDocumentComplete(const QString& address);
+  void iedownTickBoxChange(const QString& elementId, bool checked);
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -209,7 +211,14 @@ class Tmainfrm : public QMainWindow {
   bool StartOrQueueJob(int mode, std::function<void(int mode)> body);
   bool StartJobWith(int mode, std::function<void(int mode)> body);
   void StartPreview();
-  void StartDownload();
+  // The folder browser (or chooseFolderHook), starting at `folder`; false when nothing was chosen.
+  bool ChooseDownloadFolder(std::string& folder);
+  void StartDownload(const std::string& folder);
+  // The summary box (or askOpenFolderHook); true for Yes.
+  bool AskOpenFolder(const std::string& summary);
+  // The ticks of the download under way (or the last one); the album page's boxes update it.
+  std::shared_ptr<AlbumSelection> selection_;
+  unsigned downloadPresses_ = 0;  // presses of the download button, so a stop during the folder browser wins
   std::function<void()> queuedStart_;
   unsigned albumPaneDocuments_ = 0;  // completions of the album pane so far
   // Takes the markup (and on the vendor's client page its subhost field) of completion `serial`.

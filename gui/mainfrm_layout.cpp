@@ -158,6 +158,7 @@ void Tmainfrm::BuildControls() {
 
   iedown->OnBeforeNavigate2 = [this](const QString& a, bool& cancel) { iedownBeforeNavigate2(a, cancel); };
   iedown->OnDocumentComplete = [this](const QString& a) { iedownDocumentComplete(a); };
+  iedown->OnTickBoxChange = [this](const QString& id, bool checked) { iedownTickBoxChange(id, checked); };
   ie->OnBeforeNavigate2 = [this](const QString& a, bool& cancel) { ieBeforeNavigate2(a, cancel); };
   ie->OnTitleChange = [this](const QString& t) { ieTitleChange(t); };
   ie->OnStatusTextChange = [this](const QString& t) { ieStatusTextChange(t); };

@@ -39,6 +39,7 @@ namespace {
 // Prefix of the console message by which the injected navigation watcher reports a same-document
 // navigation, and the watcher's function (in the pane's own script world) that carries out an approved one.
 constexpr const char* kNavMarker = "lorvanta-nav:";
+constexpr const char* kTickMarker = "lorvanta-tick:";
 constexpr const char* kNavScriptName = "lorvanta-nav";
 constexpr const char* kNavGoFunction = "lorvantaNavGo";
 
@@ -60,6 +61,11 @@ constexpr const char* kNavScript = R"JS(
   function withoutFragment(u) { var i = u.indexOf('#'); return i < 0 ? u : u.slice(0, i); }
   function sameDocument(u) { return u.indexOf('#') >= 0 && withoutFragment(u) === withoutFragment(location.href); }
   function report(u) { console.log('lorvanta-nav:' + u); }
+  // A box the user ticks or unticks (a script setting .checked fires no change event).
+  document.addEventListener('change', function (e) {
+    var t = e.target;
+    if (t && t.type === 'checkbox' && t.id) console.log('lorvanta-tick:' + (t.checked ? '1' : '0') + t.id);
+  }, true);
   window.lorvantaNavGo = function (u) {
     // The document may have changed since the report; the approval was for the one that made it.
     if (!sameDocument(u)) return;
@@ -284,10 +290,14 @@ void TWebPane::HandleConsoleMessage(int level, const QString& message, int line,
                           QWebEngineScript::ApplicationWorld);
     return;
   }
+  if (source.startsWith(QLatin1String("userscript:")) && message.startsWith(QLatin1String(kTickMarker))) {
+    const QString rest = message.mid(static_cast<qsizetype>(qstrlen(kTickMarker)));
+    if (OnTickBoxChange && !rest.isEmpty()) OnTickBoxChange(rest.mid(1), rest.front() == '1');
+    return;
+  }
   if (level == QWebEnginePage::ErrorMessageLevel) {
     // A script error: reported, answered with continue, never shown.
-    TScriptErrorAction action = eaContinue;
-    if (OnScriptError) OnScriptError(line, source, message, action);
+    if (OnScriptError) OnScriptError(line, source, message);
   }
 }
 

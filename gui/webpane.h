@@ -23,9 +23,6 @@ class QWebEngineUrlRequestJob;
 // kept. Call before the application object is made.
 void ChooseRenderingWithoutGpu();
 
-// The script-error answer; the panes always continue (no dialog, the page's scripts keep running).
-enum TScriptErrorAction { eaContinue, eaCancel, eaAskUser };
-
 class TWebPane : public QWebEngineView {
   Q_OBJECT
 
@@ -89,9 +86,11 @@ class TWebPane : public QWebEngineView {
   std::function<void(const QString& address)> OnDocumentComplete;
   std::function<void(const QString& title)> OnTitleChange;
   std::function<void(const QString& text)> OnStatusTextChange;
-  // A script error of the page; the action starts as eaContinue.
-  std::function<void(int line, const QString& address, const QString& message, TScriptErrorAction& action)>
-      OnScriptError;
+  // A script error of the page. It is only reported: no dialog, the page's scripts keep running.
+  std::function<void(int line, const QString& address, const QString& message)> OnScriptError;
+  // The user ticked or unticked a check box of the page (its element id, its new state). A script that
+  // sets a box is not reported.
+  std::function<void(const QString& elementId, bool checked)> OnTickBoxChange;
   // A page's alert(): shown in a message box that does not block the page or the caller.
   std::function<void(const QString& message)> OnAlert;
 

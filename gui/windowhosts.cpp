@@ -1,7 +1,5 @@
 #include "gui/windowhosts.h"
 
-#include <QFileDialog>
-#include <QMessageBox>
 #include <QPushButton>
 #include <QString>
 #include <QTimer>
@@ -112,33 +110,6 @@ void TWindowDownloadHost::QueueFlush(bool queued) {
       Qt::QueuedConnection);
 }
 
-bool TWindowDownloadHost::ChooseFolder(const std::string& title, std::string& folder) {
-  bool chosen = false;
-  win_.CallOnMainThread([&] {
-    QString path = Q(folder);
-    if (win_.chooseFolderHook) {
-      if (!win_.chooseFolderHook(Q(title), path)) return;
-    } else {
-      path = QFileDialog::getExistingDirectory(&win_, Q(title), path);
-    }
-    if (path.isEmpty()) return;
-    folder = path.toStdString();
-    chosen = true;
-  });
-  return chosen;
-}
-
-std::string TWindowDownloadHost::ReadAlbumCheck(int n) {
-  std::string text;
-  win_.CallOnMainThread([&] {
-    FlushStatus(win_, *feed_);
-    const AlbumScript call = ReadCheckScript(n);
-    text = win_.RunAlbumScript(call.elementId, call.script).toStdString();
-    win_.currentAlbum = n;
-  });
-  return text;
-}
-
 void TWindowDownloadHost::ShowAlbumStatus(const AlbumStatusUpdate& update) {
   notes_.Update(update);
   bool queued;
@@ -168,42 +139,6 @@ void TWindowDownloadHost::SetStatusText(const std::string& text) {
 }
 
 void TWindowDownloadHost::DownloadFolderPrepared(const std::string& albumRoot) {
-  albumRoot_ = albumRoot;
   notes_.Prepared(albumRoot);
   win_.CallOnMainThread([&] { win_.downloadFolder = albumRoot; });
-}
-
-bool TWindowDownloadHost::AskOpenFolder(const std::string& summary) {
-  // The copy becomes browsable before the user is offered to open it. A copy without a viewer is still a
-  // good copy, so a failure here changes nothing of the download's own texts.
-  if (!albumRoot_.empty()) BuildDownloadViewer(albumRoot_, notes_);
-  bool yes = false;
-  win_.CallOnMainThread([&] {
-    FlushStatus(win_, *feed_);
-    if (win_.askOpenFolderHook) {
-      yes = win_.askOpenFolderHook(Q(summary));
-      return;
-    }
-    QString shown = Q(summary);
-    shown.remove('\r');
-    yes = QMessageBox::question(&win_, Q(std::string(kSummaryCaption)), shown,
-                                QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
-  });
-  return yes;
-}
-
-void TWindowDownloadHost::OpenFolder(const std::string& folder) {
-  win_.CallOnMainThread([&] { win_.OpenFolderWithDesktop(folder); });
-}
-
-void TWindowDownloadHost::DownloadFinished(const DownloadCounters& counters) {
-  win_.CallOnMainThread([&] {
-    FlushStatus(win_, *feed_);
-    win_.albumsOk = counters.albumsOk;
-    win_.albumsFailed = counters.albumsFailed;
-    win_.photosOk = counters.photosOk;
-    win_.photosFailed = counters.photosFailed;
-    win_.btn_down->setText(kCaptionDownloadIdle);
-    win_.SetStatusPanel(0, Q(std::string(kDownloadFinishedStatus)));
-  });
 }

@@ -1,8 +1,7 @@
 // The window's adapter to the jobs: the preview and download hosts that a job running on the worker
-// thread calls. Every step is handed to the main thread (Tmainfrm::CallOnMainThread) and waited for; a
-// step the window refuses because it is closing is simply not done. The exceptions are the download's
-// per-photo steps (album status, status-bar text): they are left for the main thread without waiting, see
-// TDownloadStatusFeed.
+// thread calls. A preview's steps are handed to the main thread (Tmainfrm::CallOnMainThread) and waited
+// for; a step the window refuses because it is closing is simply not done. A download's status cells and
+// texts are left for the main thread without waiting, see TDownloadStatusFeed.
 #pragma once
 
 #include <chrono>
@@ -52,19 +51,18 @@ class TWindowDownloadHost : public DownloadHost {
  public:
   // albums: the albums of the download, for the copy's viewer.
   TWindowDownloadHost(Tmainfrm& win, std::vector<AlbumEntryFields> albums);
-  bool ChooseFolder(const std::string& title, std::string& folder) override;
-  std::string ReadAlbumCheck(int n) override;
   void ShowAlbumStatus(const AlbumStatusUpdate& update) override;
   void SetStatusText(const std::string& text) override;
   void DownloadFolderPrepared(const std::string& albumRoot) override;
-  bool AskOpenFolder(const std::string& summary) override;
-  void OpenFolder(const std::string& folder) override;
-  void DownloadFinished(const DownloadCounters& counters) override;
   // The copy's viewer keeps each album's photos in this order.
   void PhotoStarted(const PhotoProgress& photo) override { notes_.PhotoStarted(photo); }
 
   // Shows on the main thread what the feed holds (nothing when it is empty).
   static void FlushStatus(Tmainfrm& win, TDownloadStatusFeed& feed);
+  // Main thread: what the job left so far is shown now (before the summary, after a refusal).
+  void FlushNow() { FlushStatus(win_, *feed_); }
+  // For the copy's viewer, once the job has ended (job thread).
+  DownloadNotes& Notes() { return notes_; }
 
  private:
   // Job thread: makes sure a flush is on its way.
@@ -73,7 +71,5 @@ class TWindowDownloadHost : public DownloadHost {
   Tmainfrm& win_;
   // Shared with the flushes still on their way when the job (and this host) has ended.
   std::shared_ptr<TDownloadStatusFeed> feed_;
-  // For the viewer the copy gets when the download ends (job thread).
   DownloadNotes notes_;
-  std::string albumRoot_;
 };

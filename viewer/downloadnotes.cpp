@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <exception>
+#include <filesystem>
 #include <stdexcept>
 
 #include "core/filenames.h"
@@ -114,4 +115,17 @@ std::string BuildDownloadViewer(const std::string& albumRoot, DownloadNotes& not
   } catch (const std::runtime_error& e) {
     return e.what();
   }
+}
+
+DownloadViewer ViewerAfterDownload(const DownloadOutcome& outcome, DownloadNotes& notes) {
+  using End = DownloadOutcome::End;
+  DownloadViewer viewer;
+  std::error_code ec;
+  if (outcome.end == End::kManifestError || outcome.end == End::kLocked || outcome.albumRoot.empty() ||
+      !std::filesystem::is_directory(outcome.albumRoot, ec)) {
+    notes.StopAhead();
+    return viewer;
+  }
+  viewer.trouble = BuildDownloadViewer(outcome.albumRoot, notes, &viewer.page);
+  return viewer;
 }

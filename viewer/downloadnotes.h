@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "core/albumdownload.h"
 #include "core/jobhost.h"
 #include "viewer/viewer.h"
 
@@ -66,3 +67,13 @@ class DownloadNotes {
 // since a copy without a viewer is still a good copy.
 std::string BuildDownloadViewer(const std::string& albumRoot, DownloadNotes& notes,
                                 std::string* entryPage = nullptr);
+
+// What both front ends do when a download has ended, before they show its summary: the copy's viewer,
+// built when the run got as far as its album root (a refused run changed nothing and gets none), stopped
+// runs too, so what was saved can be browsed. A copy without a viewer is still a good copy: what went
+// wrong is in `trouble`, never thrown.
+struct DownloadViewer {
+  std::string page;     // the viewer's entry page; empty when none was built
+  std::string trouble;  // why it could not be built
+};
+DownloadViewer ViewerAfterDownload(const DownloadOutcome& outcome, DownloadNotes& notes);

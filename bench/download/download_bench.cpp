@@ -85,35 +85,23 @@ Options Parse(int argc, char** argv) {
   return o;
 }
 
-// The job's host without a window: every album ticked, the folder given, no questions. It also adds up
+// The job's host without a window. It adds up
 // the time spent in photo fetches, so the photo part can be told from the photo lists.
 class BenchDownloadHost : public DownloadHost {
  public:
-  explicit BenchDownloadHost(std::string folder) : folder_(std::move(folder)) {}
-
-  bool ChooseFolder(const std::string&, std::string& folder) override {
-    folder = folder_;
-    return true;
-  }
-  std::string ReadAlbumCheck(int) override { return "true"; }
   void ShowAlbumStatus(const AlbumStatusUpdate&) override {}
   void SetStatusText(const std::string&) override {}
   void DownloadFolderPrepared(const std::string&) override {}
-  bool AskOpenFolder(const std::string&) override { return false; }
-  void OpenFolder(const std::string&) override {}
-  void DownloadFinished(const DownloadCounters& c) override { counters = c; }
   void PhotoStarted(const PhotoProgress&) override { photoStart_ = Clock::now(); }
   void PhotoFinished(const PhotoProgress&, const FetchReport& report) override {
     photoSeconds += std::chrono::duration<double>(Clock::now() - photoStart_).count();
     if (report.ok) bytes += report.bytes;
   }
 
-  DownloadCounters counters;
   double photoSeconds = 0;
   long long bytes = 0;
 
  private:
-  std::string folder_;
   Clock::time_point photoStart_;
 };
 
@@ -184,21 +172,21 @@ Figures RunJob(const Options& o, const PreviewResult& preview, const std::vector
   in.albums = entries;
   in.downloadFolder = folder;
   in.photoListFile = folder + "photolist.txt";
-  BenchDownloadHost host(folder);
+  BenchDownloadHost host;
   const size_t before = albumd.LogLines().size();
   const auto start = Clock::now();
   const DownloadOutcome outcome = DownloadCheckedAlbums(in, host);
   Figures f;
   f.seconds = std::chrono::duration<double>(Clock::now() - start).count();
   f.requests = albumd.LogLines().size() - before;
-  f.photos = host.counters.photosOk;
+  f.photos = outcome.counters.photosOk;
   f.bytes = host.bytes;
   f.photoSeconds = host.photoSeconds;
-  if (outcome.end != DownloadOutcome::End::kCompleted || host.counters.photosFailed != 0 ||
-      host.counters.albumsFailed != 0) {
+  if (outcome.end != DownloadOutcome::End::kCompleted || outcome.counters.photosFailed != 0 ||
+      outcome.counters.albumsFailed != 0) {
     throw std::runtime_error(
-        "the download job did not complete cleanly: " + std::to_string(host.counters.photosFailed) +
-        " photos and " + std::to_string(host.counters.albumsFailed) + " albums failed");
+        "the download job did not complete cleanly: " + std::to_string(outcome.counters.photosFailed) +
+        " photos and " + std::to_string(outcome.counters.albumsFailed) + " albums failed");
   }
   return f;
 }

@@ -11,7 +11,6 @@ namespace {
 using Action = AlbumPaneNavigation::Action;
 
 TEST(AlbumScripts, FixedScriptsByteForByte) {
-  EXPECT_EQ(ReadCheckScript(4), (AlbumScript{"check_4", R"($("check_4").checked)"}));
   EXPECT_EQ(ScrollScript(3), (AlbumScript{"scrolid", R"($("scrolid").href="#mao_1";$("scrolid").click();)"}));
   EXPECT_EQ(RowColorScript(2, "#FF6600"),
             (AlbumScript{"tbl_2", R"(if($("tbl_2").style.backgroundColor!=="#FF6600") )"
@@ -35,10 +34,16 @@ TEST(AlbumScripts, StatusQuotesAreEscapedForTheScriptString) {
   EXPECT_EQ(StatusCellScript(1, "a\\\"b\n").script, R"($("status_1").innerHTML="a\\\"b\n";)");
 }
 
-TEST(AlbumScripts, ReadAlbumCheckUpperCases) {
-  EXPECT_EQ(ReadAlbumCheck("false"), "FALSE");
-  EXPECT_EQ(ReadAlbumCheck("True"), "TRUE");
-  EXPECT_EQ(ReadAlbumCheck(""), "");
+// Only a box the page says is unticked leaves an album out: a failed read or a missing box downloads it.
+TEST(AlbumScripts, TicksAndTickBoxes) {
+  EXPECT_EQ(TicksFromScript("1011", 4), (std::vector<bool>{true, false, true, true}));
+  EXPECT_EQ(TicksFromScript("", 2), (std::vector<bool>{true, true}));
+  EXPECT_EQ(TicksFromScript("00", 3), (std::vector<bool>{false, false, true}));
+  EXPECT_EQ(TicksFromScript("0", 0), std::vector<bool>{});
+  const std::pair<const char*, int> boxes[] = {
+      {"check_0", 0}, {"check_17", 17}, {"check_", -1},           {"check_01", -1}, {"check_1a", -1},
+      {"tbl_3", -1},  {"Check_3", -1},  {"check_9999999999", -1}, {"", -1},         {"check_-1", -1}};
+  for (const auto& [id, album] : boxes) EXPECT_EQ(TickBoxAlbum(id), album) << id;
 }
 
 TEST(AlbumScripts, StatusScrollsOnlyFromAlbumThree) {

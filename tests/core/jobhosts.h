@@ -29,19 +29,6 @@ class RecordingPreviewHost : public PreviewHost {
 
 class RecordingDownloadHost : public DownloadHost {
  public:
-  bool ChooseFolder(const std::string& title, std::string& folder) override {
-    events.push_back("ChooseFolder");
-    chooseTitle = title;
-    preselected = folder;
-    if (chosenFolder.empty()) return false;
-    folder = chosenFolder;
-    return true;
-  }
-  std::string ReadAlbumCheck(int n) override {
-    events.push_back("ReadAlbumCheck " + std::to_string(n));
-    auto it = checks.find(n);
-    return it != checks.end() ? it->second : defaultCheck;
-  }
   void ShowAlbumStatus(const AlbumStatusUpdate& update) override {
     events.push_back("ShowAlbumStatus " + std::to_string(update.currentAlbum));
     updates.push_back(update);
@@ -50,19 +37,6 @@ class RecordingDownloadHost : public DownloadHost {
   void DownloadFolderPrepared(const std::string& albumRoot) override {
     events.push_back("DownloadFolderPrepared");
     preparedRoot = albumRoot;
-  }
-  bool AskOpenFolder(const std::string& text) override {
-    events.push_back("AskOpenFolder");
-    summary = text;
-    return answerYes;
-  }
-  void OpenFolder(const std::string& folder) override {
-    events.push_back("OpenFolder");
-    opened.push_back(folder);
-  }
-  void DownloadFinished(const DownloadCounters& counters) override {
-    events.push_back("DownloadFinished");
-    finishedCounters = counters;
   }
   void PhotoStarted(const PhotoProgress& photo) override {
     if (onPhotoStarted) onPhotoStarted(photo);
@@ -73,10 +47,6 @@ class RecordingDownloadHost : public DownloadHost {
   void Warning(const std::string& text) override { warnings.push_back(text); }
 
   // Set up by the test.
-  std::string chosenFolder;  // empty: the folder browser is cancelled
-  std::map<int, std::string> checks;
-  std::string defaultCheck = "true";
-  bool answerYes = false;
   std::function<void(const PhotoProgress&)> onPhotoStarted;
 
   // Recorded.
@@ -89,10 +59,8 @@ class RecordingDownloadHost : public DownloadHost {
   };
   std::vector<std::string> warnings;
   std::vector<std::string> events;
-  std::string chooseTitle, preselected, preparedRoot, summary;
+  std::string preparedRoot;
   std::vector<AlbumStatusUpdate> updates;
   std::vector<std::string> statusTexts;
-  std::vector<std::string> opened;
   std::vector<Finished> finished;
-  DownloadCounters finishedCounters;
 };

@@ -321,12 +321,26 @@ TEST_F(WebPaneTest, HasHtmlDocumentOnlyForHtml) {
   EXPECT_TRUE(pane->HasHtmlDocument()) << "about:blank is an (empty) HTML document";
 }
 
+// A box the user ticks is reported; a script setting one, and a page that logs the report's text
+// itself, are not.
+TEST_F(WebPaneTest, TickBoxChangesByTheUserAreReported) {
+  QStringList ticks;
+  pane->OnTickBoxChange = [&](const QString& id, bool checked) { ticks << id + (checked ? "=1" : "=0"); };
+  Show(
+      PageWith("<input type=\"checkbox\" id=\"check_0\" checked /><input type=\"checkbox\" id=\"check_1\" />"
+               "<div id=\"d\"></div>"));
+  pane->CallPageFunction("cmd", "d", "console.log('lorvanta-tick:1check_7');$(\"check_0\").checked=false;");
+  pane->CallPageFunction("cmd", "check_1", "$(\"check_1\").click();");
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !ticks.isEmpty(); }, kLoadMs));
+  pane->CallPageFunction("cmd", "check_0", "$(\"check_0\").click();");
+  ASSERT_TRUE(QTest::qWaitFor([&] { return ticks.size() == 2; }, kLoadMs));
+  QTest::qWait(100);
+  EXPECT_EQ(ticks, (QStringList{"check_1=1", "check_0=1"}));
+}
+
 TEST_F(WebPaneTest, ScriptErrorsAndAlertsNeverBlock) {
   QStringList errors, alerts;
-  pane->OnScriptError = [&](int, const QString&, const QString& message, TScriptErrorAction& action) {
-    errors << message;
-    EXPECT_EQ(action, eaContinue);
-  };
+  pane->OnScriptError = [&](int, const QString&, const QString& message) { errors << message; };
   pane->OnAlert = [&](const QString& message) { alerts << message; };
   Show(PageWith(
       "<a id=\"a\" href=\"javascript:alert('此相册可能是加密相册，无法访问！')\">a</a><div id=\"d\"></div>",
