@@ -1,6 +1,5 @@
 #include "cli/replyfolder.h"
 
-#include <dirent.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -13,6 +12,7 @@
 #include <vector>
 
 #include "cli/options.h"
+#include "core/filenames.h"
 
 namespace fs = std::filesystem;
 
@@ -27,11 +27,8 @@ std::string TemporaryBase() {
 
 // Reply folders of runs that were killed: named with a process number that is no longer running, and ours.
 void RemoveStaleReplyFolders(const std::string& base) {
-  DIR* dir = opendir(base.c_str());
-  if (dir == nullptr) return;
   std::vector<std::string> stale;
-  while (dirent* entry = readdir(dir)) {
-    const std::string name = entry->d_name;
+  for (const std::string& name : FolderEntries(base)) {
     if (name.rfind(kReplyFolderPrefix, 0) != 0) continue;
     const std::string rest = name.substr(kReplyFolderPrefix.size());
     const size_t dash = rest.find('-');
@@ -43,7 +40,6 @@ void RemoveStaleReplyFolders(const std::string& base) {
     if (::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid())
       stale.push_back(path);
   }
-  closedir(dir);
   for (const std::string& path : stale) {
     std::error_code ec;
     fs::remove_all(path, ec);

@@ -165,3 +165,15 @@ AlbumPaneNavigation AlbumPaneLink(std::string_view address, std::string_view ven
   }
   return {Action::kProceed, {}};
 }
+
+std::optional<std::string> OnlinePanePreviewCommand(std::string_view address) {
+  constexpr std::string_view kMarker = "#TAVRENGOTO:";
+  constexpr std::string_view kCommand = "DOWNVELQUAN";
+  const size_t at = address.find(kMarker);
+  if (at == std::string_view::npos) return std::nullopt;
+  constexpr size_t kMaxCommandText = 10000;
+  const std::string command = PercentDecode(Limit(address.substr(at + kMarker.size()), kMaxCommandText));
+  const size_t bar = command.find('|');
+  if (bar == std::string::npos || std::string_view(command).substr(0, bar) != kCommand) return std::nullopt;
+  return std::string(Limit(std::string_view(command).substr(bar + 1), kMaxCommandText));
+}

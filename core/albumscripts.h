@@ -3,6 +3,7 @@
 // be checked byte for byte without a browser; the window runs them with RunAlbumScript.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -79,3 +80,9 @@ struct AlbumPaneNavigation {
 // download, when no folder is opened).
 AlbumPaneNavigation AlbumPaneLink(std::string_view address, std::string_view vendorBase,
                                   std::string_view albumRoot);
+
+// The online pane's link command: an address holding "#TAVRENGOTO:" + "DOWNVELQUAN|" + number asks for a
+// preview of that number. The text after the marker (at most 10000 bytes) is percent-decoded, since the
+// pane reports addresses encoded; the command word must match exactly. The number as given (at most 10000
+// bytes), or nothing for any other address.
+std::optional<std::string> OnlinePanePreviewCommand(std::string_view address);

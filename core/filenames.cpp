@@ -341,3 +341,11 @@ std::string PhotoFileNamer::NextPath(std::string_view photoName, std::string_vie
   handedOut_.insert(NameKey(chosen, rules_));
   return chosen;
 }
+
+std::vector<std::string> FolderEntries(const std::string& folder) {
+  std::vector<std::string> names;
+  std::error_code ec;
+  for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec))
+    names.push_back(it->path().filename().string());
+  return names;
+}

@@ -7,6 +7,7 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // Makes a name usable as one path component: trims bytes 0..32 at both ends, replaces every space, "*",
 // "/", ":", "<", ">", "?", "\" and "|" by "0", and so too every control character (C0, DEL, C1), the
@@ -93,6 +94,10 @@ std::string AlbumFolderPathAsDownloaded(std::string_view albumRoot, std::string_
 
 // The final component of a path without trailing "/" (what follows the last "/").
 std::string LastComponent(std::string_view path);
+
+// The names of everything in a folder, unsorted ("." and ".." are not among them); empty when it cannot
+// be read. Every folder listing of the program goes through here.
+std::vector<std::string> FolderEntries(const std::string& folder);
 
 // Names the photo files of one album folder. Names handed out are remembered, so photos planned before any
 // of them is fetched still get distinct names.

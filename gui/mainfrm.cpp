@@ -45,31 +45,24 @@ QString Q(const std::string& text) {
   return QString::fromStdString(text);
 }
 
-// Text after the first `marker` of `address`, at most `limit` characters; nothing when it is absent.
-std::optional<QString> TextAfter(const QString& address, const QString& marker, int limit) {
-  qsizetype at = address.indexOf(marker);
-  if (at < 0) return std::nullopt;
-  return address.mid(at + marker.size(), limit);
-}
-
 }  // namespace
 
 Tmainfrm::Tmainfrm(TStartupInputs inputs, QWidget* parent)
-    : QMainWindow(parent), inputs_(std::move(inputs)), session_(std::make_unique<CookieJar>()) {
+    : QMainWindow(parent), inputs_(std::move(inputs)), cookies_(std::make_unique<CookieJar>()) {
   BuildControls();
   // Both panes are on the default profile, which is off the record: the session ends with the run.
-  sessionBridge_ = new TCookieBridge(QWebEngineProfile::defaultProfile(), *session_, this);
+  sessionBridge_ = new TCookieBridge(QWebEngineProfile::defaultProfile(), *cookies_, this);
   FormCreate();
   iedown_start->start();
 }
 
 Tmainfrm::~Tmainfrm() {
   CloseHandOver();
-  stopRequested = true;
-  fetchAbort = true;
-  if (worker) {
-    worker->requestInterruption();
-    worker->wait();
+  stopRequested_ = true;
+  fetchAbort_ = true;
+  if (worker_) {
+    worker_->requestInterruption();
+    worker_->wait();
   }
   // Before the jar it feeds: the bridge is a child and would otherwise go after the members.
   delete sessionBridge_;
@@ -78,20 +71,14 @@ Tmainfrm::~Tmainfrm() {
 void Tmainfrm::FormCreate() {
   // A failing step ends start-up silently; the window opens all the same.
   try {
-    clientNumber = MakeClientNumber(random_, inputs_.clock);
-    workFolder = PrepareWorkFolder(inputs_.env);
-    TTempFilePaths paths = MakeTempFilePaths(workFolder);
-    photoListFile = paths.photoListFile;
-    routeFile = paths.routeFile;
-    albumListFile = paths.albumListFile;
-    vendorBase = BuiltInVendorBase();
-    pageLines.clear();
-    albumEntries.clear();
-    albumFields.clear();
+    clientNumber_ = MakeClientNumber(random_, inputs_.clock);
+    workFolder_ = PrepareWorkFolder(inputs_.env);
+    temp_ = MakeTempFilePaths(workFolder_);
+    session_.vendorBase = inputs_.vendorBase.empty() ? BuiltInVendorBase() : inputs_.vendorBase;
     iedown->ShowBlankPage();
     ie->ShowBlankPage();
-    machineId = inputs_.machineId ? inputs_.machineId() : BuildMachineId();
-    DeleteTempFiles(paths);
+    machineId_ = inputs_.machineId ? inputs_.machineId() : BuildMachineId();
+    DeleteTempFiles(temp_);
   } catch (const std::exception&) {
   }
 }
@@ -99,7 +86,7 @@ void Tmainfrm::FormCreate() {
 // --- jobs ----------------------------------------------------------------------------------------------
 
 bool Tmainfrm::WorkerRunning() const {
-  return !worker.isNull();
+  return !worker_.isNull();
 }
 
 bool Tmainfrm::StartJob(int mode) {
@@ -109,33 +96,35 @@ bool Tmainfrm::StartJob(int mode) {
 bool Tmainfrm::StartJobWith(int mode, std::function<void(int mode)> body) {
   if (WorkerRunning()) return false;
   if (handOver_.Closed()) return false;
-  stopRequested = false;
-  fetchAbort = false;
+  stopRequested_ = false;
+  fetchAbort_ = false;
   auto* thread = new TDownThread(mode, std::move(body));
-  // finished() is emitted on the worker; the queued call below runs on the main thread, and from then on
+  // finished() is emitted on the worker_; the queued call below runs on the main thread, and from then on
   // the window regards the job as over.
   connect(thread, &QThread::finished, this, [this, thread] {
-    if (worker != thread) return;
-    worker = nullptr;
+    if (worker_ != thread) return;
+    worker_ = nullptr;
+    session_.JobEnded();
+    ShowSession();
     // A start that waited for this job to end runs now, after the handler has returned.
     if (queuedStart_) QTimer::singleShot(0, this, std::exchange(queuedStart_, nullptr));
   });
-  worker = thread;
+  worker_ = thread;
   return true;
 }
 
 bool Tmainfrm::StartOrQueueJob(int mode, std::function<void(int mode)> body) {
   if (handOver_.Closed()) return false;
   if (!WorkerRunning()) return StartJobWith(mode, std::move(body));
-  // The stopped job keeps stopRequested set until it has ended; only then is it cleared for this one.
+  // The stopped job keeps stopRequested_ set until it has ended; only then is it cleared for this one.
   queuedStart_ = [this, mode, body = std::move(body)] { StartJobWith(mode, body); };
   return true;
 }
 
 void Tmainfrm::StopJob() {
   queuedStart_ = nullptr;
-  stopRequested = true;
-  if (worker) worker->requestInterruption();
+  stopRequested_ = true;
+  if (worker_) worker_->requestInterruption();
 }
 
 bool Tmainfrm::CallOnMainThread(std::function<void()> step) {
@@ -148,11 +137,11 @@ void Tmainfrm::CloseHandOver() {
 
 bool Tmainfrm::WaitForWorker(int timeoutMs) {
   CloseHandOver();
-  stopRequested = true;
-  fetchAbort = true;
-  if (worker) {
-    worker->requestInterruption();
-    if (!worker->wait(QDeadlineTimer(timeoutMs))) return false;
+  stopRequested_ = true;
+  fetchAbort_ = true;
+  if (worker_) {
+    worker_->requestInterruption();
+    if (!worker_->wait(QDeadlineTimer(timeoutMs))) return false;
     // Let the thread's queued finished() and its deleteLater run, so it is really gone.
     QCoreApplication::sendPostedEvents();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
@@ -174,14 +163,14 @@ void Tmainfrm::closeEvent(QCloseEvent* event) {
 }
 
 void Tmainfrm::FormCloseQuery(bool& canClose) {
-  canClose = true;  // closing is always allowed; the window does not wait for a worker
+  canClose = true;  // closing is always allowed; the window does not wait for a worker_
   try {
-    stopRequested = true;
-    fetchAbort = true;
+    stopRequested_ = true;
+    fetchAbort_ = true;
     DeleteTempFiles(TempFiles());
-    // From now on a worker's hand-over returns false at once: nothing on the main thread serves it.
+    // From now on a worker_'s hand-over returns false at once: nothing on the main thread serves it.
     CloseHandOver();
-    if (worker && !worker->isInterruptionRequested()) worker->requestInterruption();
+    if (worker_ && !worker_->isInterruptionRequested()) worker_->requestInterruption();
   } catch (const std::exception&) {
   }
 }
@@ -251,8 +240,8 @@ void Tmainfrm::btnonlineClick() {
   }
   std::string number = edtqq->text().toStdString();
   // A running job works from qqNumber; it is left alone until the job has ended.
-  if (!WorkerRunning()) qqNumber = number;
-  ie->OpenAddress(Q(vendorBase + "/" + std::to_string(clientNumber) + "_" + number));
+  if (!WorkerRunning()) session_.qqNumber = number;
+  ie->OpenAddress(Q(session_.vendorBase + "/" + std::to_string(clientNumber_) + "_" + number));
 }
 
 void Tmainfrm::btniegoClick() {
@@ -261,12 +250,10 @@ void Tmainfrm::btniegoClick() {
 
 void Tmainfrm::btn_homeClick() {
   // The identifier may hold blanks or "&" (a disk serial is free text): encoded, it stays one query value.
-  std::string client = ClientPageAddress() + QUrl::toPercentEncoding(Q(machineId)).toStdString();
+  std::string client = ClientPageAddress() + QUrl::toPercentEncoding(Q(machineId_)).toStdString();
   // The album pane only gets the client page while it shows no album list and no job can still write
   // one (a stopped preview runs on to its end).
-  if (btnview->text() == kCaptionPreviewIdle && albumEntries.empty() &&
-      btn_down->text() == kCaptionDownloadIdle && !WorkerRunning())
-    iedown->OpenAddress(Q(client));
+  if (session_.MayShowClientPage(WorkerRunning())) iedown->OpenAddress(Q(client));
   ie->OpenAddress(Q(client + "&comefrom=client"));
 }
 
@@ -280,14 +267,9 @@ void Tmainfrm::ieStatusTextChange(const QString& text) {
 
 void Tmainfrm::ieBeforeNavigate2(const QString& address, bool& cancel) {
   cancel = false;  // the online pane always goes on to the address it was given
-  auto found = TextAfter(address, "#TAVRENGOTO:", 10000);
-  if (!found) return;
-  // The pane reports addresses percent-encoded ("|" arrives as "%7C"); the command is plain text.
-  const QString command = QUrl::fromPercentEncoding(found->toUtf8());
-  qsizetype bar = command.indexOf('|');
-  if (bar < 0) return;
-  if (command.left(bar) != QLatin1String("DOWNVELQUAN")) return;
-  QString argument = command.mid(bar + 1, 10000);
+  const std::optional<std::string> number = OnlinePanePreviewCommand(address.toStdString());
+  if (!number) return;
+  const QString argument = Q(*number);
   // Start the preview after the navigation callback has returned: the preview loads pages itself.
   QTimer::singleShot(0, this, [this, argument] {
     edtqq->setText(argument);
@@ -296,7 +278,8 @@ void Tmainfrm::ieBeforeNavigate2(const QString& address, bool& cancel) {
 }
 
 void Tmainfrm::iedownBeforeNavigate2(const QString& address, bool& cancel) {
-  const AlbumPaneNavigation nav = AlbumPaneLink(address.toStdString(), vendorBase, downloadFolder);
+  const AlbumPaneNavigation nav =
+      AlbumPaneLink(address.toStdString(), session_.vendorBase, session_.downloadFolder);
   switch (nav.action) {
     case AlbumPaneNavigation::Action::kProceed:
       return;
@@ -337,7 +320,7 @@ void Tmainfrm::ReadAlbumPaneDocument(const QString& address, unsigned serial, in
     });
     return;
   }
-  albumPaneHtml = markup.toStdString();
+  session_.albumPaneHtml = markup.toStdString();
   if (address.contains("client.php")) {
     // The field is read directly: the vendor's page need not carry the album page's script functions.
     QString subhost = iedown->FieldValue("subhost");
@@ -346,7 +329,7 @@ void Tmainfrm::ReadAlbumPaneDocument(const QString& address, unsigned serial, in
     // link into a relative, unusable address. Only a web address is taken.
     if (subhost.startsWith(QLatin1String("http://")) || subhost.startsWith(QLatin1String("https://"))) {
       while (subhost.endsWith('/')) subhost.chop(1);
-      vendorBase = subhost.toStdString();
+      session_.vendorBase = subhost.toStdString();
     }
   }
 }
@@ -392,15 +375,12 @@ void Tmainfrm::ShowJobPage(const std::vector<std::string>& lines) {
 }
 
 bool Tmainfrm::AdoptPreview(const PreviewResult& result) {
-  if (result.jobId != newestPreviewJob) return false;
-  qqNumber = result.qqNumber;
-  albumListHost = result.albumListHost;
-  photoListHost = result.photoListHost;
-  albumViewHost = result.albumViewHost;
-  pageLines = result.pageLines;
-  albumEntries = result.albumEntries;
-  albumFields = result.albums;
-  return true;
+  return session_.Adopt(result);
+}
+
+void Tmainfrm::ShowSession() {
+  btnview->setText(Q(std::string(session_.PreviewCaption())));
+  btn_down->setText(Q(std::string(session_.DownloadCaption())));
 }
 
 void Tmainfrm::OpenFolderWithDesktop(const std::string& folder) {
@@ -418,14 +398,14 @@ void Tmainfrm::OpenFolderWithDesktop(const std::string& folder) {
 void Tmainfrm::StartPreview() {
   // Everything the job uses is taken now; the QQ box, the online view and later clicks cannot change it.
   PreviewInput input;
-  input.jobId = ++newestPreviewJob;
+  input.jobId = session_.PreviewStarted();
   input.qqNumber = edtqq->text().toStdString();
   input.routeHost = RouteHost();
-  input.clientNumber = clientNumber;
-  input.routeFile = routeFile;
-  input.albumListFile = albumListFile;
-  input.fetchAbort = &fetchAbort;
-  input.cookies = session_.get();
+  input.clientNumber = clientNumber_;
+  input.routeFile = temp_.routeFile;
+  input.albumListFile = temp_.albumListFile;
+  input.fetchAbort = &fetchAbort_;
+  input.cookies = cookies_.get();
   StartOrQueueJob(1, [this, input](int) {
     TWindowPreviewHost host(*this);
     RetrieveAlbumList(input, host);
@@ -452,21 +432,22 @@ void Tmainfrm::iedownTickBoxChange(const QString& elementId, bool checked) {
 void Tmainfrm::StartDownload(const std::string& folder) {
   // The ticks as the page shows them now; from here on every box the user ticks or unticks is taken over
   // at once, and the job reads an album's tick when it comes to it.
-  const int count = static_cast<int>(albumFields.size());
+  const PreviewResult& preview = session_.preview();
+  const int count = static_cast<int>(preview.albums.size());
   const AlbumScript read = ReadTicksScript(count);
   selection_ = std::make_shared<AlbumSelection>(
       TicksFromScript(RunAlbumScript(read.elementId, read.script).toStdString(), count));
   DownloadInput input;
-  input.qqNumber = qqNumber;
-  input.photoListHost = photoListHost;
-  input.albumViewHost = albumViewHost;
-  input.albums = albumFields;
+  input.qqNumber = session_.qqNumber;
+  input.photoListHost = preview.photoListHost;
+  input.albumViewHost = preview.albumViewHost;
+  input.albums = preview.albums;
   input.downloadFolder = folder;
   input.selection = selection_;
-  input.photoListFile = photoListFile;
-  input.stopRequested = &stopRequested;
-  input.fetchAbort = &fetchAbort;
-  input.fetchOptions.cookies = session_.get();
+  input.photoListFile = temp_.photoListFile;
+  input.stopRequested = &stopRequested_;
+  input.fetchAbort = &fetchAbort_;
+  input.fetchOptions.cookies = cookies_.get();
   // Only new photos: no backup, the album root kept, a copy made before adopted, records kept.
   input.update = chkonlynew->isChecked();
   StartOrQueueJob(2, [this, input](int) {
@@ -479,24 +460,22 @@ void Tmainfrm::StartDownload(const std::string& folder) {
     if (outcome.end == DownloadOutcome::End::kManifestError) refusal = "无法更新：" + outcome.error;
     if (!refusal.empty()) {
       CallOnMainThread([this, refusal] {
-        btn_down->setText(kCaptionDownloadIdle);
+        session_.DownloadRefused();
+        ShowSession();
         SetStatusPanel(0, Q(std::string(kDownloadStoppedStatus)));
         ShowMessage(Q(refusal));
       });
       return;
     }
     // The copy becomes browsable before the user is offered to open it (not while the window closes).
-    if (!fetchAbort) ViewerAfterDownload(outcome, host.Notes());
+    if (!fetchAbort_) ViewerAfterDownload(outcome, host.Notes());
     if (outcome.end != DownloadOutcome::End::kCompleted) return;
     const std::string summary = DownloadSummary(input.qqNumber, outcome.counters);
     CallOnMainThread([&] {
       host.FlushNow();
       if (AskOpenFolder(summary)) OpenFolderWithDesktop(outcome.albumRoot);
-      albumsOk = outcome.counters.albumsOk;
-      albumsFailed = outcome.counters.albumsFailed;
-      photosOk = outcome.counters.photosOk;
-      photosFailed = outcome.counters.photosFailed;
-      btn_down->setText(kCaptionDownloadIdle);
+      session_.DownloadCompleted(outcome.counters);
+      ShowSession();
       SetStatusPanel(0, Q(std::string(kDownloadFinishedStatus)));
     });
   });
@@ -515,23 +494,25 @@ void Tmainfrm::btnviewClick() {
     ShowMessage(kMessageInvalidQQ);
     return;
   }
-  if (btn_down->text() == kCaptionDownloadRunning) {
+  const WindowSession::PreviewPress press = session_.PressPreview();
+  if (press == WindowSession::PreviewPress::kDownloadRunning) {
     ShowMessage(kMessageDownloadRunning);
     return;
   }
   SetStatusPanel(0, Q(std::string(kPreviewRunningStatus)));
   iedown->ShowBlankPage();
-  if (btnview->text() != kCaptionPreviewIdle) {
+  if (press == WindowSession::PreviewPress::kStop) {
     // The retrieval is not interrupted: it runs on and still shows its page, unless a newer preview
     // is started before it ends.
     StopJob();
-    btnview->setText(kCaptionPreviewIdle);
+    session_.Stopped(WorkerRunning());
+    ShowSession();
     return;
   }
   DeleteTempFiles(TempFiles());
   ShowPageText(LoadingPage(edtqq->text().toStdString()));
-  btnview->setText(kCaptionPreviewRunning);
   StartPreview();
+  ShowSession();
 }
 
 void Tmainfrm::btn_downClick() {
@@ -540,29 +521,36 @@ void Tmainfrm::btn_downClick() {
     TimerCheck->start();
     return;
   }
-  if (btnview->text() == kCaptionPreviewRunning) {
-    ShowMessage(kMessagePreviewRunning);
-    return;
-  }
   // The markup is read again now: the completion report of a page that replaced a still-loading one
   // can come late, and the decision must rest on the page the user sees.
-  if (const QString markup = iedown->PageMarkup(); !markup.isEmpty()) albumPaneHtml = markup.toStdString();
-  if (QString::fromStdString(albumPaneHtml).toLower().indexOf("check_0") < 0 || albumEntries.empty()) {
-    ShowMessage(kMessageNoAlbumList);
-    return;
+  if (session_.PressDownload(session_.albumPaneHtml) != WindowSession::DownloadPress::kPreviewRunning) {
+    if (const QString markup = iedown->PageMarkup(); !markup.isEmpty())
+      session_.albumPaneHtml = markup.toStdString();
   }
-  if (btn_down->text() == kCaptionDownloadIdle) {
-    btn_down->setText(kCaptionDownloadRunning);
-    // The folder is asked for before anything starts. Cancelled, the button keeps its caption until it is
-    // pressed again; a press while the browser was open (a stop) has the last word.
-    const unsigned press = ++downloadPresses_;
-    std::string folder = downloadFolder;
-    if (!ChooseDownloadFolder(folder) || press != downloadPresses_) return;
-    StartDownload(folder);
-    return;
+  switch (session_.PressDownload(session_.albumPaneHtml)) {
+    case WindowSession::DownloadPress::kPreviewRunning:
+      ShowMessage(kMessagePreviewRunning);
+      return;
+    case WindowSession::DownloadPress::kNoAlbumList:
+      ShowMessage(kMessageNoAlbumList);
+      return;
+    case WindowSession::DownloadPress::kStart: {
+      session_.DownloadStarted();
+      ShowSession();
+      // The folder is asked for before anything starts. Cancelled, the button keeps its caption until it
+      // is pressed again; a press while the browser was open (a stop) has the last word.
+      const unsigned press = ++downloadPresses_;
+      std::string folder = session_.downloadFolder;
+      if (!ChooseDownloadFolder(folder) || press != downloadPresses_) return;
+      StartDownload(folder);
+      return;
+    }
+    case WindowSession::DownloadPress::kStop:
+      ++downloadPresses_;
+      StopJob();
+      session_.Stopped(WorkerRunning());
+      ShowSession();
+      SetStatusPanel(0, Q(std::string(kDownloadStoppedStatus)));
+      return;
   }
-  ++downloadPresses_;
-  StopJob();
-  btn_down->setText(kCaptionDownloadIdle);
-  SetStatusPanel(0, Q(std::string(kDownloadStoppedStatus)));
 }

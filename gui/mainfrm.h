@@ -1,10 +1,10 @@
-// Tmainfrm: the program's only window and the holder of its run state. The left half is the album pane
-// (QQ box, preview / online / download buttons, the generated album page in `iedown`), the right half the
-// online pane (address box, visit and home buttons, the web view `ie`).
+// Tmainfrm: the program's only window, a shell over its WindowSession (core/windowsession.h). The left
+// half is the album pane (QQ box, preview / online / download buttons, the generated album page in
+// `iedown`), the right half the online pane (address box, visit and home buttons, the web view `ie`).
+// The controls are its own; tests find them by their object names, as the names above.
 //
-// Jobs run on one TDownThread at a time; their hosts (windowhosts.h) run the steps that answer something
-// through CallOnMainThread (handover.h) and queue the rest (status updates folded per frame) onto the main
-// thread without waiting.
+// Jobs run on one TDownThread at a time; their hosts (windowhosts.h) hand a preview's steps over with
+// CallOnMainThread (handover.h) and post a download's status updates (folded per frame) without waiting.
 #pragma once
 
 #include <QByteArray>
@@ -19,6 +19,7 @@
 
 #include "core/jobhost.h"
 #include "core/startup.h"
+#include "core/windowsession.h"
 #include "gui/downthread.h"
 #include "gui/handover.h"
 
@@ -35,11 +36,6 @@ class TCookieBridge;
 class CookieJar;
 class AlbumSelection;
 
-// Job-state captions of the two job buttons; handlers compare them byte for byte.
-inline constexpr const char* kCaptionPreviewIdle = "相册预览";
-inline constexpr const char* kCaptionPreviewRunning = "停止预览";
-inline constexpr const char* kCaptionDownloadIdle = "开始下载QQ相册";
-inline constexpr const char* kCaptionDownloadRunning = "停止下载QQ相册";
 inline constexpr const char* kCaptionOnlyNewPhotos = "只下载新相片";
 inline constexpr const char* kMessageInvalidQQ = "请输入有效的QQ号码！";
 inline constexpr const char* kMessageDownloadRunning = "正在下载相片，请先停止！";
@@ -56,6 +52,7 @@ struct TStartupInputs {
   EnvLookup env = SystemEnvironment;
   LocalClock clock = SystemLocalTime;
   std::function<std::string()> machineId;  // empty: BuildMachineId() of the running machine
+  std::string vendorBase;                  // empty: BuiltInVendorBase()
 };
 
 class Tmainfrm : public QMainWindow {
@@ -67,73 +64,29 @@ class Tmainfrm : public QMainWindow {
   // state it works on. main() waits with a limit first; see WaitForWorker.
   ~Tmainfrm() override;
 
-  // --- controls ----------------------------------------------------------------------------------------
-  QGroupBox* left_gb = nullptr;
-  QWidget* Panel1 = nullptr;
-  QLabel* Label1 = nullptr;
-  QLineEdit* edtqq = nullptr;
-  QPushButton* btnview = nullptr;
-  QPushButton* btnonline = nullptr;
-  QWidget* Panel2 = nullptr;
-  QPushButton* btn_down = nullptr;
-  QCheckBox* chkonlynew = nullptr;  // download only the photos the copy lacks (keeps the album root)
-  QWidget* Panel3 = nullptr;
-  TWebPane* iedown = nullptr;
-  QSplitter* Splitter1 = nullptr;
-  QGroupBox* ie_gb = nullptr;
-  QWidget* Panel4 = nullptr;
-  QLineEdit* edtieurl = nullptr;
-  QPushButton* btniego = nullptr;
-  QPushButton* btn_home = nullptr;
-  TWebPane* ie = nullptr;
-  QStatusBar* sb = nullptr;
-  QTimer* iedown_start = nullptr;
-  QTimer* TimerCheck = nullptr;
-
-  // --- run state (UTF-8 texts) ---------------------------------------------------------------------------
-  std::vector<std::string> pageLines;
-  std::string downloadFolder;
-  std::vector<std::string> albumEntries;
-  std::vector<AlbumEntryFields> albumFields;  // the same albums field by field, for the download job
-  std::string qqNumber;
-  std::string albumListHost;
-  std::string photoListHost;
-  std::string albumViewHost;
-  int currentAlbum = 0;
-  std::string statusHtml;
-  std::string currentAlbumName;
-  std::string rowColor;
-  // The running job, main thread only. Cleared when the thread reports finished() (a queued call onto
-  // the main thread) and, at the latest, when the thread object deletes itself; so the window never
-  // touches a thread whose body has ended.
-  QPointer<TDownThread> worker;
-  std::atomic<bool> stopRequested{false};
-  std::string vendorBase;
-  std::string machineId;
-  std::string workFolder;
-  int clientNumber = 0;
-  std::string albumPaneHtml;
-  int albumsOk = 0;
-  int albumsFailed = 0;
-  int photosOk = 0;
-  int photosFailed = 0;
-  std::string photoListFile;
-  std::string routeFile;
-  std::string albumListFile;
-  // Abort flag for every transfer a job makes; set when the window closes so a running fetch ends at
-  // once instead of finishing a large download nobody waits for.
-  std::atomic<bool> fetchAbort{false};
+  // --- state ---------------------------------------------------------------------------------------------
+  const WindowSession& Session() const { return session_; }
+  // Start-up's facts: the client number, the work folder and its temporary reply files, the machine id.
+  int ClientNumber() const { return clientNumber_; }
+  const std::string& WorkFolder() const { return workFolder_; }
+  const std::string& MachineId() const { return machineId_; }
+  TTempFilePaths TempFiles() const { return temp_; }
+  // Set by a stop and when the window closes; the running job ends at its next poll.
+  bool StopRequested() const { return stopRequested_; }
+  // Set when the window closes: every transfer of the running job ends at once.
+  bool FetchAborted() const { return fetchAbort_; }
 
   // --- jobs ----------------------------------------------------------------------------------------------
   // The body a worker runs for a mode (1 preview, 2 download). Empty: the worker ends at once.
   std::function<void(int mode)> jobBody;
 
-  // Starts a worker with the mode: clears stopRequested and fetchAbort and keeps it in `worker`. Refuses
+  // Starts a worker with the mode: clears the stop and abort flags and keeps it as the running job. Refuses
   // (false) while an earlier worker has not ended yet, as two jobs must never share the run state.
   bool StartJob(int mode);
-  // stopRequested := true and the running worker (if any) is asked to stop (requestInterruption).
+  // The stop flag is set and the running worker (if any) is asked to stop (requestInterruption).
   void StopJob();
   bool WorkerRunning() const;
+  TDownThread* RunningJob() const { return worker_.data(); }
 
   // Runs `step` on the main thread and waits for it. From the main thread the step runs directly. False,
   // without running the step, once the window is closing or the main thread waits for the worker (it
@@ -153,7 +106,6 @@ class Tmainfrm : public QMainWindow {
   std::function<void(const QString& text)> messageHook;
   // IsValidQQNumber on the QQ box, the trimmed text written back into it.
   bool CheckQQBox();
-  TTempFilePaths TempFiles() const { return TTempFilePaths{photoListFile, routeFile, albumListFile}; }
   // The vendor's client page address without the machine identifier.
   static std::string ClientPageAddress();
 
@@ -168,13 +120,8 @@ class Tmainfrm : public QMainWindow {
   // pane did not take it.
   void ShowJobPage(const std::vector<std::string>& lines);
   static constexpr int kJobPageWaitMs = 10000;
-  // Takes the results of preview job `result.jobId` into the run state; false (nothing taken) when a
-  // newer preview has been started since, so a stale job can never overwrite a newer page.
-  bool AdoptPreview(const PreviewResult& result);
   // Opens a folder with the desktop, but only an existing directory.
   void OpenFolderWithDesktop(const std::string& folder);
-  // Id of the newest preview started; every preview result carries the id of its job.
-  std::uint64_t newestPreviewJob = 0;
   // The download's dialogs; tests answer them instead of a person.
   std::function<bool(const QString& title, QString& folder)> chooseFolderHook;
   std::function<bool(const QString& summary)> askOpenFolderHook;
@@ -203,6 +150,14 @@ class Tmainfrm : public QMainWindow {
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
+  friend class TWindowPreviewHost;
+  friend class TWindowDownloadHost;
+
+  // The captions as the session says.
+  void ShowSession();
+  // Takes the results of a preview job into the session; false (nothing taken) when a newer preview has
+  // been started since.
+  bool AdoptPreview(const PreviewResult& result);
   void BuildControls();
   void FormCloseQuery(bool& canClose);
   void CloseHandOver();
@@ -224,10 +179,46 @@ class Tmainfrm : public QMainWindow {
   // Takes the markup (and on the vendor's client page its subhost field) of completion `serial`.
   void ReadAlbumPaneDocument(const QString& address, unsigned serial, int retries);
 
+  QGroupBox* left_gb = nullptr;
+  QWidget* Panel1 = nullptr;
+  QLabel* Label1 = nullptr;
+  QLineEdit* edtqq = nullptr;
+  QPushButton* btnview = nullptr;
+  QPushButton* btnonline = nullptr;
+  QWidget* Panel2 = nullptr;
+  QPushButton* btn_down = nullptr;
+  QCheckBox* chkonlynew = nullptr;  // download only the photos the copy lacks (keeps the album root)
+  QWidget* Panel3 = nullptr;
+  TWebPane* iedown = nullptr;
+  QSplitter* Splitter1 = nullptr;
+  QGroupBox* ie_gb = nullptr;
+  QWidget* Panel4 = nullptr;
+  QLineEdit* edtieurl = nullptr;
+  QPushButton* btniego = nullptr;
+  QPushButton* btn_home = nullptr;
+  TWebPane* ie = nullptr;
+  QStatusBar* sb = nullptr;
+  QTimer* iedown_start = nullptr;
+  QTimer* TimerCheck = nullptr;
+
+  WindowSession session_;
+  // The running job, main thread only. Cleared when the thread reports finished() (a queued call onto
+  // the main thread) and, at the latest, when the thread object deletes itself; so the window never
+  // touches a thread whose body has ended.
+  QPointer<TDownThread> worker_;
+  int clientNumber_ = 0;
+  std::string workFolder_;
+  std::string machineId_;
+  TTempFilePaths temp_;
+  std::atomic<bool> stopRequested_{false};
+  // Abort flag for every transfer a job makes; set when the window closes so a running fetch ends at
+  // once instead of finishing a large download nobody waits for.
+  std::atomic<bool> fetchAbort_{false};
+
   TStartupInputs inputs_;
   TProgramRandom random_;
   // The session every fetch of every job takes: the panes' cookies, kept one with the browser profile.
-  std::unique_ptr<CookieJar> session_;
+  std::unique_ptr<CookieJar> cookies_;
   TCookieBridge* sessionBridge_ = nullptr;
   TMainThreadGate handOver_{this};
   QLabel* statusPanels_[2] = {nullptr, nullptr};

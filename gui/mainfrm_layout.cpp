@@ -69,7 +69,7 @@ void Tmainfrm::BuildControls() {
   qqFont.setBold(true);
   edtqq->setFont(qqFont);
   SetTextColor(edtqq, QColor(0x00, 0x80, 0x00));
-  btnview = Named(new QPushButton(kCaptionPreviewIdle, Panel1), "btnview");
+  btnview = Named(new QPushButton(QString::fromUtf8(kCaptionPreviewIdle), Panel1), "btnview");
   btnonline = Named(new QPushButton("在线查看", Panel1), "btnonline");
   grid->addWidget(Label1, 0, 0);
   grid->addWidget(edtqq, 0, 1);
@@ -88,7 +88,7 @@ void Tmainfrm::BuildControls() {
   Panel2->setFixedHeight(41);
   auto* downLayout = new QHBoxLayout(Panel2);
   downLayout->setContentsMargins(4, 4, 4, 4);
-  btn_down = Named(new QPushButton(kCaptionDownloadIdle, Panel2), "btn_down");
+  btn_down = Named(new QPushButton(QString::fromUtf8(kCaptionDownloadIdle), Panel2), "btn_down");
   SetTextColor(btn_down, QColor(0x00, 0x00, 0xFF));
   downLayout->addWidget(btn_down);
   // Unticked, a download is the whole copy; ticked, it keeps the album root and fetches only new photos.

@@ -29,7 +29,8 @@ void TWindowPreviewHost::RouteFailed(const PreviewResult& result) {
   win_.CallOnMainThread([&] {
     if (!win_.AdoptPreview(result)) return;
     win_.ShowJobPage(Tmainfrm::SplitPageText(NoticePage(result.qqNumber, kRouteFailedMessage)));
-    win_.btnview->setText(kCaptionPreviewIdle);
+    win_.session_.PreviewEnded();
+    win_.ShowSession();
   });
 }
 
@@ -43,14 +44,15 @@ void TWindowPreviewHost::PreviewFailed(const PreviewResult& result) {
 void TWindowPreviewHost::ShowAlbumPage(const PreviewResult& result) {
   win_.CallOnMainThread([&] {
     if (!win_.AdoptPreview(result)) return;
-    win_.ShowJobPage(win_.pageLines);
+    win_.ShowJobPage(win_.session_.preview().pageLines);
   });
 }
 
 void TWindowPreviewHost::PreviewDone(const PreviewResult& result) {
   win_.CallOnMainThread([&] {
     if (!win_.AdoptPreview(result)) return;
-    win_.btnview->setText(kCaptionPreviewIdle);
+    win_.session_.PreviewEnded();
+    win_.ShowSession();
     win_.SetStatusPanel(0, Q(std::string(kPreviewDoneStatus)));
     win_.ShowMessage(Q(PreviewDoneMessage(result.qqNumber)));
   });
@@ -71,22 +73,21 @@ void TWindowDownloadHost::FlushStatus(Tmainfrm& win, TDownloadStatusFeed& feed) 
   feed.lastFlush = std::chrono::steady_clock::now();
   QList<QPair<QString, QString>> calls;
   for (const AlbumStatusUpdate& update : updates) {
-    win.currentAlbum = update.currentAlbum;
-    win.statusHtml = AlbumStatusHtml(update);
-    win.rowColor = std::string(AlbumRowColor(update.state));
-    win.currentAlbumName = update.currentAlbumName;
+    const std::string statusHtml = AlbumStatusHtml(update);
+    win.session_.shownAlbum = update.currentAlbum;
+    win.session_.shownStatusHtml = statusHtml;
     // The album at work is scrolled to once, when it begins; every later update finds it there.
     const bool scroll = update.currentAlbum != feed.scrolledAlbum;
     feed.scrolledAlbum = update.currentAlbum;
-    for (const AlbumScript& call : ::ShowAlbumStatus(update.currentAlbum, win.statusHtml, win.rowColor,
-                                                     update.currentAlbumName, scroll))
+    for (const AlbumScript& call : ::ShowAlbumStatus(
+             update.currentAlbum, statusHtml, AlbumRowColor(update.state), update.currentAlbumName, scroll))
       calls.append({Q(call.elementId), Q(call.script)});
   }
   // One hand-over for everything: the page runs the calls in order, each on its own, and nothing waits
   // for their values.
   win.iedown->PostPageFunctionCalls("cmd", calls);
   // After a stop the status bar says so; a text of the photo that was under way must not cover it.
-  if (text && !win.stopRequested) win.SetStatusPanel(0, Q(*text));
+  if (text && !win.stopRequested_) win.SetStatusPanel(0, Q(*text));
 }
 
 void TWindowDownloadHost::QueueFlush(bool queued) {
@@ -140,5 +141,5 @@ void TWindowDownloadHost::SetStatusText(const std::string& text) {
 
 void TWindowDownloadHost::DownloadFolderPrepared(const std::string& albumRoot) {
   notes_.Prepared(albumRoot);
-  win_.CallOnMainThread([&] { win_.downloadFolder = albumRoot; });
+  win_.CallOnMainThread([&] { win_.session_.downloadFolder = albumRoot; });
 }

@@ -12,6 +12,7 @@
 
 #include "regex/regengine.h"
 #include "regex/regopcodes.h"
+#include "text/hex.h"
 
 using namespace regop;
 
@@ -41,13 +42,6 @@ bool IsQuantifier(char c) {
 }
 bool IsExtSpace(char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\r';
-}
-
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
 }
 
 }  // namespace
@@ -520,7 +514,7 @@ unsigned char TRegEngine::EscapeCharValue() {
         int value = 0;
         while (*cur_ != '}') {
           if (*cur_ == '\0') Fail(111);
-          int h = HexValue(*cur_);
+          int h = HexDigitValue(*cur_);
           if (h < 0) Fail(108);
           value = value * 16 + h;
           if (value > 255) Fail(112);
@@ -529,11 +523,11 @@ unsigned char TRegEngine::EscapeCharValue() {
         ++cur_;
         return static_cast<unsigned char>(value);
       }
-      int hi = HexValue(*cur_);
+      int hi = HexDigitValue(*cur_);
       if (hi < 0) Fail(108);
       ++cur_;
       if (*cur_ == '\0') Fail(111);
-      int lo = HexValue(*cur_);
+      int lo = HexDigitValue(*cur_);
       if (lo < 0) Fail(108);
       ++cur_;
       return static_cast<unsigned char>(hi * 16 + lo);

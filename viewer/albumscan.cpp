@@ -1,6 +1,5 @@
 #include "viewer/albumscan.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -19,12 +18,9 @@ namespace {
 // The names in a folder that do not begin with "." (dir: a full path); empty when it cannot be read.
 std::vector<std::string> VisibleNames(const std::string& dir) {
   std::vector<std::string> names;
-  DIR* d = opendir(dir.c_str());
-  if (d == nullptr) return names;
-  while (const dirent* e = readdir(d)) {
-    if (e->d_name[0] != '.') names.emplace_back(e->d_name);
+  for (std::string& name : FolderEntries(dir)) {
+    if (name[0] != '.') names.push_back(std::move(name));
   }
-  closedir(d);
   std::sort(names.begin(), names.end(), NaturalLess);
   return names;
 }

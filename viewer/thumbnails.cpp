@@ -1,6 +1,5 @@
 #include "viewer/thumbnails.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -14,6 +13,7 @@
 #include <stdexcept>
 #include <thread>
 
+#include "core/filenames.h"
 #include "core/wholefile.h"
 #include "machine/md5unit.h"
 #include "viewer/viewerfiles.h"
@@ -194,16 +194,12 @@ int RemoveStaleThumbnails(const std::string& folder, const std::set<std::string>
   std::set<std::string> keepMarkers;
   for (const std::string& name : keep) keepMarkers.insert(MarkerName(name));
   int removed = 0;
-  DIR* d = opendir(folder.c_str());
-  if (d == nullptr) return 0;
   std::vector<std::string> doomed;
-  while (const dirent* e = readdir(d)) {
-    const std::string name = e->d_name;
+  for (const std::string& name : FolderEntries(folder)) {
     const bool thumb = IsOurName(name, kThumbSuffix);
     const bool marker = IsOurName(name, kMarkerSuffix);
     if ((thumb && keep.count(name) == 0) || (marker && keepMarkers.count(name) == 0)) doomed.push_back(name);
   }
-  closedir(d);
   for (const std::string& name : doomed) {
     if (unlink((folder + name).c_str()) == 0 && name.ends_with(kThumbSuffix)) ++removed;
   }

@@ -1,6 +1,5 @@
 #include "viewer/viewer.h"
 
-#include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -40,14 +39,7 @@ void CheckPlace(const std::string& root, const std::string& entry, const std::st
   if (lstat(viewerDir.c_str(), &st) == 0) {
     if (!S_ISDIR(st.st_mode))
       throw std::runtime_error(viewerDir + " is in the way of the album viewer and is left as it is");
-    DIR* d = opendir(viewerDir.c_str());
-    bool empty = true;
-    while (d != nullptr) {
-      const dirent* e = readdir(d);
-      if (e == nullptr) break;
-      if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0) empty = false;
-    }
-    if (d != nullptr) closedir(d);
+    const bool empty = FolderEntries(viewerDir).empty();
     struct stat own {};
     if (!empty && stat((viewerDir + std::string(kStyleFile)).c_str(), &own) != 0)
       throw std::runtime_error(viewerDir + " was not made by the album viewer; it is left as it is");
@@ -58,18 +50,15 @@ void CheckPlace(const std::string& root, const std::string& entry, const std::st
 void RemoveStalePages(const std::string& viewerDir, size_t count) {
   std::set<std::string> current;
   for (size_t i = 0; i < count; ++i) current.insert(AlbumPageName(i));
-  DIR* d = opendir(viewerDir.c_str());
-  if (d == nullptr) return;
   std::vector<std::string> doomed;
-  while (const dirent* e = readdir(d)) {
-    const std::string_view name = e->d_name;
+  for (const std::string& entry : FolderEntries(viewerDir)) {
+    const std::string_view name = entry;
     if (!name.starts_with("album-") || !name.ends_with(".html") || current.count(std::string(name)) != 0)
       continue;
     const std::string_view number = name.substr(6, name.size() - 6 - 5);
     if (!number.empty() && number.find_first_not_of("0123456789") == std::string_view::npos)
       doomed.emplace_back(name);
   }
-  closedir(d);
   for (const std::string& name : doomed) unlink((viewerDir + name).c_str());
 }
 

@@ -1,6 +1,5 @@
 #include "viewer/viewerfiles.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -12,6 +11,7 @@
 #include <stdexcept>
 #include <vector>
 
+#include "core/filenames.h"
 #include "core/wholefile.h"
 
 namespace {
@@ -63,16 +63,13 @@ bool IsLeftoverTemp(std::string_view name) {
 }
 
 void RemoveLeftoverTemps(const std::string& folder) {
-  DIR* d = opendir(folder.c_str());
-  if (d == nullptr) return;
   std::vector<std::string> old;
   const std::time_t hourAgo = std::time(nullptr) - 3600;
-  while (const dirent* e = readdir(d)) {
+  for (const std::string& name : FolderEntries(folder)) {
     struct stat st {};
-    if (IsLeftoverTemp(e->d_name) && lstat((folder + e->d_name).c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+    if (IsLeftoverTemp(name) && lstat((folder + name).c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
         st.st_mtime < hourAgo)
-      old.push_back(folder + e->d_name);
+      old.push_back(folder + name);
   }
-  closedir(d);
   for (const std::string& path : old) unlink(path.c_str());
 }

@@ -40,6 +40,7 @@
 #include "gui/pagestore.h"
 #include "gui/webpane.h"
 #include "net/fetchtofile.h"
+#include "tests/gui/windowcontrols.h"
 #include "tools/albumd/testing/albumdprocess.h"
 
 namespace fs = std::filesystem;
@@ -278,7 +279,8 @@ int main(int argc, char** argv) {
   const std::string winFolder = work.path() + "window";
   fs::create_directories(winFolder);
   auto win = std::make_unique<Tmainfrm>(inputs);
-  win->iedown_start->stop();  // no vendor client page: the preview below fills the album pane
+  Child<QTimer>(win, "iedown_start")
+      ->stop();  // no vendor client page: the preview below fills the album pane
   int messages = 0;
   win->messageHook = [&](const QString&) { ++messages; };
   win->chooseFolderHook = [&](const QString&, QString& folder) {
@@ -298,10 +300,11 @@ int main(int argc, char** argv) {
   win->resize(1280, 800);
   win->show();
 
-  win->edtqq->setText(QString::fromStdString(opt.qq));
-  win->btnview->click();
-  if (!WaitFor([&] { return messages >= 1 && win->albumPaneHtml.find("check_0") != std::string::npos; },
-               60000)) {
+  Edit(win, "edtqq")->setText(QString::fromStdString(opt.qq));
+  Button(win, "btnview")->click();
+  if (!WaitFor(
+          [&] { return messages >= 1 && win->Session().albumPaneHtml.find("check_0") != std::string::npos; },
+          60000)) {
     std::fprintf(stderr, "the preview of %s did not show its album page\n", opt.qq.c_str());
     return 1;
   }
@@ -319,8 +322,8 @@ int main(int argc, char** argv) {
   bool lastTickShown = false;
   QObject::connect(&probe, &QTimer::timeout, [&] {
     const auto now = Clock::now();
-    if (!lastTickShown && win->currentAlbum == albumCount - 1 &&
-        win->statusHtml.find("#GOTO2:") != std::string::npos) {
+    if (!lastTickShown && win->Session().shownAlbum == albumCount - 1 &&
+        win->Session().shownStatusHtml.find("#GOTO2:") != std::string::npos) {
       lastTickShown = true;
       lastTick = now;
     }
@@ -335,7 +338,7 @@ int main(int argc, char** argv) {
     long total = 0;
     for (const auto& [pid, s] : WindowProcesses()) total += s.rssKb;
     peakTotalRssKb = std::max(peakTotalRssKb, total);
-    if (!opt.shots.empty() && !midShot && win->currentAlbum >= albumCount / 2 && albumCount > 1) {
+    if (!opt.shots.empty() && !midShot && win->Session().shownAlbum >= albumCount / 2 && albumCount > 1) {
       midShot = true;
       win->grab().save(QString::fromStdString(opt.shots + "/during-download.png"));
     }
@@ -345,7 +348,7 @@ int main(int argc, char** argv) {
   expected = clicked + std::chrono::milliseconds(10);
   probe.start(10);
   sampler.start(500);
-  win->btn_down->click();
+  Button(win, "btn_down")->click();
   const bool ended = WaitFor([&] { return summaryShown && !win->WorkerRunning(); }, 3600 * 1000);
   sampler.stop();
   const auto after = WindowProcesses();
@@ -361,7 +364,7 @@ int main(int argc, char** argv) {
   }
 
   std::printf("window download (click to summary box): %.2f s, %ld files; photos ok %d, failed %d\n", winSecs,
-              winFiles, win->photosOk, win->photosFailed);
+              winFiles, win->Session().counters.photosOk, win->Session().counters.photosFailed);
   if (lastTickShown) {
     const double tickSecs = Seconds(lastTick - clicked);
     std::printf(

@@ -34,6 +34,22 @@ TEST(AlbumScripts, StatusQuotesAreEscapedForTheScriptString) {
   EXPECT_EQ(StatusCellScript(1, "a\\\"b\n").script, R"($("status_1").innerHTML="a\\\"b\n";)");
 }
 
+// The online pane's preview command: exact command word, "|" before the number, encoded or plain.
+TEST(AlbumScripts, OnlinePanePreviewCommands) {
+  const std::pair<const char*, std::optional<std::string>> cases[] = {
+      {"http://v/p#TAVRENGOTO:DOWNVELQUAN|123456", "123456"},
+      {"http://v/p#TAVRENGOTO:DOWNVELQUAN%7C10001", "10001"},
+      {"http://v/p#TAVRENGOTO:DOWNVELQUAN|", ""},
+      {"http://v/p#TAVRENGOTO:DOWNVELQUAN|1|2", "1|2"},
+      {"http://v/p#TAVRENGOTO:downvelquan|777777", std::nullopt},
+      {"http://v/p#TAVRENGOTO:DOWNVELQUAN123456", std::nullopt},
+      {"http://v/p#TAVRENGOTO:DOWNVELQUANX|1", std::nullopt},
+      {"http://v/p#tavrengoto:DOWNVELQUAN|1", std::nullopt},
+      {"http://v/p", std::nullopt},
+  };
+  for (const auto& [address, number] : cases) EXPECT_EQ(OnlinePanePreviewCommand(address), number) << address;
+}
+
 // Only a box the page says is unticked leaves an album out: a failed read or a missing box downloads it.
 TEST(AlbumScripts, TicksAndTickBoxes) {
   EXPECT_EQ(TicksFromScript("1011", 4), (std::vector<bool>{true, false, true, true}));

@@ -25,6 +25,7 @@
 #include "gui/webpane.h"
 #include "pageinput.h"
 #include "routegate.h"
+#include "tests/gui/windowcontrols.h"
 #include "testserver.h"
 #include "tools/albumd/testing/albumdprocess.h"
 #include "viewer/viewer.h"
@@ -65,8 +66,9 @@ class AlbumWindowTest : public ::testing::Test {
     ::setenv("LORVANTA_VENDOR_HOST", TestServer::Instance().HostPort().c_str(), 1);
   }
 
-  void Open(bool keepHomeTimer = false, std::string machine = "Btest") {
+  void Open(bool keepHomeTimer = false, std::string machine = "Btest", std::string vendorBase = {}) {
     TStartupInputs inputs;
+    inputs.vendorBase = vendorBase;
     const std::string r = root;
     inputs.env = [r](const std::string& name) -> std::string {
       if (name == "XDG_DATA_HOME") return r + "/data";
@@ -76,7 +78,7 @@ class AlbumWindowTest : public ::testing::Test {
     inputs.clock = [] { return TLocalTime{9, 30, 15}; };
     inputs.machineId = [machine] { return machine; };
     win = std::make_unique<Tmainfrm>(inputs);
-    if (!keepHomeTimer) win->iedown_start->stop();
+    if (!keepHomeTimer) Child<QTimer>(win, "iedown_start")->stop();
     win->messageHook = [this](const QString& text) { messages << text; };
     win->chooseFolderHook = [this](const QString& title, QString& folder) {
       chooseTitles << title;
@@ -93,11 +95,11 @@ class AlbumWindowTest : public ::testing::Test {
     win->show();
   }
 
-  std::string Markup() { return win->iedown->PageMarkup().toStdString(); }
+  std::string Markup() { return Pane(win, "iedown")->PageMarkup().toStdString(); }
   // A page of the program's own (CR LF lines) into the album pane, waited for.
   void ShowPageAndWait(const std::string& page) {
     win->ShowPageText(page);
-    ASSERT_TRUE(win->iedown->WaitUntilReady(kLoadMs));
+    ASSERT_TRUE(Pane(win, "iedown")->WaitUntilReady(kLoadMs));
   }
   // Addresses as the pane reports them may show encoded characters decoded.
   static bool SameAddress(const QString& a, const QString& b) {
@@ -111,16 +113,16 @@ class AlbumWindowTest : public ::testing::Test {
     return QTest::qWaitFor([&] { return messages.size() >= count; }, kLoadMs);
   }
   void Preview(const char* qq) {
-    win->edtqq->setText(qq);
-    win->btnview->click();
+    Edit(win, "edtqq")->setText(qq);
+    Button(win, "btnview")->click();
   }
   // The album page of a preview has been shown and announced.
   void PreviewAndWait(const char* qq) {
     Preview(qq);
     ASSERT_TRUE(WaitForMessages(1)) << qq;
-    ASSERT_TRUE(
-        QTest::qWaitFor([&] { return win->albumPaneHtml.find("check_0") != std::string::npos; }, kLoadMs))
-        << win->iedown->CurrentAddress().toStdString();
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return win->Session().albumPaneHtml.find("check_0") != std::string::npos; }, kLoadMs))
+        << Pane(win, "iedown")->CurrentAddress().toStdString();
   }
   // Whether albumd has logged a line with `needle` since the log held `from` lines.
   bool LoggedSince(size_t from, const std::string& needle) {
@@ -158,11 +160,11 @@ std::unique_ptr<AlbumdProcess> AlbumWindowTest::albumd;
 TEST_F(AlbumWindowTest, PreviewShowsTheAlbumPageAndAnnouncesIt) {
   Open();
   Preview("10001");
-  EXPECT_EQ(win->btnview->text(), QString::fromUtf8(kCaptionPreviewRunning));
+  EXPECT_EQ(Button(win, "btnview")->text(), QString::fromUtf8(kCaptionPreviewRunning));
   EXPECT_TRUE(win->WorkerRunning());
   ASSERT_TRUE(WaitForMessages(1));
   EXPECT_EQ(messages.first().toStdString(), PreviewDoneMessage("10001"));
-  EXPECT_EQ(win->btnview->text(), QString::fromUtf8(kCaptionPreviewIdle));
+  EXPECT_EQ(Button(win, "btnview")->text(), QString::fromUtf8(kCaptionPreviewIdle));
   EXPECT_EQ(win->StatusPanel(0).toStdString(), std::string(kPreviewDoneStatus));
   ASSERT_TRUE(QTest::qWaitFor([&] { return PageHas("check_5"); }, kLoadMs));
   for (const char* block : {"check_0", "tbl_3", "status_4", "春节回家", "台灣之旅·裏山", "密", "私"})
@@ -186,10 +188,10 @@ TEST_F(AlbumWindowTest, PreviewShowsTheAlbumPageAndAnnouncesIt) {
         << n;
   }
   EXPECT_TRUE(WaitForLog("GET /covers/10001/0.jpg - 200"));
-  EXPECT_EQ(win->qqNumber, "10001");
-  EXPECT_EQ(win->albumEntries.size(), 6u);
-  EXPECT_EQ(win->photoListHost, albumd->HostPort());
-  EXPECT_EQ(win->albumViewHost, albumd->HostPort());
+  EXPECT_EQ(win->Session().qqNumber, "10001");
+  EXPECT_EQ(win->Session().preview().albumEntries.size(), 6u);
+  EXPECT_EQ(win->Session().preview().photoListHost, albumd->HostPort());
+  EXPECT_EQ(win->Session().preview().albumViewHost, albumd->HostPort());
   SaveShot("preview-10001.png");
 
 #ifdef LORVANTA_CLI
@@ -198,35 +200,39 @@ TEST_F(AlbumWindowTest, PreviewShowsTheAlbumPageAndAnnouncesIt) {
     QTemporaryDir tmp;
     const std::string page = tmp.path().toStdString() + "/page.html";
     const std::string cmd = std::string(LORVANTA_CLI) + " preview 10001 --client-number " +
-                            std::to_string(win->clientNumber) + " --route-host " + albumd->HostPort() +
+                            std::to_string(win->ClientNumber()) + " --route-host " + albumd->HostPort() +
                             " --page '" + page + "' >/dev/null 2>&1";
     ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
     std::ifstream in(page, std::ios::binary);
     std::ostringstream bytes;
     bytes << in.rdbuf();
-    const QByteArray shown = win->iedown->PageBytes();
+    const QByteArray shown = Pane(win, "iedown")->PageBytes();
     ASSERT_FALSE(shown.isEmpty());
     EXPECT_EQ(bytes.str(), shown.toStdString());
   }
 #endif
 
-  // A preview is refused while a download shows its running caption; the page stays.
+  // A preview is refused while the download button shows its running caption (here a download whose
+  // folder browser was cancelled); the page stays.
   messages.clear();
-  win->btn_down->setText(kCaptionDownloadRunning);
+  win->chooseFolderHook = [](const QString&, QString&) { return false; };
+  Button(win, "btn_down")->click();
+  EXPECT_EQ(Button(win, "btn_down")->text(), QString::fromUtf8(kCaptionDownloadRunning));
   Preview("10002");
   ASSERT_EQ(messages.size(), 1);
   EXPECT_EQ(messages.first(), QString::fromUtf8(kMessageDownloadRunning));
   EXPECT_FALSE(win->WorkerRunning());
   EXPECT_TRUE(PageHas("春节回家"));
-  win->btn_down->setText(kCaptionDownloadIdle);
+  Button(win, "btn_down")->click();  // the stop path
+  EXPECT_EQ(Button(win, "btn_down")->text(), QString::fromUtf8(kCaptionDownloadIdle));
 }
 
 TEST_F(AlbumWindowTest, FaultAccountsGiveTheirNoticePage) {
   const struct {
     const char* qq;
     std::string_view notice;
-    const char* caption;  // after the job
-    int messages;         // PreviewDone shown or not
+    std::string_view caption;  // after the job
+    int messages;              // PreviewDone shown or not
   } cases[] = {
       {"10004", kRouteFailedMessage, kCaptionPreviewIdle, 0},
       {"10014", kAlbumListFailedMessage, kCaptionPreviewRunning, 0},
@@ -237,27 +243,27 @@ TEST_F(AlbumWindowTest, FaultAccountsGiveTheirNoticePage) {
     messages.clear();
     Preview(c.qq);
     ASSERT_TRUE(QTest::qWaitFor([&] { return !win->WorkerRunning(); }, kLoadMs)) << c.qq;
-    ASSERT_TRUE(
-        QTest::qWaitFor([&] { return win->albumPaneHtml.find(c.notice) != std::string::npos; }, kLoadMs))
-        << c.qq << " " << win->albumPaneHtml;
-    EXPECT_EQ(win->btnview->text(), QString::fromUtf8(c.caption)) << c.qq;
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return win->Session().albumPaneHtml.find(c.notice) != std::string::npos; }, kLoadMs))
+        << c.qq << " " << win->Session().albumPaneHtml;
+    EXPECT_EQ(Button(win, "btnview")->text(), QString::fromUtf8(c.caption)) << c.qq;
     EXPECT_EQ(messages.size(), c.messages) << c.qq;
-    EXPECT_TRUE(win->albumEntries.empty()) << c.qq;
+    EXPECT_TRUE(win->Session().preview().albumEntries.empty()) << c.qq;
     messages.clear();
-    if (win->btnview->text() == QString::fromUtf8(kCaptionPreviewRunning)) {
+    if (Button(win, "btnview")->text() == QString::fromUtf8(kCaptionPreviewRunning)) {
       // The caption still says a preview runs: the download is refused for that, and the next press of
       // the preview button only takes the caption back.
-      win->btn_down->click();
+      Button(win, "btn_down")->click();
       ASSERT_EQ(messages.size(), 1) << c.qq;
       EXPECT_EQ(messages.first(), QString::fromUtf8(kMessagePreviewRunning)) << c.qq;
       messages.clear();
-      win->btnview->click();
-      EXPECT_EQ(win->btnview->text(), QString::fromUtf8(kCaptionPreviewIdle)) << c.qq;
+      Button(win, "btnview")->click();
+      EXPECT_EQ(Button(win, "btnview")->text(), QString::fromUtf8(kCaptionPreviewIdle)) << c.qq;
       EXPECT_FALSE(win->WorkerRunning()) << c.qq;
       ShowPageAndWait(NoticePage(c.qq, c.notice));
     }
     // A notice page holds no album list: the download is refused with its message.
-    win->btn_down->click();
+    Button(win, "btn_down")->click();
     ASSERT_EQ(messages.size(), 1) << c.qq;
     EXPECT_EQ(messages.first(), QString::fromUtf8(kMessageNoAlbumList)) << c.qq;
     EXPECT_FALSE(win->WorkerRunning()) << c.qq;
@@ -267,97 +273,105 @@ TEST_F(AlbumWindowTest, FaultAccountsGiveTheirNoticePage) {
 TEST_F(AlbumWindowTest, DownloadRefusalsBeforeAnyAlbumList) {
   Open();
   // A pane that shows a picture holds no HTML document: the download waits and the stop timer is armed.
-  win->iedown->OpenAddress(QString::fromStdString("http://" + albumd->HostPort() + "/covers/10001/0.jpg"));
-  ASSERT_TRUE(win->iedown->WaitUntilReady(kLoadMs));
-  ASSERT_FALSE(win->iedown->HasHtmlDocument());
-  win->btn_down->click();
+  Pane(win, "iedown")
+      ->OpenAddress(QString::fromStdString("http://" + albumd->HostPort() + "/covers/10001/0.jpg"));
+  ASSERT_TRUE(Pane(win, "iedown")->WaitUntilReady(kLoadMs));
+  ASSERT_FALSE(Pane(win, "iedown")->HasHtmlDocument());
+  Button(win, "btn_down")->click();
   ASSERT_EQ(messages.size(), 1);
   EXPECT_EQ(messages.first(), QString::fromUtf8(kMessageAlbumPaneBusy));
-  EXPECT_TRUE(win->TimerCheck->isActive());
+  EXPECT_TRUE(Child<QTimer>(win, "TimerCheck")->isActive());
   EXPECT_FALSE(win->WorkerRunning());
 
   // The vendor's album page is HTML but no album list of ours.
-  win->iedown->OpenAddress(QString::fromStdString("http://" + albumd->HostPort() + "/123_10001"));
-  ASSERT_TRUE(win->iedown->WaitUntilReady(kLoadMs));
+  Pane(win, "iedown")->OpenAddress(QString::fromStdString("http://" + albumd->HostPort() + "/123_10001"));
+  ASSERT_TRUE(Pane(win, "iedown")->WaitUntilReady(kLoadMs));
   messages.clear();
-  win->btn_down->click();
+  Button(win, "btn_down")->click();
   ASSERT_EQ(messages.size(), 1);
   EXPECT_EQ(messages.first(), QString::fromUtf8(kMessageNoAlbumList));
+  // A preview whose album list failed leaves its button saying a preview runs: the download is refused
+  // for that.
+  Preview("10014");
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !win->WorkerRunning(); }, kLoadMs));
+  ASSERT_EQ(Button(win, "btnview")->text(), QString::fromUtf8(kCaptionPreviewRunning));
   messages.clear();
-  win->btnview->setText(kCaptionPreviewRunning);
-  win->btn_down->click();
+  Button(win, "btn_down")->click();
   ASSERT_EQ(messages.size(), 1);
   EXPECT_EQ(messages.first(), QString::fromUtf8(kMessagePreviewRunning));
   EXPECT_FALSE(win->WorkerRunning());
-  EXPECT_EQ(win->btn_down->text(), QString::fromUtf8(kCaptionDownloadIdle));
+  EXPECT_EQ(Button(win, "btn_down")->text(), QString::fromUtf8(kCaptionDownloadIdle));
 }
 
 // The whole walk: client page, link command, preview, album link, download, view link, home.
 TEST_F(AlbumWindowTest, FromTheClientPageToFilesOnDisk) {
   target = root + "/saved";
   fs::create_directories(target);
-  Open(/*keepHomeTimer=*/true, "B 1&2");
   // The vendor base must come from the client page's field, not stay what start-up put there.
-  win->vendorBase = "http://stale.invalid";
+  Open(/*keepHomeTimer=*/true, "B 1&2", "http://stale.invalid");
   const std::string base = "http://" + albumd->HostPort();
   const QString client = QString::fromStdString(base + "/client.php?clientver=2.1&clientrand=B%201%262");
-  ASSERT_TRUE(QTest::qWaitFor([&] { return SameAddress(win->iedown->CurrentAddress(), client); }, kLoadMs))
-      << win->iedown->CurrentAddress().toStdString();
+  ASSERT_TRUE(
+      QTest::qWaitFor([&] { return SameAddress(Pane(win, "iedown")->CurrentAddress(), client); }, kLoadMs))
+      << Pane(win, "iedown")->CurrentAddress().toStdString();
   ASSERT_TRUE(QTest::qWaitFor(
-      [&] { return SameAddress(win->ie->CurrentAddress(), client + "&comefrom=client"); }, kLoadMs));
-  ASSERT_TRUE(QTest::qWaitFor([&] { return win->vendorBase == base; }, kLoadMs))
-      << win->vendorBase << " " << win->albumPaneHtml.substr(0, 300) << " "
-      << win->iedown->CurrentAddress().toStdString();
+      [&] { return SameAddress(Pane(win, "ie")->CurrentAddress(), client + "&comefrom=client"); }, kLoadMs));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return win->Session().vendorBase == base; }, kLoadMs))
+      << win->Session().vendorBase << " " << win->Session().albumPaneHtml.substr(0, 300) << " "
+      << Pane(win, "iedown")->CurrentAddress().toStdString();
   ASSERT_TRUE(WaitForLog("clientrand=B%201%262 200"));
 
   QStringList completions;
   {
-    auto original = win->iedown->OnDocumentComplete;
-    win->iedown->OnDocumentComplete = [&, original](const QString& a) {
+    auto original = Pane(win, "iedown")->OnDocumentComplete;
+    Pane(win, "iedown")->OnDocumentComplete = [&, original](const QString& a) {
       completions << "begin " + a;
       original(a);
-      completions << "end " + a + " " + QString::number(win->albumPaneHtml.size());
+      completions << "end " + a + " " + QString::number(win->Session().albumPaneHtml.size());
     };
   }
   // The vendor page's link command starts the preview of its number.
-  ASSERT_TRUE(QTest::qWaitFor([&] { return win->ie->HasHtmlDocument(); }, kLoadMs));
-  win->ie->page()->runJavaScript("document.getElementById('demo').click();");
-  ASSERT_TRUE(QTest::qWaitFor([&] { return win->edtqq->text() == "10001"; }, kLoadMs))
-      << win->ie->CurrentAddress().toStdString();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Pane(win, "ie")->HasHtmlDocument(); }, kLoadMs));
+  Pane(win, "ie")->page()->runJavaScript("document.getElementById('demo').click();");
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Edit(win, "edtqq")->text() == "10001"; }, kLoadMs))
+      << Pane(win, "ie")->CurrentAddress().toStdString();
   ASSERT_TRUE(WaitForMessages(1));
-  ASSERT_TRUE(
-      QTest::qWaitFor([&] { return win->albumPaneHtml.find("check_5") != std::string::npos; }, kLoadMs))
-      << win->iedown->CurrentAddress().toStdString() << "\n"
-      << win->albumPaneHtml.substr(0, 400) << "\n"
+  ASSERT_TRUE(QTest::qWaitFor(
+      [&] { return win->Session().albumPaneHtml.find("check_5") != std::string::npos; }, kLoadMs))
+      << Pane(win, "iedown")->CurrentAddress().toStdString() << "\n"
+      << win->Session().albumPaneHtml.substr(0, 400) << "\n"
       << Markup().substr(0, 100) << "\n"
       << completions.join("\n").toStdString();
 
   // An album link opens the album on the vendor site in the online pane; the album page stays.
-  const QString albumPage = win->iedown->CurrentAddress();
+  const QString albumPage = Pane(win, "iedown")->CurrentAddress();
   Script("link_0", "$(\"link_0\").click();");
   const QString album = QString::fromStdString(base + "/93015_10001/photo/1001");
-  EXPECT_TRUE(QTest::qWaitFor([&] { return win->ie->CurrentAddress() == album; }, kLoadMs))
-      << win->ie->CurrentAddress().toStdString();
-  EXPECT_EQ(win->iedown->CurrentAddress(), albumPage);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return Pane(win, "ie")->CurrentAddress() == album; }, kLoadMs))
+      << Pane(win, "ie")->CurrentAddress().toStdString();
+  EXPECT_EQ(Pane(win, "iedown")->CurrentAddress(), albumPage);
   EXPECT_TRUE(QTest::qWaitFor(
-      [&] { return win->ie_gb->title() == QString::fromUtf8("春节回家 - 10001的相册"); }, kLoadMs))
-      << win->ie_gb->title().toStdString();
+      [&] { return Child<QGroupBox>(win, "ie_gb")->title() == QString::fromUtf8("春节回家 - 10001的相册"); },
+      kLoadMs))
+      << Child<QGroupBox>(win, "ie_gb")->title().toStdString();
 
   // Untick album 1 (as a person does: a click) and download the rest.
   Script("check_1", "$(\"check_1\").click();");
-  win->btn_down->click();
-  EXPECT_EQ(win->btn_down->text(), QString::fromUtf8(kCaptionDownloadRunning));
+  Button(win, "btn_down")->click();
+  EXPECT_EQ(Button(win, "btn_down")->text(), QString::fromUtf8(kCaptionDownloadRunning));
   ASSERT_TRUE(QTest::qWaitFor([&] { return !win->WorkerRunning(); }, 30000));
-  EXPECT_EQ(win->btn_down->text(), QString::fromUtf8(kCaptionDownloadIdle));
+  EXPECT_EQ(Button(win, "btn_down")->text(), QString::fromUtf8(kCaptionDownloadIdle));
   EXPECT_EQ(win->StatusPanel(0).toStdString(), std::string(kDownloadFinishedStatus));
   ASSERT_EQ(chooseTitles.size(), 1);
   EXPECT_EQ(chooseTitles.first().toStdString(), std::string(kChooseFolderTitle));
   const DownloadCounters expected{4, 1, 15, 0};
-  EXPECT_EQ((DownloadCounters{win->albumsOk, win->albumsFailed, win->photosOk, win->photosFailed}), expected);
+  EXPECT_EQ((DownloadCounters{win->Session().counters.albumsOk, win->Session().counters.albumsFailed,
+                              win->Session().counters.photosOk, win->Session().counters.photosFailed}),
+            expected);
   ASSERT_EQ(summaries.size(), 1);
   EXPECT_EQ(summaries.first().toStdString(), DownloadSummary("10001", expected));
   const std::string albumRoot = target + "/10001的相册/";
-  EXPECT_EQ(win->downloadFolder, albumRoot);
+  EXPECT_EQ(win->Session().downloadFolder, albumRoot);
   ASSERT_EQ(opened.size(), 1);
   EXPECT_EQ(QDir::cleanPath(opened.first()), QDir::cleanPath(QString::fromStdString(albumRoot)));
 
@@ -426,28 +440,31 @@ TEST_F(AlbumWindowTest, FromTheClientPageToFilesOnDisk) {
   }
   QTest::qWait(300);
   EXPECT_TRUE(opened.isEmpty()) << opened.join("|").toStdString();
-  EXPECT_EQ(QUrl(win->iedown->CurrentAddress()).adjusted(QUrl::RemoveFragment), QUrl(albumPage));
+  EXPECT_EQ(QUrl(Pane(win, "iedown")->CurrentAddress()).adjusted(QUrl::RemoveFragment), QUrl(albumPage));
 
   // An address typed into the address box opens in the online pane; a blank box opens nothing.
   const QString typed = QString::fromStdString(base + "/93015_10001/photo/1004");
-  win->edtieurl->setText(typed);
-  QTest::keyClick(win->edtieurl, Qt::Key_Return);
-  EXPECT_TRUE(QTest::qWaitFor([&] { return win->ie->CurrentAddress() == typed; }, kLoadMs));
+  Edit(win, "edtieurl")->setText(typed);
+  QTest::keyClick(Edit(win, "edtieurl"), Qt::Key_Return);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return Pane(win, "ie")->CurrentAddress() == typed; }, kLoadMs));
   EXPECT_TRUE(QTest::qWaitFor(
-      [&] { return win->ie_gb->title() == QString::fromUtf8("宝宝成长记 - 10001的相册"); }, kLoadMs));
-  win->edtieurl->setText("  ");
-  QTest::keyClick(win->edtieurl, Qt::Key_Return);
+      [&] {
+        return Child<QGroupBox>(win, "ie_gb")->title() == QString::fromUtf8("宝宝成长记 - 10001的相册");
+      },
+      kLoadMs));
+  Edit(win, "edtieurl")->setText("  ");
+  QTest::keyClick(Edit(win, "edtieurl"), Qt::Key_Return);
   QTest::qWait(300);
-  EXPECT_EQ(win->ie->CurrentAddress(), typed);
+  EXPECT_EQ(Pane(win, "ie")->CurrentAddress(), typed);
 
   // Home while an album list is shown changes only the online pane.
-  win->ie->OpenAddress(album);
-  ASSERT_TRUE(win->ie->WaitUntilReady(kLoadMs));
-  win->btn_home->click();
+  Pane(win, "ie")->OpenAddress(album);
+  ASSERT_TRUE(Pane(win, "ie")->WaitUntilReady(kLoadMs));
+  Button(win, "btn_home")->click();
   EXPECT_TRUE(QTest::qWaitFor(
-      [&] { return SameAddress(win->ie->CurrentAddress(), client + "&comefrom=client"); }, kLoadMs));
+      [&] { return SameAddress(Pane(win, "ie")->CurrentAddress(), client + "&comefrom=client"); }, kLoadMs));
   // The album page stays (the scroll of the download may have moved its fragment).
-  EXPECT_EQ(QUrl(win->iedown->CurrentAddress()).adjusted(QUrl::RemoveFragment), QUrl(albumPage));
+  EXPECT_EQ(QUrl(Pane(win, "iedown")->CurrentAddress()).adjusted(QUrl::RemoveFragment), QUrl(albumPage));
 }
 
 TEST_F(AlbumWindowTest, ClosingDuringAStalledPhotoLeavesNoPartialFile) {
@@ -455,7 +472,7 @@ TEST_F(AlbumWindowTest, ClosingDuringAStalledPhotoLeavesNoPartialFile) {
   fs::create_directories(target);
   Open();
   ASSERT_NO_FATAL_FAILURE(PreviewAndWait("10035"));
-  win->btn_down->click();
+  Button(win, "btn_down")->click();
   ASSERT_TRUE(WaitForLog("/photos/10035/0/1", 10000))
       << messages.join("|").toStdString() << " " << win->StatusPanel(0).toStdString() << " "
       << albumd->LogLines().size() << " " << (albumd->LogLines().empty() ? "" : albumd->LogLines().back());
@@ -483,24 +500,24 @@ TEST_F(AlbumWindowTest, StopWhileTheFolderBrowserIsOpenStartsNothing) {
   int asked = 0;
   win->chooseFolderHook = [&](const QString&, QString& folder) {
     if (++asked > 1) return false;
-    win->btn_down->click();  // stop
-    EXPECT_EQ(win->btn_down->text(), QString::fromUtf8(kCaptionDownloadIdle));
+    Button(win, "btn_down")->click();  // stop
+    EXPECT_EQ(Button(win, "btn_down")->text(), QString::fromUtf8(kCaptionDownloadIdle));
     EXPECT_EQ(win->StatusPanel(0).toStdString(), std::string(kDownloadStoppedStatus));
-    win->btn_down->click();  // start again, cancelled at its folder browser
+    Button(win, "btn_down")->click();  // start again, cancelled at its folder browser
     folder = QString::fromStdString(target);
     return true;
   };
-  win->btn_down->click();
+  Button(win, "btn_down")->click();
   EXPECT_EQ(asked, 2);
   EXPECT_FALSE(win->WorkerRunning());
   QTest::qWait(100);
   EXPECT_TRUE(summaries.isEmpty());
-  EXPECT_EQ(win->photosOk, 0);
+  EXPECT_EQ(win->Session().counters.photosOk, 0);
   EXPECT_FALSE(fs::exists(target + "/10001的相册")) << "no job was started";
   EXPECT_FALSE(LoggedSince(logBefore, "fcg_list_photo"));
   EXPECT_FALSE(LoggedSince(logBefore, "/photos/"));
   // The second start was cancelled at its folder browser: its caption stays until the next press.
-  EXPECT_EQ(win->btn_down->text(), QString::fromUtf8(kCaptionDownloadRunning));
+  EXPECT_EQ(Button(win, "btn_down")->text(), QString::fromUtf8(kCaptionDownloadRunning));
 }
 
 // Another run writing the same album root: the download is refused with a message box naming it, nothing is
@@ -514,13 +531,13 @@ TEST_F(AlbumWindowTest, ADownloadIntoAnAlbumRootAnotherRunWritesIsRefusedWithAMe
   auto other = AlbumRootLock::Take(target + "/10001的相册", AlbumRootLock::Mode::kWrite, none);
   ASSERT_TRUE(other && other->Unlocked().empty());
   const size_t logBefore = albumd->LogLines().size();
-  win->btn_down->click();
+  Button(win, "btn_down")->click();
   ASSERT_TRUE(WaitForMessages(2));
   EXPECT_NE(messages.back().toStdString().find("另一个 Lorvanta 正在写入这个文件夹"), std::string::npos)
       << messages.back().toStdString();
   EXPECT_NE(messages.back().toStdString().find("进程 " + std::to_string(getpid())), std::string::npos);
   ASSERT_TRUE(QTest::qWaitFor([&] { return !win->WorkerRunning(); }, kLoadMs));
-  EXPECT_EQ(win->btn_down->text(), QString::fromUtf8(kCaptionDownloadIdle));
+  EXPECT_EQ(Button(win, "btn_down")->text(), QString::fromUtf8(kCaptionDownloadIdle));
   EXPECT_TRUE(summaries.isEmpty());
   EXPECT_FALSE(LoggedSince(logBefore, "fcg_list_photo"));
   EXPECT_TRUE(fs::is_directory(target + "/10001的相册/旧的"));  // not moved aside
@@ -535,49 +552,49 @@ TEST_F(AlbumWindowTest, OnlinePaneCommandsAndTheOnlineView) {
   const std::string base = "http://" + albumd->HostPort();
   const QString home =
       QString::fromStdString(base + "/client.php?clientver=2.1&clientrand=Btest&comefrom=client");
-  win->ie->OpenAddress(home);
-  ASSERT_TRUE(win->ie->WaitUntilReady(kLoadMs));
+  Pane(win, "ie")->OpenAddress(home);
+  ASSERT_TRUE(Pane(win, "ie")->WaitUntilReady(kLoadMs));
   // Links the page could carry; each is clicked as a person would follow it.
   auto follow = [&](const std::string& fragment) {
-    win->ie->page()->runJavaScript(QString::fromStdString("var a=document.createElement('a');a.href='" +
-                                                          fragment +
-                                                          "';document.body.appendChild(a);a.click();"));
+    Pane(win, "ie")->page()->runJavaScript(
+        QString::fromStdString("var a=document.createElement('a');a.href='" + fragment +
+                               "';document.body.appendChild(a);a.click();"));
   };
   for (const char* fragment : {"#TAVRENGOTO:downvelquan|10002", "#TAVRENGOTO:DOWNVELQUAN10002",
                                "#TAVRENGOTO:DOWNVELQUANX|10002", "#tavrengoto:DOWNVELQUAN|10002"}) {
     follow(fragment);
     // The navigation itself goes on: the pane shows the address with its fragment.
     EXPECT_TRUE(QTest::qWaitFor(
-        [&] { return QUrl(win->ie->CurrentAddress()).fragment(QUrl::FullyDecoded) == fragment + 1; },
+        [&] { return QUrl(Pane(win, "ie")->CurrentAddress()).fragment(QUrl::FullyDecoded) == fragment + 1; },
         kLoadMs))
-        << fragment << " " << win->ie->CurrentAddress().toStdString();
+        << fragment << " " << Pane(win, "ie")->CurrentAddress().toStdString();
     QTest::qWait(200);
-    EXPECT_EQ(win->edtqq->text(), "") << fragment;
+    EXPECT_EQ(Edit(win, "edtqq")->text(), "") << fragment;
     EXPECT_FALSE(win->WorkerRunning()) << fragment;
-    EXPECT_EQ(win->btnview->text(), QString::fromUtf8(kCaptionPreviewIdle)) << fragment;
+    EXPECT_EQ(Button(win, "btnview")->text(), QString::fromUtf8(kCaptionPreviewIdle)) << fragment;
   }
   EXPECT_TRUE(messages.isEmpty());
 
   // An invalid number in the QQ box opens nothing online; a valid one opens its album list there.
-  const QString before = win->ie->CurrentAddress();
+  const QString before = Pane(win, "ie")->CurrentAddress();
   for (const char* text : {"1234", "12a45", "", "１２３４５"}) {
     messages.clear();
-    win->edtqq->setText(QString::fromUtf8(text));
-    win->btnonline->click();
+    Edit(win, "edtqq")->setText(QString::fromUtf8(text));
+    Button(win, "btnonline")->click();
     ASSERT_EQ(messages.size(), 1) << text;
     EXPECT_EQ(messages.first(), QString::fromUtf8(kMessageInvalidQQ)) << text;
   }
   QTest::qWait(200);
-  EXPECT_EQ(win->ie->CurrentAddress(), before);
+  EXPECT_EQ(Pane(win, "ie")->CurrentAddress(), before);
   messages.clear();
-  win->edtqq->setText(" 10001 ");
-  win->btnonline->click();
+  Edit(win, "edtqq")->setText(" 10001 ");
+  Button(win, "btnonline")->click();
   const QString online = QString::fromStdString(base + "/93015_10001");
-  EXPECT_TRUE(QTest::qWaitFor([&] { return win->ie->CurrentAddress() == online; }, kLoadMs))
-      << win->ie->CurrentAddress().toStdString();
-  EXPECT_TRUE(
-      QTest::qWaitFor([&] { return win->ie_gb->title() == QString::fromUtf8("10001的相册"); }, kLoadMs));
-  EXPECT_EQ(win->qqNumber, "10001");
+  EXPECT_TRUE(QTest::qWaitFor([&] { return Pane(win, "ie")->CurrentAddress() == online; }, kLoadMs))
+      << Pane(win, "ie")->CurrentAddress().toStdString();
+  EXPECT_TRUE(QTest::qWaitFor(
+      [&] { return Child<QGroupBox>(win, "ie_gb")->title() == QString::fromUtf8("10001的相册"); }, kLoadMs));
+  EXPECT_EQ(win->Session().qqNumber, "10001");
   EXPECT_FALSE(win->WorkerRunning()) << "the online view starts no preview";
   EXPECT_TRUE(messages.isEmpty());
 }
@@ -592,39 +609,41 @@ TEST_F(AlbumWindowTest, MouseClickOnTheClientPageLinkStartsThePreview) {
   auto reported = std::make_shared<QStringList>();
   const QStringList& reports = *reported;
   {
-    auto original = win->ie->OnBeforeNavigate2;
-    win->ie->OnBeforeNavigate2 = [reported, original](const QString& a, bool& cancel) {
+    auto original = Pane(win, "ie")->OnBeforeNavigate2;
+    Pane(win, "ie")->OnBeforeNavigate2 = [reported, original](const QString& a, bool& cancel) {
       *reported << a;
       original(a, cancel);
     };
   }
   const QString home = QString::fromStdString("http://" + albumd->HostPort() +
                                               "/client.php?clientver=2.1&clientrand=Btest&comefrom=client");
-  win->btn_home->click();
-  ASSERT_TRUE(QTest::qWaitFor([&] { return win->ie->CurrentAddress() == home; }, kLoadMs))
-      << win->ie->CurrentAddress().toStdString();
-  ASSERT_TRUE(win->ie->WaitUntilReady(kLoadMs));
-  ASSERT_TRUE(win->iedown->WaitUntilReady(kLoadMs));
+  Button(win, "btn_home")->click();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Pane(win, "ie")->CurrentAddress() == home; }, kLoadMs))
+      << Pane(win, "ie")->CurrentAddress().toStdString();
+  ASSERT_TRUE(Pane(win, "ie")->WaitUntilReady(kLoadMs));
+  ASSERT_TRUE(Pane(win, "iedown")->WaitUntilReady(kLoadMs));
 
-  EXPECT_EQ(EvaluateInPage(win->ie, "document.getElementById('demo').getAttribute('href')").toString(),
-            "/client.php?clientver=2.1&clientrand=Btest&comefrom=client#TAVRENGOTO:DOWNVELQUAN|10001");
-  ASSERT_TRUE(ClickInPage(win->ie, CentreOfElement(win->ie, "demo")));
+  EXPECT_EQ(
+      EvaluateInPage(Pane(win, "ie"), "document.getElementById('demo').getAttribute('href')").toString(),
+      "/client.php?clientver=2.1&clientrand=Btest&comefrom=client#TAVRENGOTO:DOWNVELQUAN|10001");
+  ASSERT_TRUE(ClickInPage(Pane(win, "ie"), CentreOfElement(Pane(win, "ie"), "demo")));
 
-  ASSERT_TRUE(QTest::qWaitFor([&] { return win->edtqq->text() == "10001"; }, kLoadMs))
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Edit(win, "edtqq")->text() == "10001"; }, kLoadMs))
       << reports.join(" ").toStdString();
   ASSERT_TRUE(WaitForMessages(1));
   EXPECT_EQ(messages.first().toStdString(), PreviewDoneMessage("10001"));
-  EXPECT_EQ(win->qqNumber, "10001");
-  EXPECT_EQ(win->albumEntries.size(), 6u);
-  EXPECT_TRUE(
-      QTest::qWaitFor([&] { return win->albumPaneHtml.find("check_5") != std::string::npos; }, kLoadMs));
+  EXPECT_EQ(win->Session().qqNumber, "10001");
+  EXPECT_EQ(win->Session().preview().albumEntries.size(), 6u);
+  EXPECT_TRUE(QTest::qWaitFor(
+      [&] { return win->Session().albumPaneHtml.find("check_5") != std::string::npos; }, kLoadMs));
 
   // The online pane went on to the fragment in the same document and reported the click once: the report
   // of a fragment the host opens afterwards comes after any second one.
   EXPECT_TRUE(QTest::qWaitFor(
-      [&] { return win->ie->url().fragment(QUrl::FullyDecoded) == "TAVRENGOTO:DOWNVELQUAN|10001"; }, kLoadMs))
-      << win->ie->CurrentAddress().toStdString();
-  win->ie->OpenAddress(home + "#end");
+      [&] { return Pane(win, "ie")->url().fragment(QUrl::FullyDecoded) == "TAVRENGOTO:DOWNVELQUAN|10001"; },
+      kLoadMs))
+      << Pane(win, "ie")->CurrentAddress().toStdString();
+  Pane(win, "ie")->OpenAddress(home + "#end");
   ASSERT_TRUE(QTest::qWaitFor([&] { return reports.contains(home + "#end"); }, kLoadMs));
   ASSERT_EQ(reports.size(), 3) << reports.join(" ").toStdString();
   EXPECT_EQ(reports[0], home);
@@ -654,21 +673,21 @@ TEST_F(GatedAlbumWindowTest, StopWhileTheRouteRequestIsUnderWayStillShowsThePage
   gate->Hold("10001");
   Preview("10001");
   ASSERT_TRUE(QTest::qWaitFor([&] { return gate->Arrived("10001") == 1; }, kLoadMs));
-  win->btnview->click();  // stop
-  EXPECT_EQ(win->btnview->text(), QString::fromUtf8(kCaptionPreviewIdle));
+  Button(win, "btnview")->click();  // stop
+  EXPECT_EQ(Button(win, "btnview")->text(), QString::fromUtf8(kCaptionPreviewIdle));
   EXPECT_EQ(win->StatusPanel(0).toStdString(), std::string(kPreviewRunningStatus));
-  EXPECT_EQ(win->iedown->CurrentAddress(), "about:blank") << "the stop empties the album pane";
+  EXPECT_EQ(Pane(win, "iedown")->CurrentAddress(), "about:blank") << "the stop empties the album pane";
   EXPECT_TRUE(win->WorkerRunning()) << "the retrieval runs on";
-  EXPECT_TRUE(win->stopRequested);
+  EXPECT_TRUE(win->StopRequested());
   EXPECT_TRUE(messages.isEmpty());
 
   gate->Release("10001");
   ASSERT_TRUE(WaitForMessages(1));
   EXPECT_EQ(messages.first().toStdString(), PreviewDoneMessage("10001"));
-  EXPECT_TRUE(
-      QTest::qWaitFor([&] { return win->albumPaneHtml.find("check_5") != std::string::npos; }, kLoadMs));
-  EXPECT_EQ(win->albumEntries.size(), 6u);
-  EXPECT_EQ(win->btnview->text(), QString::fromUtf8(kCaptionPreviewIdle));
+  EXPECT_TRUE(QTest::qWaitFor(
+      [&] { return win->Session().albumPaneHtml.find("check_5") != std::string::npos; }, kLoadMs));
+  EXPECT_EQ(win->Session().preview().albumEntries.size(), 6u);
+  EXPECT_EQ(Button(win, "btnview")->text(), QString::fromUtf8(kCaptionPreviewIdle));
   EXPECT_EQ(win->StatusPanel(0).toStdString(), std::string(kPreviewDoneStatus));
   ASSERT_TRUE(QTest::qWaitFor([&] { return !win->WorkerRunning(); }, kLoadMs));
   EXPECT_EQ(gate->Arrived("10001"), 1);
@@ -679,9 +698,9 @@ TEST_F(GatedAlbumWindowTest, NewerPreviewWinsOverAStoppedOne) {
   gate->Hold("10001");
   Preview("10001");
   ASSERT_TRUE(QTest::qWaitFor([&] { return gate->Arrived("10001") == 1; }, kLoadMs));
-  win->btnview->click();  // stop
-  Preview("10015");       // waits for the stopped one, whose results are then dropped
-  EXPECT_EQ(win->btnview->text(), QString::fromUtf8(kCaptionPreviewRunning));
+  Button(win, "btnview")->click();  // stop
+  Preview("10015");                 // waits for the stopped one, whose results are then dropped
+  EXPECT_EQ(Button(win, "btnview")->text(), QString::fromUtf8(kCaptionPreviewRunning));
   QTest::qWait(200);
   EXPECT_EQ(gate->Arrived("10015"), 0) << "the newer job must not run beside the stopped one";
 
@@ -692,11 +711,11 @@ TEST_F(GatedAlbumWindowTest, NewerPreviewWinsOverAStoppedOne) {
   ASSERT_EQ(messages.size(), 1) << "the stale job announces nothing";
   EXPECT_EQ(messages.first().toStdString(), PreviewDoneMessage("10015"));
   EXPECT_EQ(gate->Arrived("10015"), 1);
-  EXPECT_EQ(win->qqNumber, "10015");
-  EXPECT_EQ(win->albumEntries.size(), 2u);
-  EXPECT_EQ(win->btnview->text(), QString::fromUtf8(kCaptionPreviewIdle));
-  EXPECT_TRUE(
-      QTest::qWaitFor([&] { return win->albumPaneHtml.find("check_1") != std::string::npos; }, kLoadMs));
+  EXPECT_EQ(win->Session().qqNumber, "10015");
+  EXPECT_EQ(win->Session().preview().albumEntries.size(), 2u);
+  EXPECT_EQ(Button(win, "btnview")->text(), QString::fromUtf8(kCaptionPreviewIdle));
+  EXPECT_TRUE(QTest::qWaitFor(
+      [&] { return win->Session().albumPaneHtml.find("check_1") != std::string::npos; }, kLoadMs));
   EXPECT_FALSE(PageHas("春节回家"));
   EXPECT_FALSE(PageHas("check_2"));
 }
@@ -716,12 +735,12 @@ TEST_F(SlowAlbumWindowTest, StopBetweenPhotosKeepsWhatWasFetchedWhole) {
   fs::create_directories(target);
   Open();
   ASSERT_NO_FATAL_FAILURE(PreviewAndWait("10001"));
-  win->btn_down->click();
+  Button(win, "btn_down")->click();
   ASSERT_TRUE(WaitForLog("/photos/10001/0/0.jpg"));
-  win->btn_down->click();  // stop
-  EXPECT_EQ(win->btn_down->text(), QString::fromUtf8(kCaptionDownloadIdle));
+  Button(win, "btn_down")->click();  // stop
+  EXPECT_EQ(Button(win, "btn_down")->text(), QString::fromUtf8(kCaptionDownloadIdle));
   EXPECT_EQ(win->StatusPanel(0).toStdString(), std::string(kDownloadStoppedStatus));
-  EXPECT_TRUE(win->stopRequested);
+  EXPECT_TRUE(win->StopRequested());
   ASSERT_TRUE(QTest::qWaitFor([&] { return !win->WorkerRunning(); }, kLoadMs));
   EXPECT_TRUE(summaries.isEmpty()) << "a stopped download shows no summary";
   EXPECT_TRUE(opened.isEmpty());
@@ -759,11 +778,11 @@ TEST_F(SlowAlbumWindowTest, AnAlbumUntickedDuringTheDownloadIsSkipped) {
   Open();
   ASSERT_NO_FATAL_FAILURE(PreviewAndWait("10001"));
   const size_t logBefore = albumd->LogLines().size();
-  win->btn_down->click();
+  Button(win, "btn_down")->click();
   ASSERT_TRUE(WaitForLog("/photos/10001/0/0.jpg"));
   Script("check_1", "$(\"check_1\").click();");
   ASSERT_TRUE(WaitForLog("albumid=1003"));
-  win->btn_down->click();  // stop
+  Button(win, "btn_down")->click();  // stop
   ASSERT_TRUE(QTest::qWaitFor([&] { return !win->WorkerRunning(); }, kLoadMs));
   EXPECT_FALSE(LoggedSince(logBefore, "albumid=1002"));
   EXPECT_EQ(Script("status_1", "$(\"status_1\").innerHTML"), "");

@@ -20,6 +20,7 @@
 #include <thread>
 
 #include "gui/webpane.h"
+#include "tests/gui/windowcontrols.h"
 #include "testserver.h"
 
 namespace fs = std::filesystem;
@@ -58,13 +59,14 @@ class MainWindowTest : public ::testing::Test {
     inputs.clock = [] { return TLocalTime{9, 30, 15}; };
     inputs.machineId = [] { return std::string("Btest"); };
     win = std::make_unique<Tmainfrm>(inputs);
-    if (!keepHomeTimer) win->iedown_start->stop();
+    if (!keepHomeTimer) Child<QTimer>(win, "iedown_start")->stop();
     win->messageHook = [this](const QString& text) { messages << text; };
     win->show();
   }
 
   bool AnyTempFileExists() const {
-    return fs::exists(win->photoListFile) || fs::exists(win->routeFile) || fs::exists(win->albumListFile);
+    return fs::exists(win->TempFiles().photoListFile) || fs::exists(win->TempFiles().routeFile) ||
+           fs::exists(win->TempFiles().albumListFile);
   }
 
   QTemporaryDir sandbox;
@@ -99,71 +101,71 @@ TEST_F(MainWindowTest, OpensWithTheControlsOfTheDesign) {
   for (const char* name : {"Panel1", "Panel2", "Panel3", "Panel4"})
     EXPECT_NE(win->findChild<QWidget*>(name), nullptr) << name;
 
-  EXPECT_TRUE(win->edtqq->font().bold());
-  EXPECT_EQ(win->edtqq->palette().color(QPalette::Text), QColor(0, 0x80, 0));
-  EXPECT_EQ(win->btn_down->palette().color(QPalette::ButtonText), QColor(0, 0, 0xFF));
-  EXPECT_EQ(win->Panel1->height(), 66);
-  EXPECT_EQ(win->Panel2->height(), 41);
-  EXPECT_EQ(win->Panel4->height(), 36);
-  EXPECT_EQ(win->Splitter1->handleWidth(), 6);
-  EXPECT_EQ(win->Splitter1->widget(0), win->left_gb);
-  EXPECT_EQ(win->Splitter1->widget(1), win->ie_gb);
+  EXPECT_TRUE(Edit(win, "edtqq")->font().bold());
+  EXPECT_EQ(Edit(win, "edtqq")->palette().color(QPalette::Text), QColor(0, 0x80, 0));
+  EXPECT_EQ(Button(win, "btn_down")->palette().color(QPalette::ButtonText), QColor(0, 0, 0xFF));
+  EXPECT_EQ(Child<QWidget>(win, "Panel1")->height(), 66);
+  EXPECT_EQ(Child<QWidget>(win, "Panel2")->height(), 41);
+  EXPECT_EQ(Child<QWidget>(win, "Panel4")->height(), 36);
+  EXPECT_EQ(Child<QSplitter>(win, "Splitter1")->handleWidth(), 6);
+  EXPECT_EQ(Child<QSplitter>(win, "Splitter1")->widget(0), Child<QGroupBox>(win, "left_gb"));
+  EXPECT_EQ(Child<QSplitter>(win, "Splitter1")->widget(1), Child<QGroupBox>(win, "ie_gb"));
   EXPECT_EQ(win->findChild<QLabel*>("sb_panel0")->width(), 220);
   EXPECT_GE(win->findChild<QLabel*>("sb_panel1")->width(), 50);
 
-  EXPECT_EQ(win->iedown_start->interval(), 1000);
-  EXPECT_EQ(win->TimerCheck->interval(), 5000);
-  EXPECT_FALSE(win->TimerCheck->isActive());
-  EXPECT_EQ(win->iedown->contextMenuPolicy(), Qt::NoContextMenu);
-  EXPECT_EQ(win->iedown->DisableCtrlShortcuts(), "Y");
-  EXPECT_EQ(win->ie->contextMenuPolicy(), Qt::DefaultContextMenu);
+  EXPECT_EQ(Child<QTimer>(win, "iedown_start")->interval(), 1000);
+  EXPECT_EQ(Child<QTimer>(win, "TimerCheck")->interval(), 5000);
+  EXPECT_FALSE(Child<QTimer>(win, "TimerCheck")->isActive());
+  EXPECT_EQ(Pane(win, "iedown")->contextMenuPolicy(), Qt::NoContextMenu);
+  EXPECT_EQ(Pane(win, "iedown")->DisableCtrlShortcuts(), "Y");
+  EXPECT_EQ(Pane(win, "ie")->contextMenuPolicy(), Qt::DefaultContextMenu);
 }
 
 TEST_F(MainWindowTest, StartUpFormsTheRunStateAndRemovesLeftovers) {
   Open();
-  EXPECT_EQ(win->clientNumber, 93015);
-  EXPECT_EQ(win->workFolder, root + "/data/pelloria/");
-  EXPECT_EQ(win->routeFile, root + "/data/pelloria/velquan_album_route.txt");
-  EXPECT_EQ(win->photoListFile, root + "/data/pelloria/velquan_photo_list.txt");
-  EXPECT_EQ(win->albumListFile, root + "/data/pelloria/velquan_album_list.txt");
+  EXPECT_EQ(win->ClientNumber(), 93015);
+  EXPECT_EQ(win->WorkFolder(), root + "/data/pelloria/");
+  EXPECT_EQ(win->TempFiles().routeFile, root + "/data/pelloria/velquan_album_route.txt");
+  EXPECT_EQ(win->TempFiles().photoListFile, root + "/data/pelloria/velquan_photo_list.txt");
+  EXPECT_EQ(win->TempFiles().albumListFile, root + "/data/pelloria/velquan_album_list.txt");
   EXPECT_FALSE(AnyTempFileExists());
-  EXPECT_EQ(win->vendorBase, TestServer::Instance().Base());
-  EXPECT_EQ(win->machineId, "Btest");
-  EXPECT_TRUE(win->pageLines.empty());
-  EXPECT_TRUE(win->albumEntries.empty());
-  EXPECT_EQ(win->iedown->CurrentAddress(), "about:blank");
-  EXPECT_EQ(win->ie->CurrentAddress(), "about:blank");
+  EXPECT_EQ(win->Session().vendorBase, TestServer::Instance().Base());
+  EXPECT_EQ(win->MachineId(), "Btest");
+  EXPECT_TRUE(win->Session().preview().pageLines.empty());
+  EXPECT_TRUE(win->Session().preview().albumEntries.empty());
+  EXPECT_EQ(Pane(win, "iedown")->CurrentAddress(), "about:blank");
+  EXPECT_EQ(Pane(win, "ie")->CurrentAddress(), "about:blank");
 }
 
 TEST_F(MainWindowTest, HomeTimerLoadsTheClientPageInBothPanesOnce) {
   Open(/*keepHomeTimer=*/true);
-  EXPECT_TRUE(win->iedown_start->isActive());
+  EXPECT_TRUE(Child<QTimer>(win, "iedown_start")->isActive());
   const QString client =
       QString::fromStdString(TestServer::Instance().Base() + "/client.php?clientver=2.1&clientrand=Btest");
-  ASSERT_TRUE(
-      QTest::qWaitFor([&] { return win->ie->CurrentAddress() == client + "&comefrom=client"; }, kLoadMs))
-      << win->ie->CurrentAddress().toStdString();
-  ASSERT_TRUE(QTest::qWaitFor([&] { return win->iedown->CurrentAddress() == client; }, kLoadMs));
-  EXPECT_FALSE(win->iedown_start->isActive());
+  ASSERT_TRUE(QTest::qWaitFor(
+      [&] { return Pane(win, "ie")->CurrentAddress() == client + "&comefrom=client"; }, kLoadMs))
+      << Pane(win, "ie")->CurrentAddress().toStdString();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Pane(win, "iedown")->CurrentAddress() == client; }, kLoadMs));
+  EXPECT_FALSE(Child<QTimer>(win, "iedown_start")->isActive());
   // The album pane's copy supplies the vendor base through its "subhost" field; the title goes to ie_gb.
-  EXPECT_TRUE(
-      QTest::qWaitFor([&] { return win->vendorBase == TestServer::Instance().Base() + "/v"; }, kLoadMs));
-  EXPECT_TRUE(QTest::qWaitFor([&] { return win->ie_gb->title() == "client"; }, kLoadMs));
-  EXPECT_TRUE(win->albumPaneHtml.find("subhost") != std::string::npos);
+  EXPECT_TRUE(QTest::qWaitFor(
+      [&] { return win->Session().vendorBase == TestServer::Instance().Base() + "/v"; }, kLoadMs));
+  EXPECT_TRUE(QTest::qWaitFor([&] { return Child<QGroupBox>(win, "ie_gb")->title() == "client"; }, kLoadMs));
+  EXPECT_TRUE(win->Session().albumPaneHtml.find("subhost") != std::string::npos);
 }
 
 TEST_F(MainWindowTest, EnterInTheQQBoxOpensTheOnlineViewNotAPreview) {
   Open();
-  win->edtqq->setText("  12345 ");
-  QTest::keyClick(win->edtqq, Qt::Key_Return);
-  EXPECT_EQ(win->edtqq->text(), "12345");
+  Edit(win, "edtqq")->setText("  12345 ");
+  QTest::keyClick(Edit(win, "edtqq"), Qt::Key_Return);
+  EXPECT_EQ(Edit(win, "edtqq")->text(), "12345");
   const QString expected = QString::fromStdString(TestServer::Instance().Base() + "/93015_12345");
-  EXPECT_TRUE(QTest::qWaitFor([&] { return win->ie->CurrentAddress() == expected; }, kLoadMs))
-      << win->ie->CurrentAddress().toStdString();
-  EXPECT_EQ(win->qqNumber, "12345");
-  EXPECT_EQ(win->btnview->text(), QString::fromUtf8(kCaptionPreviewIdle));
+  EXPECT_TRUE(QTest::qWaitFor([&] { return Pane(win, "ie")->CurrentAddress() == expected; }, kLoadMs))
+      << Pane(win, "ie")->CurrentAddress().toStdString();
+  EXPECT_EQ(win->Session().qqNumber, "12345");
+  EXPECT_EQ(Button(win, "btnview")->text(), QString::fromUtf8(kCaptionPreviewIdle));
   EXPECT_FALSE(win->WorkerRunning());
-  EXPECT_EQ(win->iedown->CurrentAddress(), "about:blank");
+  EXPECT_EQ(Pane(win, "iedown")->CurrentAddress(), "about:blank");
   EXPECT_TRUE(messages.isEmpty());
 }
 
@@ -171,28 +173,29 @@ TEST_F(MainWindowTest, InvalidQQNumbersAreRefusedWithTheMessage) {
   Open();
   for (const char* text : {"1234", "12a45", "", " 1 2 3 4 5 "}) {
     messages.clear();
-    win->edtqq->setText(text);
-    QTest::keyClick(win->edtqq, Qt::Key_Enter);
+    Edit(win, "edtqq")->setText(text);
+    QTest::keyClick(Edit(win, "edtqq"), Qt::Key_Enter);
     ASSERT_EQ(messages.size(), 1) << text;
     EXPECT_EQ(messages.first(), QString::fromUtf8(kMessageInvalidQQ));
   }
   QTest::qWait(100);
-  EXPECT_EQ(win->ie->CurrentAddress(), "about:blank");
-  EXPECT_EQ(win->qqNumber, "");
+  EXPECT_EQ(Pane(win, "ie")->CurrentAddress(), "about:blank");
+  EXPECT_EQ(win->Session().qqNumber, "");
 }
 
 TEST_F(MainWindowTest, AddressBoxOpensWhatWasTyped) {
   Open();
-  win->edtieurl->setText("   ");
-  QTest::keyClick(win->edtieurl, Qt::Key_Return);
+  Edit(win, "edtieurl")->setText("   ");
+  QTest::keyClick(Edit(win, "edtieurl"), Qt::Key_Return);
   QTest::qWait(100);
-  EXPECT_EQ(win->ie->CurrentAddress(), "about:blank");
+  EXPECT_EQ(Pane(win, "ie")->CurrentAddress(), "about:blank");
 
   const QString page = QString::fromStdString(TestServer::Instance().Base() + "/typed");
-  win->edtieurl->setText(page);
-  QTest::keyClick(win->edtieurl, Qt::Key_Return);
-  EXPECT_TRUE(QTest::qWaitFor([&] { return win->ie->CurrentAddress() == page; }, kLoadMs));
-  EXPECT_TRUE(QTest::qWaitFor([&] { return win->ie_gb->title() == "Page /typed"; }, kLoadMs));
+  Edit(win, "edtieurl")->setText(page);
+  QTest::keyClick(Edit(win, "edtieurl"), Qt::Key_Return);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return Pane(win, "ie")->CurrentAddress() == page; }, kLoadMs));
+  EXPECT_TRUE(
+      QTest::qWaitFor([&] { return Child<QGroupBox>(win, "ie_gb")->title() == "Page /typed"; }, kLoadMs));
 }
 
 TEST_F(MainWindowTest, LinkCommandOfTheOnlinePaneFillsTheQQBox) {
@@ -202,32 +205,36 @@ TEST_F(MainWindowTest, LinkCommandOfTheOnlinePaneFillsTheQQBox) {
   EXPECT_FALSE(cancel);
   win->ieBeforeNavigate2("http://v/page#TAVRENGOTO:DOWNVELQUAN123456", cancel);
   QTest::qWait(50);
-  EXPECT_EQ(win->edtqq->text(), "");
+  EXPECT_EQ(Edit(win, "edtqq")->text(), "");
   win->ieBeforeNavigate2("http://v/page#TAVRENGOTO:DOWNVELQUAN|123456", cancel);
   EXPECT_FALSE(cancel);
-  EXPECT_TRUE(QTest::qWaitFor([&] { return win->edtqq->text() == "123456"; }, 2000));
+  EXPECT_TRUE(QTest::qWaitFor([&] { return Edit(win, "edtqq")->text() == "123456"; }, 2000));
 }
 
 TEST_F(MainWindowTest, AlbumLinkOpensTheAlbumInTheOnlinePane) {
   Open();
   const std::string base = TestServer::Instance().Base();
-  win->iedown->ShowHtmlPage(AlbumPanePage(std::vector<std::string>{
-      "<html><head><script>function $(o){return document.getElementById(o);}"
-      "function cmd(obj,str){try{if($(obj)!==null) return eval(str);}finally{}}</script></head><body>",
-      "<a id=\"link_0\" href=\"#GOTO1:/93015_12345/photo/V1\">album</a>"
-      "<a id=\"link_1\" href=\"#GOTO1:" +
-          base + "/direct\">direct</a></body></html>"}));
-  ASSERT_TRUE(win->iedown->WaitUntilReady(kLoadMs));
-  const QString album = win->iedown->CurrentAddress();
-  win->iedown->CallPageFunction("cmd", "link_0", "$(\"link_0\").click();");
+  Pane(win, "iedown")
+      ->ShowHtmlPage(AlbumPanePage(std::vector<std::string>{
+          "<html><head><script>function $(o){return document.getElementById(o);}"
+          "function cmd(obj,str){try{if($(obj)!==null) return eval(str);}finally{}}</script></head><body>",
+          "<a id=\"link_0\" href=\"#GOTO1:/93015_12345/photo/V1\">album</a>"
+          "<a id=\"link_1\" href=\"#GOTO1:" +
+              base + "/direct\">direct</a></body></html>"}));
+  ASSERT_TRUE(Pane(win, "iedown")->WaitUntilReady(kLoadMs));
+  const QString album = Pane(win, "iedown")->CurrentAddress();
+  Pane(win, "iedown")->CallPageFunction("cmd", "link_0", "$(\"link_0\").click();");
   EXPECT_TRUE(QTest::qWaitFor(
-      [&] { return win->ie->CurrentAddress() == QString::fromStdString(base + "/93015_12345/photo/V1"); },
+      [&] {
+        return Pane(win, "ie")->CurrentAddress() == QString::fromStdString(base + "/93015_12345/photo/V1");
+      },
       kLoadMs))
-      << win->ie->CurrentAddress().toStdString();
-  win->iedown->CallPageFunction("cmd", "link_1", "$(\"link_1\").click();");
+      << Pane(win, "ie")->CurrentAddress().toStdString();
+  Pane(win, "iedown")->CallPageFunction("cmd", "link_1", "$(\"link_1\").click();");
   EXPECT_TRUE(QTest::qWaitFor(
-      [&] { return win->ie->CurrentAddress() == QString::fromStdString(base + "/direct"); }, kLoadMs));
-  EXPECT_EQ(win->iedown->CurrentAddress(), album) << "the album page stays";
+      [&] { return Pane(win, "ie")->CurrentAddress() == QString::fromStdString(base + "/direct"); },
+      kLoadMs));
+  EXPECT_EQ(Pane(win, "iedown")->CurrentAddress(), album) << "the album page stays";
 }
 
 TEST_F(MainWindowTest, WorkerRunsItsBodyAndHandsStepsToTheMainThread) {
@@ -243,7 +250,7 @@ TEST_F(MainWindowTest, WorkerRunsItsBodyAndHandsStepsToTheMainThread) {
     });
   };
   ASSERT_TRUE(win->StartJob(2));
-  QPointer<TDownThread> thread = win->worker;
+  QPointer<TDownThread> thread = win->RunningJob();
   ASSERT_FALSE(thread.isNull());
   EXPECT_EQ(thread->mode, 2);
   ASSERT_TRUE(QTest::qWaitFor([&] { return !win->WorkerRunning(); }, kLoadMs));
@@ -264,26 +271,27 @@ TEST_F(MainWindowTest, ASecondJobWaitsUntilTheFirstHasEnded) {
   };
   ASSERT_TRUE(win->StartJob(2));
   win->StopJob();
-  EXPECT_TRUE(win->stopRequested);
+  EXPECT_TRUE(win->StopRequested());
   EXPECT_FALSE(win->StartJob(1)) << "the stopped job has not ended yet";
-  EXPECT_TRUE(win->stopRequested) << "a refused start leaves the stop request";
+  EXPECT_TRUE(win->StopRequested()) << "a refused start leaves the stop request";
   release = true;
   ASSERT_TRUE(QTest::qWaitFor([&] { return !win->WorkerRunning(); }, kLoadMs));
   EXPECT_TRUE(sawInterruption);
   win->jobBody = nullptr;
   EXPECT_TRUE(win->StartJob(1));
-  EXPECT_FALSE(win->stopRequested);
+  EXPECT_FALSE(win->StopRequested());
 }
 
 TEST_F(MainWindowTest, ClosingWithARunningWorkerReturnsAtOnceAndLeavesNoTemporaryFile) {
   Open();
-  for (const auto& path : {win->photoListFile, win->routeFile, win->albumListFile})
+  for (const auto& path :
+       {win->TempFiles().photoListFile, win->TempFiles().routeFile, win->TempFiles().albumListFile})
     std::ofstream(path) << "reply";
   std::atomic<int> served{0};
   std::atomic<bool> afterClose{true};
-  const std::string routeFile = win->routeFile;
+  const std::string routeFile = win->TempFiles().routeFile;
   win->jobBody = [&, routeFile](int) {
-    for (int i = 0; i < 100000 && !win->stopRequested; ++i) {
+    for (int i = 0; i < 100000 && !win->StopRequested(); ++i) {
       if (win->CallOnMainThread([&] { win->SetStatusPanel(0, QString::number(i)); })) ++served;
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
@@ -298,10 +306,10 @@ TEST_F(MainWindowTest, ClosingWithARunningWorkerReturnsAtOnceAndLeavesNoTemporar
   EXPECT_TRUE(win->close());
   EXPECT_FALSE(win->isVisible());
   EXPECT_TRUE(win->WorkerRunning()) << "the window did not wait for the worker";
-  EXPECT_TRUE(win->stopRequested);
-  EXPECT_TRUE(win->fetchAbort);
-  EXPECT_FALSE(fs::exists(win->photoListFile));
-  EXPECT_FALSE(fs::exists(win->albumListFile));
+  EXPECT_TRUE(win->StopRequested());
+  EXPECT_TRUE(win->FetchAborted());
+  EXPECT_FALSE(fs::exists(win->TempFiles().photoListFile));
+  EXPECT_FALSE(fs::exists(win->TempFiles().albumListFile));
 
   EXPECT_TRUE(win->WaitForWorker(10000));
   EXPECT_FALSE(win->WorkerRunning());
@@ -331,11 +339,11 @@ TEST_F(MainWindowTest, MainThreadWaitingForTheWorkerNeverDeadlocks) {
 
 TEST_F(MainWindowTest, StopTimerEndsTheAlbumPaneWait) {
   Open();
-  win->iedown->OpenAddress(QString::fromStdString(TestServer::Instance().Base() + "/slow"));
-  win->TimerCheck->setInterval(100);
-  win->TimerCheck->start();
-  EXPECT_FALSE(win->iedown->WaitUntilReady(10000));
-  EXPECT_FALSE(win->TimerCheck->isActive());
+  Pane(win, "iedown")->OpenAddress(QString::fromStdString(TestServer::Instance().Base() + "/slow"));
+  Child<QTimer>(win, "TimerCheck")->setInterval(100);
+  Child<QTimer>(win, "TimerCheck")->start();
+  EXPECT_FALSE(Pane(win, "iedown")->WaitUntilReady(10000));
+  EXPECT_FALSE(Child<QTimer>(win, "TimerCheck")->isActive());
 }
 
 }  // namespace

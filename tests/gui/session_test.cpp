@@ -16,6 +16,7 @@
 #include "gui/mainfrm.h"
 #include "gui/webpane.h"
 #include "pageinput.h"
+#include "tests/gui/windowcontrols.h"
 #include "testserver.h"
 #include "tools/albumd/testing/albumdprocess.h"
 
@@ -39,7 +40,7 @@ class SessionWindowTest : public ::testing::Test {
     };
     inputs.machineId = [] { return std::string("Btest"); };
     win = std::make_unique<Tmainfrm>(inputs);
-    win->iedown_start->stop();
+    Child<QTimer>(win, "iedown_start")->stop();
     win->messageHook = [this](const QString& text) { messages << text; };
     win->chooseFolderHook = [this](const QString&, QString& folder) {
       folder = sandbox.path() + "/dl";
@@ -62,18 +63,18 @@ class SessionWindowTest : public ::testing::Test {
   }
 
   void Visit(const std::string& path) {
-    win->ie->OpenAddress(QString::fromStdString("http://" + albumd->HostPort() + path), kLoadMs);
+    Pane(win, "ie")->OpenAddress(QString::fromStdString("http://" + albumd->HostPort() + path), kLoadMs);
   }
   // Fills and sends the sign-in form in the online pane, as a person would.
   void SignIn() {
     Visit("/login.php");
-    ASSERT_TRUE(win->ie->PageMarkup().contains("id=\"login\""));
-    EvaluateInPage(win->ie,
+    ASSERT_TRUE(Pane(win, "ie")->PageMarkup().contains("id=\"login\""));
+    EvaluateInPage(Pane(win, "ie"),
                    "document.getElementById('uin').value='10060';"
                    "document.getElementById('password').value='secret-10060'; true");
-    ASSERT_TRUE(ClickInPage(win->ie, CentreOfElement(win->ie, "submit")));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return win->ie->PageMarkup().contains("signedin"); }, kLoadMs))
-        << win->ie->CurrentAddress().toStdString() << "\n"
+    ASSERT_TRUE(ClickInPage(Pane(win, "ie"), CentreOfElement(Pane(win, "ie"), "submit")));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Pane(win, "ie")->PageMarkup().contains("signedin"); }, kLoadMs))
+        << Pane(win, "ie")->CurrentAddress().toStdString() << "\n"
         << [&] {
              std::string all;
              for (const auto& l : albumd->LogLines()) all += l + "\n";
@@ -82,16 +83,17 @@ class SessionWindowTest : public ::testing::Test {
   }
   void PreviewAndWait() {
     const int before = messages.size();
-    win->edtqq->setText("10060");
-    win->btnview->click();
+    Edit(win, "edtqq")->setText("10060");
+    Button(win, "btnview")->click();
     ASSERT_TRUE(QTest::qWaitFor([&] { return messages.size() > before; }, kLoadMs));
   }
   void DownloadAndWait() {
     const int before = summaries.size();
-    win->btn_down->click();
+    Button(win, "btn_down")->click();
     ASSERT_TRUE(QTest::qWaitFor([&] { return summaries.size() > before; }, 60000));
     // The counters are the window's once the job has ended after the summary.
-    ASSERT_TRUE(QTest::qWaitFor([&] { return win->btn_down->text() == kCaptionDownloadIdle; }, kLoadMs));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return Button(win, "btn_down")->text() == QString::fromUtf8(kCaptionDownloadIdle); }, kLoadMs));
     // ... and its thread has let go of the album root (the lock beside it goes with the run).
     ASSERT_TRUE(QTest::qWaitFor([&] { return !win->WorkerRunning(); }, kLoadMs));
   }
@@ -114,14 +116,14 @@ class SessionWindowTest : public ::testing::Test {
 
 TEST_F(SessionWindowTest, ASignInInTheOnlinePaneReachesEveryFetch) {
   PreviewAndWait();
-  EXPECT_EQ(win->albumEntries.size(), 2u);  // anonymous: the private album is not listed
+  EXPECT_EQ(win->Session().preview().albumEntries.size(), 2u);  // anonymous: the private album is not listed
 
   SignIn();
   PreviewAndWait();
-  ASSERT_EQ(win->albumEntries.size(), 3u);
+  ASSERT_EQ(win->Session().preview().albumEntries.size(), 3u);
   DownloadAndWait();
-  EXPECT_EQ(win->albumsOk, 3);
-  EXPECT_EQ(win->photosOk, 6);
+  EXPECT_EQ(win->Session().counters.albumsOk, 3);
+  EXPECT_EQ(win->Session().counters.photosOk, 6);
   EXPECT_EQ(PhotosOnDisk(), 6);
   // The sign-in cookies went only where they belong: every request of the download carried them.
   int carried = 0;
@@ -135,13 +137,13 @@ TEST_F(SessionWindowTest, ASignInInTheOnlinePaneReachesEveryFetch) {
 TEST_F(SessionWindowTest, AfterSigningOutThePrivateAlbumFailsAsTheServiceAnswers) {
   SignIn();
   PreviewAndWait();
-  ASSERT_EQ(win->albumEntries.size(), 3u);
+  ASSERT_EQ(win->Session().preview().albumEntries.size(), 3u);
   Visit("/logout.php");
   // The page's sign-out expired the cookies: the download goes without the session.
   DownloadAndWait();
-  EXPECT_EQ(win->albumsOk, 2);
-  EXPECT_EQ(win->albumsFailed, 1);
-  EXPECT_EQ(win->photosOk, 3);
+  EXPECT_EQ(win->Session().counters.albumsOk, 2);
+  EXPECT_EQ(win->Session().counters.albumsFailed, 1);
+  EXPECT_EQ(win->Session().counters.photosOk, 3);
   const std::string status = win->RunAlbumScript("status_1", "$(\"status_1\").innerHTML").toStdString();
   EXPECT_NE(status.find("失败"), std::string::npos) << status;
   const std::string link = win->RunAlbumScript("link_1", "$(\"link_1\").href").toStdString();
@@ -151,19 +153,19 @@ TEST_F(SessionWindowTest, AfterSigningOutThePrivateAlbumFailsAsTheServiceAnswers
 // The tick box turns the window's download into the update: the older copy is not moved aside, a copy made
 // before is adopted, only what it lacks is fetched, and records are kept.
 TEST_F(SessionWindowTest, OnlyNewPhotosKeepsTheCopyAndFetchesWhatItLacks) {
-  EXPECT_FALSE(win->chkonlynew->isChecked());
-  EXPECT_EQ(win->chkonlynew->text(), QString::fromUtf8(kCaptionOnlyNewPhotos));
+  EXPECT_FALSE(Child<QCheckBox>(win, "chkonlynew")->isChecked());
+  EXPECT_EQ(Child<QCheckBox>(win, "chkonlynew")->text(), QString::fromUtf8(kCaptionOnlyNewPhotos));
   PreviewAndWait();
   DownloadAndWait();  // a plain download, as the window always made them
-  ASSERT_EQ(win->photosOk, 3);
+  ASSERT_EQ(win->Session().counters.photosOk, 3);
   const std::string root = sandbox.path().toStdString() + "/dl/10060的相册/";
   fs::remove(root + "公开相册/花园.JPG");
 
-  win->chkonlynew->setChecked(true);
+  Child<QCheckBox>(win, "chkonlynew")->setChecked(true);
   PreviewAndWait();  // a finished download unticks its albums; a new preview ticks them again
   DownloadAndWait();
-  EXPECT_EQ(win->photosOk, 1);  // only the deleted photo
-  EXPECT_EQ(win->albumsOk, 2);
+  EXPECT_EQ(win->Session().counters.photosOk, 1);  // only the deleted photo
+  EXPECT_EQ(win->Session().counters.albumsOk, 2);
   EXPECT_TRUE(fs::exists(root + "公开相册/花园.JPG"));
   EXPECT_TRUE(fs::exists(root + "公开相册/.lorvanta-album.json"));
   for (const auto& e : fs::directory_iterator(sandbox.path().toStdString() + "/dl"))

@@ -1,0 +1,10 @@
+// Hex digits, as percent-encoded text and regular-expression escapes write them.
+#pragma once
+
+// 0-15 for a hex digit of either case, -1 for any other character.
+constexpr int HexDigitValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
