@@ -35,8 +35,8 @@ class TWindowPreviewHost : public PreviewHost {
 // here and goes on; the main thread takes what has gathered at most once a frame and hands it to the
 // page in one call. Updates of one album that came within one frame fold into the latest: its status
 // cell and row colour are set whole by every update, so the page still ends each album exactly as its
-// last update says (final k/total, then the tick). Every step the job waits for shows what gathered
-// before it first, so the page, the status bar and the summary box keep the job's order.
+// last update says (final k/total, then the tick). The summary box shows what gathered before it
+// first, so the page, the status bar and the summary keep the job's order.
 struct TDownloadStatusFeed {
   std::mutex mutex;
   std::vector<AlbumStatusUpdate> updates;  // the latest of each album, in the order the albums came

@@ -35,12 +35,17 @@ void Spit(const fs::path& p, const std::string& bytes) {
 std::map<std::string, std::string> Photos(const fs::path& root, bool withManifests = false) {
   std::map<std::string, std::string> files;
   if (!fs::exists(root)) return files;
-  for (const auto& e : fs::recursive_directory_iterator(root)) {
-    if (!e.is_regular_file()) continue;
+  // Also read while a run writes here: a temporary file may go between the listing and the look at it.
+  std::error_code ec;
+  for (fs::recursive_directory_iterator it(root, ec), end; !ec && it != end; it.increment(ec)) {
+    const fs::directory_entry& e = *it;
+    std::error_code gone;
+    if (!e.is_regular_file(gone)) continue;
     const std::string name = e.path().filename().string();
     if (!withManifests && name.rfind(".lorvanta-album.", 0) == 0) continue;
-    if (IsViewerPath(fs::relative(e.path(), root))) continue;
-    files[fs::relative(e.path(), root).string()] = Slurp(e.path());
+    const fs::path relative = e.path().lexically_relative(root);
+    if (IsViewerPath(relative)) continue;
+    files[relative.string()] = Slurp(e.path());
   }
   return files;
 }
