@@ -30,6 +30,7 @@ struct AlbumRun {
   bool listing = true;     // its photo list is being fetched
   bool abandoned = false;  // its folder or records failed: what is still under way is waited for only
   std::string reason;      // why it was abandoned
+  std::shared_ptr<PhotoListSource::Result> listed;  // what the list fetch gave
   std::unique_ptr<AlbumRecords> records;
   AlbumPlan plan;
   std::string linkName;                // its folder's last component
@@ -59,6 +60,13 @@ class Job {
     photoOptions_.accept = [outer = options_.accept](const std::string& temp, FetchReport& report) {
       return LooksLikeImage(temp, report) && (!outer || outer(temp, report));
     };
+    lists_ = input.photoLists;
+    if (lists_ == nullptr) {
+      classic_ = std::make_unique<ClassicPhotoLists>(
+          ClassicPhotoLists::Setup{input.qqNumber, input.photoListHost, input.albumViewHost,
+                                   input.photoListFile, options_, input.retry, input.stopRequested});
+      lists_ = classic_.get();
+    }
   }
 
   DownloadOutcome Run();
@@ -111,6 +119,8 @@ class Job {
   FetchOptions photoOptions_;
   DownloadOutcome outcome_;
   FetchPool pool_;
+  PhotoListSource* lists_ = nullptr;
+  std::unique_ptr<ClassicPhotoLists> classic_;
   // Updating: the album folders of the root that earlier runs made.
   std::map<std::string, KnownAlbumFolder> known_;
   // Why the album root could not be made; every ticked album then fails with it.
@@ -230,14 +240,12 @@ bool Job::StartNextAlbum() {
     AlbumRun& a = active_.emplace_back();
     a.n = n;
     a.album = &album;
-    // A failed fetch leaves no file, so it can never be mistaken for the previous album's list.
-    std::error_code ec;
-    fs::remove(input_.photoListFile, ec);
+    a.listed = std::make_shared<PhotoListSource::Result>();
     tags_[nextTag_] = {&a, -1};
     ++a.outstanding;
-    pool_.Submit(nextTag_++, [this, url = PhotoListAddress(album, input_.qqNumber, input_.photoListHost,
-                                                           input_.albumViewHost)] {
-      return FetchWithRetries(url, input_.photoListFile, options_, input_.retry, input_.stopRequested);
+    pool_.Submit(nextTag_++, [this, &album, listed = a.listed] {
+      *listed = lists_->List(album);
+      return listed->report;
     });
     return true;
   }
@@ -252,23 +260,15 @@ Job::Listed Job::ListArrived(AlbumRun& a, const FetchReport& report) {
     AlbumNotSaved(a.n, album, AlbumState::kFailed, "the photo list could not be fetched: " + report.error);
     return Listed::kNotSaved;
   }
-  std::unique_ptr<XmlDocument> list;
-  try {
-    list = std::make_unique<XmlDocument>(XmlDocument::LoadFromFile(input_.photoListFile));
-  } catch (const EXmlDocument& e) {
-    AlbumNotSaved(a.n, album, AlbumState::kFailed, std::string("the photo list cannot be read: ") + e.what());
-    return Listed::kNotSaved;
-  }
-  XmlNode first = FirstPhotoNode(*list);
-  if (!first) {
-    AlbumNotSaved(a.n, album, AlbumState::kFailed, "the photo list holds no photo");
+  if (!a.listed->unusable.empty()) {
+    AlbumNotSaved(a.n, album, AlbumState::kFailed, a.listed->unusable);
     return Listed::kNotSaved;
   }
   try {
     a.records = NewRecords(album);
-    a.plan = PlanAlbumPhotos(first, a.records->Folder(), album.name, a.records->ForPlan(input_.keepDeleted),
-                             rules_);
-    list.reset();
+    a.plan = PlanAlbumPhotos(a.listed->listing, a.records->Folder(), album.name,
+                             a.records->ForPlan(input_.keepDeleted), rules_);
+    a.listed.reset();
     a.records->Begin();
   } catch (const std::runtime_error& e) {
     // A folder that cannot be made, records that cannot be written (a full disk): this album is not

@@ -20,6 +20,7 @@
 #include "core/albummanifest.h"
 #include "core/albumselection.h"
 #include "core/jobhost.h"
+#include "core/photolists.h"
 #include "core/photoplan.h"
 #include "core/rootlock.h"
 #include "core/xmldoc.h"
@@ -36,6 +37,8 @@ struct DownloadInput {
   // Which albums are ticked, read as the job comes to each; null: every album.
   std::shared_ptr<const AlbumSelection> selection;
   std::string photoListFile;  // temporary reply file
+  // Where the photo lists come from; null: the XML service, from the hosts and the reply file above.
+  PhotoListSource* photoLists = nullptr;
   // Polled at the start of each album and before each photo: the job ends there when set. A photo being
   // fetched finishes first.
   const std::atomic<bool>* stopRequested = nullptr;

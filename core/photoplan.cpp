@@ -22,8 +22,21 @@ bool IsWebAddress(std::string_view url) {
 
 }  // namespace
 
-AlbumPlan PlanAlbumPhotos(XmlNode firstPic, const std::string& albumFolder, std::string_view albumName,
-                          const PlanRecords& records, const NameRules& rules) {
+PhotoListing ListPhotoNodes(XmlNode firstPic) {
+  PhotoListing listing;
+  int entries = 0;
+  for (XmlNode node = firstPic; node; node = node.Next()) {
+    if (++entries > kMaxPhotoEntries) {
+      listing.entryLimitHit = true;
+      break;
+    }
+    if (std::optional<TPhotoEntry> entry = ReadPhotoEntry(node)) listing.photos.push_back(std::move(*entry));
+  }
+  return listing;
+}
+
+AlbumPlan PlanAlbumPhotos(const PhotoListing& listing, const std::string& albumFolder,
+                          std::string_view albumName, const PlanRecords& records, const NameRules& rules) {
   AlbumPlan plan;
   PhotoFileNamer namer(albumFolder, true, rules);
   // Adopting a folder an earlier download made without records: its files stand under the names that
@@ -45,14 +58,9 @@ AlbumPlan PlanAlbumPhotos(XmlNode firstPic, const std::string& albumFolder, std:
   std::vector<bool> used(recorded.size(), false);
   std::vector<ManifestPhoto> kept;
 
-  int entries = 0;
-  for (XmlNode node = firstPic; node; node = node.Next()) {
-    if (++entries > kMaxPhotoEntries) {
-      plan.entryLimitHit = true;
-      break;
-    }
-    const std::optional<TPhotoEntry> entry = ReadPhotoEntry(node);
-    if (!entry) continue;
+  plan.entryLimitHit = listing.entryLimitHit;
+  for (const TPhotoEntry& listed : listing.photos) {
+    const TPhotoEntry* entry = &listed;
     PlannedPhoto photo;
     photo.statusName = std::string(albumName) + "/" + entry->name + "." + PhotoExtension(entry->phototype);
     photo.url = entry->url;

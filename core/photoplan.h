@@ -47,12 +47,24 @@ struct PlanRecords {
   bool adopt = false;
 };
 
-// Reads an album's photo walk starting at its first "pic" node and names every file in albumFolder. With
+// An album's photo list as the plan takes it, whichever service listed it: its readable entries in list
+// order.
+struct PhotoListing {
+  std::vector<TPhotoEntry> photos;
+  bool entryLimitHit = false;  // the list had more nodes than kMaxPhotoEntries; the rest was not read
+};
+
+// The photo walk of a list of the XML services, from its first "pic" node: every readable entry, at most
+// kMaxPhotoEntries nodes visited.
+PhotoListing ListPhotoNodes(XmlNode firstPic);
+
+// Plans an album's photo list and names every file in albumFolder. With
 // a manifest, a photo whose address it records keeps its recorded file name: present when the file is
 // there with the recorded size (or, merely reserved, is there at all), fetched again under that name when
 // the file is gone (or left out, with keepDeleted), and fetched under a new name when the file there has
 // another size. The manifest's records are rewritten to match: every planned fetch is reserved in it, so
 // a run that is cut short is continued under the same names.
 // Names are given by the rules of the album root's disk.
-AlbumPlan PlanAlbumPhotos(XmlNode firstPic, const std::string& albumFolder, std::string_view albumName,
-                          const PlanRecords& records = {}, const NameRules& rules = {});
+AlbumPlan PlanAlbumPhotos(const PhotoListing& listing, const std::string& albumFolder,
+                          std::string_view albumName, const PlanRecords& records = {},
+                          const NameRules& rules = {});

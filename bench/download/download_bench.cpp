@@ -119,7 +119,7 @@ std::vector<std::string> CollectPhotoAddresses(const PreviewResult& preview,
         PhotoListAddress(album, preview.qqNumber, preview.photoListHost, preview.albumViewHost);
     if (!FetchToFile(address, listFile)) throw std::runtime_error("photo list not fetched: " + address);
     const XmlDocument doc = XmlDocument::LoadFromFile(listFile);
-    const AlbumPlan plan = PlanAlbumPhotos(FirstPhotoNode(doc), scratch, album.name);
+    const AlbumPlan plan = PlanAlbumPhotos(ListPhotoNodes(FirstPhotoNode(doc)), scratch, album.name);
     for (const PlannedPhoto& photo : plan.photos) {
       if (photo.kind == PlannedPhoto::Kind::kFetch) urls.push_back(photo.url);
     }

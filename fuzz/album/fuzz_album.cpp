@@ -60,7 +60,7 @@ void PhotoPlan(std::string_view bytes) {
     const XmlDocument doc = XmlDocument::LoadFromMemory(bytes);
     const XmlNode first = FirstPhotoNode(doc);
     if (!first) return;
-    const AlbumPlan plan = PlanAlbumPhotos(first, AlbumFolder(), "album");
+    const AlbumPlan plan = PlanAlbumPhotos(ListPhotoNodes(first), AlbumFolder(), "album");
     const std::string prefix = AlbumFolder() + "/";
     std::set<std::string> files;
     for (const PlannedPhoto& p : plan.photos) {

@@ -397,7 +397,7 @@ TEST(AlbumDownloadPlan, EntriesInListOrderWithTheirKinds) {
       "<pic><name>c</name><url>file:///etc/passwd</url><phototype>3</phototype></pic>"
       "<pic><name> </name><url>http://h/5</url><phototype>9</phototype></pic>"
       "<pic><name>skipped</name><phototype>1</phototype></pic></album>");
-  const AlbumPlan plan = PlanAlbumPhotos(FirstPhotoNode(doc), dir.path() + "alb", "相册");
+  const AlbumPlan plan = PlanAlbumPhotos(ListPhotoNodes(FirstPhotoNode(doc)), dir.path() + "alb", "相册");
   ASSERT_EQ(plan.photos.size(), 5u);
   EXPECT_FALSE(plan.entryLimitHit);
   EXPECT_EQ(plan.photos[0].file, dir.path() + "alb/a.JPG");
@@ -412,7 +412,7 @@ TEST(AlbumDownloadPlan, EntriesInListOrderWithTheirKinds) {
   for (int i = 0; i < kMaxPhotoEntries + 5; ++i) big += "<x/>";
   big += "</album>";
   XmlDocument many = XmlDocument::LoadFromMemory("<album><pic/>" + big.substr(7));
-  EXPECT_TRUE(PlanAlbumPhotos(FirstPhotoNode(many), dir.path() + "alb", "x").entryLimitHit);
+  EXPECT_TRUE(PlanAlbumPhotos(ListPhotoNodes(FirstPhotoNode(many)), dir.path() + "alb", "x").entryLimitHit);
 }
 
 }  // namespace

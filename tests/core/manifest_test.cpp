@@ -191,7 +191,7 @@ TEST(UpdatePlan, PresentGoneChangedAndNewPhotos) {
         "<pic><name>d</name><url>http://h/d</url><phototype>1</phototype></pic>"
         "<pic><name>z</name><url>http://h/e</url><phototype>1</phototype></pic></album>");
     const AlbumPlan plan =
-        PlanAlbumPhotos(FirstPhotoNode(doc), folder, "alb", {&m, c.keepDeleted, 1700000000});
+        PlanAlbumPhotos(ListPhotoNodes(FirstPhotoNode(doc)), folder, "alb", {&m, c.keepDeleted, 1700000000});
     ASSERT_EQ(plan.photos.size(), 5u) << c.name;
     for (int i = 0; i < 5; ++i) {
       EXPECT_EQ(plan.photos[i].kind, c.kinds[i]) << c.name << " " << i;
