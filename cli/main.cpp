@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,8 @@
 #include "core/albumdownload.h"
 #include "core/albumlist.h"
 #include "core/albumpage.h"
+#include "core/currentservice.h"
+#include "core/photolists.h"
 #include "core/startup.h"
 #include "core/textutil.h"
 #include "core/wholefile.h"
@@ -69,6 +72,10 @@ const char* PreviewFailureText(PreviewOutcome::End end) {
       return "the album list holds no albums (no \"data\" or \"album\")";
     case PreviewOutcome::End::kNoAlbumListed:
       return "no album of the list could be read";
+    case PreviewOutcome::End::kSignInNeeded:
+      return "the album site wants a sign-in: the session is not signed in or has expired";
+    case PreviewOutcome::End::kRefused:
+      return "the album site refused the album list";
     case PreviewOutcome::End::kListed:
       return "";
   }
@@ -77,6 +84,54 @@ const char* PreviewFailureText(PreviewOutcome::End end) {
 
 // The run's session: every request takes its cookies, and cookies that replies set stay for the run.
 CookieJar* g_session = nullptr;
+
+// The album site's session when this run goes through today's album site: asked for by --service current,
+// or by auto when the session holds the site's sign-in cookies (p_skey or skey, and uin). Set once by
+// main before a command runs.
+std::optional<SiteSession> g_site;
+
+// The host name of a base address ("https://user.qzone.qq.com" gives "user.qzone.qq.com").
+std::string HostName(const std::string& base) {
+  std::string host = base.substr(base.find("://") == std::string::npos ? 0 : base.find("://") + 3);
+  host = host.substr(0, host.find('/'));
+  if (host.rfind('[', 0) != 0) host = host.substr(0, host.find(':'));
+  return host;
+}
+
+// A cookie of `domain` goes to `host`: the same host, or a subdomain of a domain cookie.
+bool CookieReaches(std::string domain, const std::string& host) {
+  if (!domain.empty() && domain[0] == '.') domain.erase(0, 1);
+  return host == domain || (host.size() > domain.size() && host.ends_with("." + domain));
+}
+
+// Exits with kExitSignIn when --service current finds no signed-in session.
+std::optional<SiteSession> ChooseSite(const Options& o, const CookieJar& jar) {
+  if (o.service == "classic") return std::nullopt;
+  const char* env = std::getenv("LORVANTA_SITE_HOST");
+  SiteSession site;
+  site.hosts = MakeSiteHosts(!o.siteHost.empty() ? o.siteHost : env != nullptr ? env : "");
+  const std::string host = HostName(site.hosts.listBase);
+  std::string pskey, skey;
+  for (const Cookie& c : jar.All()) {
+    if (!CookieReaches(c.domain, host)) continue;
+    if (c.name == "p_skey") pskey = c.value;
+    if (c.name == "skey") skey = c.value;
+    if ((c.name == "uin" || (c.name == "p_uin" && site.uin.empty())) && !QQFromUinCookie(c.value).empty())
+      site.uin = QQFromUinCookie(c.value);
+  }
+  const std::string& key = !pskey.empty() ? pskey : skey;
+  if (key.empty() || site.uin.empty()) {
+    if (o.service == "auto") return std::nullopt;
+    std::cerr << "lorvanta-cli: --service current needs a session signed in to the album site ("
+              << Shown(host) << "): give --cookies FILE with its uin and p_skey cookies\n";
+    std::exit(kExitSignIn);
+  }
+  site.token = RequestToken(key);
+  if (o.listPauseSeconds >= 0)
+    site.pauseMinMs = site.pauseMaxMs = static_cast<int>(o.listPauseSeconds * 1000);
+  if (o.busyPauseSeconds >= 0) site.busyPauseMs = static_cast<int>(o.busyPauseSeconds * 1000);
+  return site;
+}
 
 PreviewOutcome RunPreview(const Options& o, const ReplyFolder& replies, int clientNumber) {
   PreviewInput in;
@@ -90,8 +145,13 @@ PreviewOutcome RunPreview(const Options& o, const ReplyFolder& replies, int clie
   // under way finish instead).
   in.fetchAbort = &g_stop;
   in.cookies = g_session;
+  if (g_site) in.site = &*g_site;
   PreviewHost quiet;  // the outcome holds everything the terminal shows
   PreviewOutcome outcome = RetrieveAlbumList(in, quiet);
+  for (const std::string& name : outcome.result.inaccessibleAlbums) {
+    std::cerr << "lorvanta-cli: album \"" << Shown(name)
+              << "\" is not open to the signed-in user; it is left out\n";
+  }
   if (outcome.result.listCut) {
     std::cerr << "lorvanta-cli: warning: the album list has more than " << kMaxAlbumNodes
               << " entries; only the albums among the first " << kMaxAlbumNodes << " are used\n";
@@ -105,8 +165,9 @@ int PreviewFailed(const Options& o, const PreviewOutcome& outcome) {
     std::cerr << "lorvanta-cli: interrupted\n";
     return kExitInterrupted;
   }
-  std::cerr << "lorvanta-cli: " << o.qq << ": " << PreviewFailureText(outcome.end) << "\n";
-  return kExitNoAlbumList;
+  std::cerr << "lorvanta-cli: " << o.qq << ": " << PreviewFailureText(outcome.end)
+            << (outcome.error.empty() ? "" : " (" + Shown(outcome.error) + ")") << "\n";
+  return outcome.end == PreviewOutcome::End::kSignInNeeded ? kExitSignIn : kExitNoAlbumList;
 }
 
 // Writes the file whole or not at all; the reason on failure.
@@ -235,6 +296,27 @@ int Download(const Options& o, int clientNumber) {
   in.writeManifest = o.writeMetadata;
   in.fetchOptions.maxBytes = o.maxPhotoBytes;
   in.fetchOptions.cookies = g_session;
+  std::unique_ptr<CurrentPhotoLists> siteLists;
+  if (g_site) {
+    CurrentPhotoLists::Setup setup;
+    setup.hosts = g_site->hosts;
+    setup.hostUin = o.qq;
+    setup.uin = g_site->uin;
+    setup.token = g_site->token;
+    setup.replyFile = replies.Paths().photoListFile;
+    setup.options.cookies = g_session;
+    setup.options.abort = &g_abort;
+    setup.retry.retries = o.retries;
+    setup.stopRequested = &g_stop;
+    setup.pauseMinMs = g_site->pauseMinMs;
+    setup.pauseMaxMs = g_site->pauseMaxMs;
+    setup.busyPauseMs = g_site->busyPauseMs;
+    setup.onBusy = [](int waitMs) {
+      std::cerr << "lorvanta-cli: the album site is busy; waiting " << (waitMs + 999) / 1000 << " s\n";
+    };
+    siteLists = std::make_unique<CurrentPhotoLists>(std::move(setup));
+    in.photoLists = siteLists.get();
+  }
   std::unique_ptr<RateBudget> budget;
   if (o.rate > 0) {
     budget = std::make_unique<RateBudget>(o.rate);
@@ -402,6 +484,7 @@ int main(int argc, char** argv) {
   CookieJar session;
   OpenSession(o, session);
   g_session = &session;
+  if (o.command == "preview" || o.command == "download") g_site = ChooseSite(o, session);
   try {
     const int code = o.command == "preview" ? Preview(o, clientNumber) : Download(o, clientNumber);
     return SaveSession(o, session, code);

@@ -22,7 +22,7 @@ constexpr const char* kVersion = "lorvanta-cli " LORVANTA_VERSION "\n";
 
 constexpr const char* kPreviewHelp =
     "usage: lorvanta-cli preview QQ [--route-host H] [--json] [--page FILE] [--client-number N]\n"
-    "                               [--cookies FILE] [--cookies-out FILE]\n"
+    "                               [--cookies FILE] [--cookies-out FILE] [--service S] [--site-host H]\n"
     "\n"
     "Lists the albums of a QQ number (number, id, privacy, photo count, name).\n"
     "  --page FILE          writes the album list page as the window shows it (GBK bytes)\n"
@@ -34,6 +34,7 @@ constexpr const char* kDownloadHelp =
     "                                [-j|--jobs N] [--retries N] [--rate LIMIT] [--max-photo-size SIZE]\n"
     "                                [--update [--keep-deleted]] [--write-metadata] [--no-viewer]\n"
     "                                [-q|--quiet] [--json] [--cookies FILE] [--cookies-out FILE]\n"
+    "                                [--service S] [--site-host H]\n"
     "\n"
     "Downloads the albums (all unless --album names some; --skip leaves some out) into\n"
     "DIR/<QQ>的相册/ (default DIR: the current folder), one folder per album; an older copy is\n"
@@ -87,6 +88,13 @@ constexpr const char* kCommonHelp =
     "                       add-ons, curl and wget write it) to the hosts they belong to, so a signed-in\n"
     "                       session reaches private albums; cookies that replies set are kept for the run\n"
     "  --cookies-out FILE   writes the session at the end of the run (mode 0600); keep such files private\n"
+    "  --service S          classic (the route service and its XML lists), current (today's album site,\n"
+    "                       signed in: the session must hold its uin and p_skey cookies) or auto (the\n"
+    "                       default: current when the session is signed in to the album site)\n"
+    "  --site-host H        the album site (default: LORVANTA_SITE_HOST, else user.qzone.qq.com and\n"
+    "                       h5.qzone.qq.com); http://HOST:PORT for a test server, a bare host means https\n"
+    "  --list-pause SECONDS the pause between the album site's list calls (default: 1 to 3 at random)\n"
+    "  --busy-pause SECONDS the first wait when the album site is busy (default 120; it doubles after)\n"
     "  -h, --help           this help;  -V, --version  the version\n"
     "A value follows its option as --option=VALUE or --option VALUE (-xVALUE or -x VALUE for a\n"
     "short one); -- ends the options.\n";
@@ -96,7 +104,8 @@ constexpr const char* kExitHelp =
     "            written, 2 bad usage or invalid QQ number,\n"
     "            3 the album list could not be retrieved, 4 a manifest of the album root cannot be\n"
     "            read (nothing was fetched or changed), 5 another run is writing the same album\n"
-    "            root (nothing was fetched or changed), 130 interrupted.\n";
+    "            root (nothing was fetched or changed), 6 the album site wants a sign-in,\n"
+    "            130 interrupted.\n";
 
 std::string FullUsage() {
   return std::string(
@@ -127,6 +136,10 @@ enum LongOnly : int {
   kKeepDeleted,
   kWriteMetadata,
   kNoViewer,
+  kService,
+  kSiteHost,
+  kListPause,
+  kBusyPause,
 };
 
 struct Command {
@@ -144,6 +157,10 @@ const std::vector<Command>& Commands() {
         {"json", no_argument, nullptr, kJson},
         {"page", required_argument, nullptr, kPage},
         {"client-number", required_argument, nullptr, kClientNumber},
+        {"service", required_argument, nullptr, kService},
+        {"site-host", required_argument, nullptr, kSiteHost},
+        {"list-pause", required_argument, nullptr, kListPause},
+        {"busy-pause", required_argument, nullptr, kBusyPause},
         {"cookies", required_argument, nullptr, kCookies},
         {"cookies-out", required_argument, nullptr, kCookiesOut}},
        kPreviewHelp},
@@ -163,6 +180,10 @@ const std::vector<Command>& Commands() {
         {"no-viewer", no_argument, nullptr, kNoViewer},
         {"quiet", no_argument, nullptr, 'q'},
         {"json", no_argument, nullptr, kJson},
+        {"service", required_argument, nullptr, kService},
+        {"site-host", required_argument, nullptr, kSiteHost},
+        {"list-pause", required_argument, nullptr, kListPause},
+        {"busy-pause", required_argument, nullptr, kBusyPause},
         {"cookies", required_argument, nullptr, kCookies},
         {"cookies-out", required_argument, nullptr, kCookiesOut}},
        kDownloadHelp},
@@ -368,6 +389,24 @@ void Parser::Take(int c, const char* value) {
     case kRouteHost:
       o_.routeHost = v;
       return;
+    case kService:
+      if (v != "classic" && v != "current" && v != "auto")
+        return Fail("--service takes classic, current or auto, not " + v);
+      o_.service = v;
+      return;
+    case kSiteHost:
+      o_.siteHost = v;
+      return;
+    case kListPause:
+    case kBusyPause: {
+      const std::string name = c == kListPause ? "--list-pause" : "--busy-pause";
+      char* end = nullptr;
+      const double seconds = std::strtod(v.c_str(), &end);
+      if (v.empty() || end == nullptr || *end != '\0' || !(seconds >= 0 && seconds <= 3600))
+        return Fail(name + " takes seconds from 0 to 3600, not " + v);
+      (c == kListPause ? o_.listPauseSeconds : o_.busyPauseSeconds) = seconds;
+      return;
+    }
     case kCookies:
       o_.cookiesIn = v;
       return;

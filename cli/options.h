@@ -10,6 +10,7 @@ constexpr int kExitUsage = 2;
 constexpr int kExitNoAlbumList = 3;
 constexpr int kExitManifest = 4;
 constexpr int kExitLocked = 5;  // another run is writing the same album root
+constexpr int kExitSignIn = 6;  // the album site wants a sign-in (none given, or the session expired)
 constexpr int kExitInterrupted = 130;
 
 struct Options {
@@ -26,8 +27,12 @@ struct Options {
   int retries = 0;
   long long rate = 0;
   long long maxPhotoBytes = 256LL * 1024 * 1024;
-  std::string cookiesIn;   // a Netscape cookie file whose cookies every request takes
-  std::string cookiesOut;  // where the session's cookies are written at the end
+  std::string service = "auto";  // classic, current or auto (current when the session is signed in)
+  std::string siteHost;  // the album site's hosts (a test server); empty: LORVANTA_SITE_HOST, else built in
+  double listPauseSeconds = -1;  // the pause between the album site's list calls; < 0: 1-3 s at random
+  double busyPauseSeconds = -1;  // the first wait on a busy album site; < 0: two minutes
+  std::string cookiesIn;         // a Netscape cookie file whose cookies every request takes
+  std::string cookiesOut;        // where the session's cookies are written at the end
   bool update = false;
   bool keepDeleted = false;
   bool writeMetadata = false;

@@ -7,6 +7,7 @@
 #include <system_error>
 
 #include "core/albumpage.h"
+#include "core/currentpreview.h"
 #include "core/textutil.h"
 #include "core/xmldoc.h"
 #include "json/qzjson.h"
@@ -117,6 +118,7 @@ bool WalkAlbumList(XmlNode node, int clientNumber, PreviewResult& result) {
 }
 
 PreviewOutcome RetrieveAlbumList(const PreviewInput& input, PreviewHost& host) {
+  if (input.site != nullptr) return RetrieveSiteAlbumList(input, host);
   using End = PreviewOutcome::End;
   PreviewOutcome outcome;
   PreviewResult& result = outcome.result;

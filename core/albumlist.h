@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "core/addresses.h"
+#include "core/currentservice.h"
 #include "core/jobhost.h"
 #include "core/xmldoc.h"
 #include "net/cookiejar.h"
@@ -26,6 +27,8 @@ struct PreviewInput {
   const std::atomic<bool>* fetchAbort = nullptr;
   // The session (signed-in cookies) the route and album list requests go with; null: none.
   CookieJar* cookies = nullptr;
+  // Today's album site instead of the route and XML calls; null: those.
+  const SiteSession* site = nullptr;
 };
 
 struct PreviewOutcome {
@@ -35,9 +38,12 @@ struct PreviewOutcome {
     kNoAlbumList,    // the album list has no "data" or no "album" (PreviewFailed)
     kNoAlbumListed,  // every album element was left out (PreviewFailed, then PreviewDone)
     kListed,         // at least one album listed (ShowAlbumPage, then PreviewDone)
+    kSignInNeeded,   // the album site: not signed in, or the session expired (PreviewFailed)
+    kRefused,        // the album site refused the list for another reason (PreviewFailed); see error
   };
   End end = End::kSilentEnd;
   PreviewResult result;
+  std::string error;  // kSignInNeeded, kRefused, and a failed fetch of the album site: the service's words
 };
 
 // Nodes of the album list the walk visits at most; a longer list is cut there (and says so).
@@ -48,7 +54,9 @@ constexpr int kMaxAlbumNodes = 100000;
 // list was cut at kMaxAlbumNodes.
 bool WalkAlbumList(XmlNode firstAlbum, int clientNumber, PreviewResult& result);
 
-// Runs the whole retrieval. Never throws: every failure ends it as the table of outcomes says.
+// Runs the whole retrieval. Never throws: every failure ends it as the table of outcomes says. With
+// input.site, the album site's calls stand in for the route and the XML list: the same page and entries,
+// albums the signed-in user may not open left out (and named in result.inaccessibleAlbums).
 PreviewOutcome RetrieveAlbumList(const PreviewInput& input, PreviewHost& host);
 
 // The AlbumEntry line: id, priv, name, total and desc, each trimmed, joined by "|".

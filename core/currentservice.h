@@ -49,6 +49,17 @@ std::string_view JsonpPayload(std::string_view reply);
 // replaced by U+FFFD, and a bare `undefined` read as null. Text that is fine comes back unchanged.
 std::string RepairJson(std::string_view json);
 
+// A signed-in session of the album site, as the jobs use it.
+struct SiteSession {
+  SiteHosts hosts;
+  std::string uin;    // who is signed in (the QQ number)
+  std::string token;  // RequestToken of the session's sign-in key
+  // The pause before every list call but the first, drawn between the two (ms); the first wait on a busy
+  // service (ms), each further one twice as long.
+  int pauseMinMs = 1000, pauseMaxMs = 3000;
+  int busyPauseMs = 120000;
+};
+
 // A call the service refused: its code (0 = fine), subcode and message.
 struct ServiceStatus {
   int code = 0;

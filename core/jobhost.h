@@ -34,6 +34,8 @@ struct PreviewResult {
   std::vector<std::string> albumEntries;  // one AlbumEntry line per listed album; index = album number
   std::vector<AlbumEntryFields> albums;   // the same albums field by field; index = album number
   bool listCut = false;                   // the list was longer than the walk's limit and was cut there
+  // Albums the album site lists but the signed-in user may not open: left out of the page, by name.
+  std::vector<std::string> inaccessibleAlbums;
 };
 
 // Every step does nothing by default: a front end without a window (the command line, a benchmark) reads

@@ -4,8 +4,10 @@
 #pragma once
 
 #include <atomic>
+#include <functional>
 #include <string>
 
+#include "core/currentservice.h"
 #include "core/jobhost.h"
 #include "core/photoplan.h"
 #include "net/fetchretry.h"
@@ -39,3 +41,39 @@ class ClassicPhotoLists : public PhotoListSource {
  private:
   Setup setup_;
 };
+
+// Today's album site: the signed-in photo list calls, page by page (at most kPhotoPageSize photos a call)
+// until the album's total is in, one call at a time with a pause between calls. A refusal for want of a
+// sign-in is asked once more (it is sometimes a one-off); a busy service is waited for, longer each time.
+class CurrentPhotoLists : public PhotoListSource {
+ public:
+  struct Setup {
+    SiteHosts hosts;
+    std::string hostUin;  // whose albums
+    std::string uin;      // who is signed in
+    std::string token;    // RequestToken of the session's sign-in key
+    std::string replyFile;
+    FetchOptions options;  // with the session's cookies
+    RetryPolicy retry;
+    const std::atomic<bool>* stopRequested = nullptr;
+    // The pause before every list call but the first, drawn between the two (ms).
+    int pauseMinMs = 1000, pauseMaxMs = 3000;
+    // The first wait on a busy service (ms); each further one is twice as long, up to kBusyTries waits.
+    int busyPauseMs = 120000;
+    // Called with every wait on a busy service (ms), for the front end to say so.
+    std::function<void(int waitMs)> onBusy;
+  };
+  static constexpr int kBusyTries = 5;
+  explicit CurrentPhotoLists(Setup setup);
+  Result List(const AlbumEntryFields& album) override;
+
+ private:
+  Setup setup_;
+  int calls_ = 0;
+};
+
+// Waits ms, in steps short enough to notice either flag (each may be null) at once; false when one was set.
+bool WaitUnlessStopped(int ms, const std::atomic<bool>* stop, const std::atomic<bool>* abort);
+
+// The refusal a photo list ends with when the session is not (or no longer) signed in.
+inline constexpr std::string_view kSignInNeededReason = "sign-in needed: ";

@@ -101,7 +101,12 @@ long ParseRetryAfter(std::string_view value) {
 }
 
 // State shared with the transfer callbacks of one fetch.
+struct SlistFree {
+  void operator()(curl_slist* list) const { curl_slist_free_all(list); }
+};
+
 struct Transfer {
+  std::unique_ptr<curl_slist, SlistFree> headers;  // the request's extra headers, while it runs
   int fd = -1;
   long long bytes = 0;
   long long maxBytes = 0;  // 0 = no cap
@@ -256,6 +261,18 @@ bool Configure(CURL* easy, const std::string& url, const FetchOptions& options, 
   }
   const std::string& agent = options.userAgent.empty() ? std::string(kBuiltInUserAgent) : options.userAgent;
   set(curl_easy_setopt(easy, CURLOPT_USERAGENT, agent.c_str()));  // copied by the library
+  for (const std::string& header : options.headers) {
+    // A line break would start a header of its own: such a value is never sent.
+    if (header.find_first_of("\r\n") != std::string::npos) continue;
+    curl_slist* grown = curl_slist_append(transfer.headers.get(), header.c_str());
+    if (grown == nullptr) {
+      ok = false;
+      break;
+    }
+    (void)transfer.headers.release();
+    transfer.headers.reset(grown);
+  }
+  if (transfer.headers) set(curl_easy_setopt(easy, CURLOPT_HTTPHEADER, transfer.headers.get()));
   set(curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, OnBody));
   set(curl_easy_setopt(easy, CURLOPT_WRITEDATA, &transfer));
   set(curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, OnHeader));
@@ -390,6 +407,7 @@ void FetchInto(const std::string& url, const std::string& file, const FetchOptio
   char errorBuffer[CURL_ERROR_SIZE] = {};
   CURL* easy = handles.easy();
   if (!Configure(easy, url, options, transfer, errorBuffer)) {
+    curl_easy_setopt(easy, CURLOPT_HTTPHEADER, nullptr);
     curl_easy_setopt(easy, CURLOPT_COOKIEFILE, nullptr);  // nothing of this fetch stays with the handle
     curl_easy_setopt(easy, CURLOPT_SHARE, nullptr);
     report.curlCode = CURLE_FAILED_INIT;
@@ -417,6 +435,7 @@ void FetchInto(const std::string& url, const std::string& file, const FetchOptio
   // The handle stays with the thread; nothing of this fetch may point into it afterwards. It leaves the
   // share too, so the jar can go before the thread's handle does.
   curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, nullptr);
+  curl_easy_setopt(easy, CURLOPT_HTTPHEADER, nullptr);
   if (options.cookies != nullptr) {
     // The cookie-file list that switched the engine on is the library's to free only when told; told so,
     // it also switches the engine off until the next fetch that wants it.

@@ -11,6 +11,7 @@
 #include <atomic>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "net/cookiejar.h"
 #include "net/fetchfailure.h"
@@ -57,6 +58,9 @@ struct FetchOptions {
   // no cookies are sent or kept.
   CookieJar* cookies = nullptr;
   std::string userAgent;  ///< empty = a built-in one
+  // Further request headers, each "Name: value" (a Referer a host insists on); one holding a line break
+  // is left out.
+  std::vector<std::string> headers;
   // Give the target file the reply's Last-Modified time when it has one.
   bool keepServerTime = true;
   // The bytes reach the disk before the file appears under its name (flushed, then renamed), so a crash
