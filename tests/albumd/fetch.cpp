@@ -68,6 +68,7 @@ Fetched Fetch(const std::string& url, const FetchOptions& options) {
     curl_easy_setopt(curl, CURLOPT_POSTFIELDS, options.post->c_str());
   }
   if (!options.cookie.empty()) curl_easy_setopt(curl, CURLOPT_COOKIE, options.cookie.c_str());
+  if (!options.referer.empty()) curl_easy_setopt(curl, CURLOPT_REFERER, options.referer.c_str());
   result.code = curl_easy_perform(curl);
   curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &result.status);
   curl_easy_cleanup(curl);

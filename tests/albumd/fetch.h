@@ -23,6 +23,7 @@ struct FetchOptions {
   bool follow = false;
   std::optional<std::string> post{};  // a form body: sent as a POST of application/x-www-form-urlencoded
   std::string cookie{};               // the Cookie header, sent as given; empty: none
+  std::string referer{};              // the Referer header; empty: none
 };
 
 Fetched Fetch(const std::string& url, const FetchOptions& options = {});

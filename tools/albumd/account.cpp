@@ -205,6 +205,20 @@ class Parser {
       account_.signinRequired = (value == "required");
     } else if (key == "password") {
       account_.password = value;
+    } else if (key == "busy") {
+      account_.busyReplies = ReplyCount(value);
+    } else if (key == "notsignedin") {
+      account_.notSignedInReplies = ReplyCount(value);
+    } else if (key == "friendsonly") {
+      static const char* const kYesNo[] = {"yes", "no"};
+      RequireOneOf(value, kYesNo);
+      account_.friendsOnly = (value == "yes");
+    } else if (key == "malformed") {
+      static const char* const kFaults[] = {"control", "undefined"};
+      for (const std::string& fault : SplitList(value)) {
+        RequireOneOf(fault, kFaults);
+        (fault == "control" ? account_.malformedControl : account_.malformedUndefined) = true;
+      }
     } else if (key == "sessionseconds") {
       // At least a second, so that a cookie handed out is never dead on arrival; at most a day.
       if (!ParseInt(value, account_.sessionSeconds) || account_.sessionSeconds < 1 ||
@@ -241,6 +255,19 @@ class Parser {
       static const char* const kSignin[] = {"yes", "no"};
       RequireOneOf(value, kSignin);
       album.signin = (value == "yes");
+    } else if (key == "access") {
+      static const char* const kAccess[] = {"0", "1"};
+      RequireOneOf(value, kAccess);
+      album.allowAccess = (value == "1");
+    } else if (key == "listcode") {
+      static const char* const kCodes[] = {"0", "-4009", "-10805"};
+      RequireOneOf(value, kCodes);
+      album.listCode = std::stoi(value);
+    } else if (key == "generate") {
+      int photos = 0;
+      if (!ParseInt(value, photos) || photos > kMaxGeneratedPhotos)
+        Fail("generate takes 0.." + std::to_string(kMaxGeneratedPhotos) + " photos");
+      AppendGeneratedPhotos(album, photos);
     } else {
       Fail("unknown album key \"" + key + "\"");
     }
@@ -273,9 +300,22 @@ class Parser {
     } else if (key == "dribble") {
       if (!ParseInt(value, photo.dribbleRate) || photo.dribbleRate < 1 || photo.dribbleRate > 10000000)
         Fail("dribble takes 1..10000000 bytes per second");
+    } else if (key == "original") {
+      photo.original = value;
+    } else if (key == "video") {
+      static const char* const kYesNo[] = {"yes", "no"};
+      RequireOneOf(value, kYesNo);
+      photo.video = (value == "yes");
     } else {
       Fail("unknown photo key \"" + key + "\"");
     }
+  }
+
+  // How many times a list answers with an error before it answers normally; per albumd run.
+  int ReplyCount(const std::string& value) {
+    int count = 0;
+    if (!ParseInt(value, count) || count > 1000) Fail("takes 0..1000 replies");
+    return count;
   }
 
   int StallSeconds(const std::string& value) {
@@ -304,7 +344,6 @@ class Parser {
       Fail("generate takes ALBUMSxPHOTOS, at most " + std::to_string(kMaxGeneratedAlbums) + "x" +
            std::to_string(kMaxGeneratedPhotos));
     }
-    static const char* const kImages[] = {"sky.jpg", "sun.gif", "leaf.png"};
     static const char* const kPrivs[] = {"1", "2", "3", "0"};
     for (int a = 0; a < albums; ++a) {
       Album album;
@@ -313,14 +352,21 @@ class Parser {
       album.desc = "第" + std::to_string(a + 1) + "个生成的相册";
       album.priv = kPrivs[a % 4];
       album.cover = "cover.jpg";
-      for (int p = 0; p < photos; ++p) {
-        Photo photo;
-        photo.name = "照片" + std::to_string(p + 1);
-        photo.image = kImages[p % 3];
-        photo.phototype = DefaultType(photo.image);
-        album.photos.push_back(std::move(photo));
-      }
+      AppendGeneratedPhotos(album, photos);
       account_.albums.push_back(std::move(album));
+    }
+  }
+
+  // Generated photos cycle through the three photo types.
+  static void AppendGeneratedPhotos(Album& album, int photos) {
+    static const char* const kImages[] = {"sky.jpg", "sun.gif", "leaf.png"};
+    const size_t first = album.photos.size();
+    for (size_t p = first; p < first + static_cast<size_t>(photos); ++p) {
+      Photo photo;
+      photo.name = "照片" + std::to_string(p + 1);
+      photo.image = kImages[p % 3];
+      photo.phototype = DefaultType(photo.image);
+      album.photos.push_back(std::move(photo));
     }
   }
 
@@ -328,6 +374,8 @@ class Parser {
     if (!photo_) return;
     if (photo_->image.empty()) photo_->image = "sky.jpg";
     if (!typeSet_) photo_->phototype = DefaultType(photo_->image);
+    // The same file as both would hide a client that fetches the photo where it meant the original.
+    if (photo_->original == photo_->image) Fail("original must be another image than the photo's");
     album_->photos.push_back(std::move(*photo_));
     photo_.reset();
     typeSet_ = false;
@@ -403,6 +451,7 @@ std::shared_ptr<const Account> LoadAccount(const std::string& dataDir, const std
     if (!album.cover.empty()) named.insert(album.cover);
     for (const Photo& photo : album.photos) {
       named.insert(photo.image);
+      if (!photo.original.empty()) named.insert(photo.original);
       if (photo.serve == PhotoServe::kExcess) named.insert(photo.excessImage);
     }
   }

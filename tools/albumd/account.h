@@ -38,6 +38,8 @@ struct Photo {
   std::string excessImage = "cover.jpg";  // the image of the response that follows an excess reply
   int excessDelayMs = 0;                  // 0: that response goes out in the same write as the image
   int dribbleRate = 2;                    // bytes per second of a dribbled reply
+  std::string original;                   // the original uploaded beside it (an image file); empty: none
+  bool video = false;                     // the signed-in photo list names it a video
 };
 
 struct Album {
@@ -51,18 +53,25 @@ struct Album {
   std::string photoList = "ok";      // ok | 404 | nopic | notxml | wrongroot | stall | badgbk
   std::optional<int> stallSeconds;   // a stalled photo list; default: the account's
   std::optional<bool> signin;        // needs a session (on an account that asks for them); default: priv 3
+  bool allowAccess = true;           // false: listed, but the signed-in user may not open it
+  std::optional<int> listCode;  // the code its signed-in photo list answers; default 0 (-4009 unopenable)
   std::vector<Photo> photos;
 };
 
 struct Account {
   std::string qq;
-  std::string route = "wrapped";  // wrapped | plain | notjson | 404 | nohosts | numeric | bracket
-  std::string albumList = "ok";   // ok | 404 | notxml | nodata | noalbum | stall
-  bool cdata = false;             // element texts wrapped in CDATA sections
-  int stallSeconds = 120;         // how long a stalled list stays silent
-  bool signinRequired = false;    // private albums are served only within a session
-  std::string password;           // empty: nobody can sign in as this account
-  int sessionSeconds = 3600;      // how long a session (and its cookies) lasts
+  std::string route = "wrapped";    // wrapped | plain | notjson | 404 | nohosts | numeric | bracket
+  std::string albumList = "ok";     // ok | 404 | notxml | nodata | noalbum | stall
+  bool cdata = false;               // element texts wrapped in CDATA sections
+  int stallSeconds = 120;           // how long a stalled list stays silent
+  bool signinRequired = false;      // private albums are served only within a session
+  std::string password;             // empty: nobody can sign in as this account
+  int sessionSeconds = 3600;        // how long a session (and its cookies) lasts
+  int busyReplies = 0;              // signed-in album lists that answer "busy" (-10000) first, per run
+  int notSignedInReplies = 0;       // then signed-in album lists that answer "not signed in" (-3000) anyway
+  bool friendsOnly = false;         // photos are served only with a photo key the photo list hands out
+  bool malformedControl = false;    // the first album's signed-in photo list: a raw line feed in a name
+  bool malformedUndefined = false;  // ... and a bare `undefined` as a value
   std::vector<Album> albums;
 };
 

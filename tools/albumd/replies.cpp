@@ -102,6 +102,18 @@ std::string RedirectAddress(const std::string& host, const Account& account, siz
          std::to_string(photo);
 }
 
+std::string ListedPhotoAddress(const std::string& host, const Account& account, size_t album, size_t photo) {
+  const Photo& p = account.albums[album].photos[photo];
+  if (p.url) {
+    std::string url = *p.url;
+    for (size_t at = url.find("{host}"); at != std::string::npos; at = url.find("{host}", at + host.size()))
+      url.replace(at, 6, host);
+    return url;
+  }
+  if (p.serve == PhotoServe::kRedirect) return RedirectAddress(host, account, album, photo);
+  return PhotoAddress(host, account, album, photo);
+}
+
 Reply RouteReply(const Account* account, const std::string& host) {
   const std::string route = account ? account->route : "wrapped";
   const std::string object = "{\"domain\":{\"default\":\"ctc\"},\"ctc\":" + Members(host) + "}";
@@ -157,17 +169,7 @@ Reply PhotoListReply(const Account& account, size_t album, const std::string& ho
   if (a.photoList != "nopic") {
     for (size_t i = 0; i < a.photos.size(); ++i) {
       const Photo& photo = a.photos[i];
-      std::string url;
-      if (photo.url) {
-        url = *photo.url;
-        for (size_t at = url.find("{host}"); at != std::string::npos;
-             at = url.find("{host}", at + host.size()))
-          url.replace(at, 6, host);
-      } else if (photo.serve == PhotoServe::kRedirect) {
-        url = RedirectAddress(host, account, album, i);
-      } else {
-        url = PhotoAddress(host, account, album, i);
-      }
+      const std::string url = ListedPhotoAddress(host, account, album, i);
       xml += "<pic>\n";
       const std::pair<const char*, const std::string*> fields[] = {
           {"name", &photo.name}, {"url", &url}, {"phototype", &photo.phototype}};

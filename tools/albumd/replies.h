@@ -17,6 +17,9 @@ struct Reply {
 std::string CoverAddress(const std::string& host, const Account& account, size_t album);
 std::string PhotoAddress(const std::string& host, const Account& account, size_t album, size_t photo);
 std::string RedirectAddress(const std::string& host, const Account& account, size_t album, size_t photo);
+// The address a photo list gives for a photo: its literal url ("{host}" filled in), the redirecting
+// address for a "redirect" photo, else its photo address.
+std::string ListedPhotoAddress(const std::string& host, const Account& account, size_t album, size_t photo);
 // The file extension of an image name ("jpg", "gif", "png"), lower case.
 std::string ImageExtension(const std::string& image);
 std::string ImageContentType(const std::string& image);

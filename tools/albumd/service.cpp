@@ -163,7 +163,11 @@ bool ReadImage(const std::string& dataDir, const std::string& image, ImageFile& 
 
 Service::Service(ServiceOptions options, RequestLog& log, CookieLog& cookieLog,
                  const std::atomic<bool>& stopping)
-    : options_(std::move(options)), log_(log), cookieLog_(cookieLog), stopping_(stopping) {}
+    : options_(std::move(options)),
+      log_(log),
+      cookieLog_(cookieLog),
+      stopping_(stopping),
+      current_(options_.dataDir, sessions_) {}
 
 void Service::LogCookies(const httplib::Request& req) {
   if (!cookieLog_.Enabled()) return;
@@ -317,6 +321,10 @@ void Service::Handle(const httplib::Request& req, httplib::Response& res) {
           }
         }
       }
+    } else if (CurrentCalls::Serves(path, parts)) {
+      CurrentReply reply = current_.Answer(req, path, parts, host);
+      SetCookies(res, reply.setCookies);
+      send(reply.reply);
     } else if (path == "/login.php") {
       SignIn(req, res, logged);
     } else if (path == "/logout.php") {
@@ -378,6 +386,11 @@ void Service::ServeImage(const httplib::Request& req, httplib::Response& res,
   if (NeedsSignIn(*account, account->albums[album]) && !SignedIn(req, parts[1])) {
     Reply forbidden = ForbiddenReply();
     return plain(forbidden.status, forbidden.body, forbidden.contentType.c_str());
+  }
+  // A friends-only account's photos need the photo key its photo list hands out.
+  if (kind == "photos" && current_.LacksPhotoKey(req, *account)) {
+    Reply placeholder = CurrentCalls::PhotoKeyPlaceholder();
+    return plain(placeholder.status, placeholder.body, placeholder.contentType.c_str());
   }
   if (kind == "redirect") {
     res.status = 302;

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "tools/albumd/current.h"
 #include "tools/albumd/signin.h"
 
 namespace httplib {
@@ -67,6 +68,7 @@ class Service {
   CookieLog& cookieLog_;
   const std::atomic<bool>& stopping_;
   Sessions sessions_;
+  CurrentCalls current_;  // the signed-in JSON calls; uses sessions_
   std::mutex countMutex_;
   std::map<std::string, int> requestCounts_;
 };

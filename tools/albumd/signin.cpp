@@ -143,6 +143,12 @@ std::map<std::string, std::string> ParseForm(const std::string& body) {
   return fields;
 }
 
+uint32_t RequestToken(const std::string& sessionToken) {
+  uint32_t h = 5381;
+  for (unsigned char c : sessionToken) h = h * 33 + c;
+  return h & 0x7FFFFFFF;
+}
+
 std::string QueryEscape(const std::string& text) {
   static const char kHex[] = "0123456789ABCDEF";
   std::string out;

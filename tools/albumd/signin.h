@@ -6,6 +6,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <map>
 #include <mutex>
 #include <string>
@@ -51,6 +52,10 @@ std::vector<std::pair<std::string, std::string>> ParseCookies(const std::vector<
 // The fields of an application/x-www-form-urlencoded body ("+" is a blank, %XX a byte). A field given
 // twice keeps its first value.
 std::map<std::string, std::string> ParseForm(const std::string& body);
+
+// The request token ("g_tk") a signed-in list call carries, computed from the session token's bytes:
+// h = 5381, then h = h * 33 + byte for each byte (unsigned 32-bit, wrapping), and the low 31 bits of h.
+uint32_t RequestToken(const std::string& sessionToken);
 
 // Percent-encodes everything but unreserved characters, for a value put into a query.
 std::string QueryEscape(const std::string& text);
