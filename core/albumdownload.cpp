@@ -8,6 +8,7 @@
 
 #include "core/albumrecords.h"
 #include "core/albumroot.h"
+#include "core/currentservice.h"
 #include "core/filenames.h"
 #include "core/imagecheck.h"
 #include "core/textutil.h"
@@ -67,6 +68,18 @@ class Job {
                                    input.photoListFile, options_, input.retry, input.stopRequested});
       lists_ = classic_.get();
     }
+    if (auto check = lists_->PhotoCheck()) {
+      photoOptions_.accept = [inner = photoOptions_.accept, check](const std::string& temp,
+                                                                   FetchReport& report) {
+        return inner(temp, report) && check(temp, report);
+      };
+    }
+    // A video is checked as one, and its host wants the album site's Referer.
+    videoOptions_ = photoOptions_;
+    videoOptions_.headers.push_back("Referer: " + std::string(kSiteReferer));
+    videoOptions_.accept = [outer = options_.accept](const std::string& temp, FetchReport& report) {
+      return LooksLikeVideo(temp, report) && (!outer || outer(temp, report));
+    };
   }
 
   DownloadOutcome Run();
@@ -117,6 +130,7 @@ class Job {
   DownloadHost& host_;
   FetchOptions options_;
   FetchOptions photoOptions_;
+  FetchOptions videoOptions_;
   DownloadOutcome outcome_;
   FetchPool pool_;
   PhotoListSource* lists_ = nullptr;
@@ -294,7 +308,8 @@ bool Job::HandOut(AlbumRun& a) {
     ++a.outstanding;
     const PlannedPhoto& photo = a.plan.photos[i];
     pool_.Submit(nextTag_++, [this, &photo] {
-      return FetchWithRetries(photo.url, photo.file, photoOptions_, input_.retry, input_.stopRequested);
+      return FetchWithRetries(photo.url, photo.file, photo.video ? videoOptions_ : photoOptions_,
+                              input_.retry, input_.stopRequested);
     });
     return true;
   }

@@ -321,9 +321,14 @@ bool PhotoFileNamer::Taken(const std::string& path) const {
 
 std::string PhotoFileNamer::NextPath(std::string_view photoName, std::string_view url,
                                      std::string_view phototype) {
+  return NextPathAs(photoName, url, PhotoExtension(phototype));
+}
+
+std::string PhotoFileNamer::NextPathAs(std::string_view photoName, std::string_view url,
+                                       std::string_view ext) {
   std::string safe = SafeFileName(photoName);
   if (safe.empty()) safe = Md5Hex(url);
-  const std::string extension = "." + PhotoExtension(phototype);
+  const std::string extension = "." + std::string(ext);
   const std::string prefix = folder_ + "/";
 
   const auto at = [&](const std::string& tail) {

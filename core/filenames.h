@@ -112,6 +112,8 @@ class PhotoFileNamer {
   // gets "_" + the first 15 digits of Md5Hex(url) before the extension, then "_2", "_3", ... after that.
   // An empty name is replaced by Md5Hex(url). Throws std::runtime_error when no free name is found.
   std::string NextPath(std::string_view photoName, std::string_view url, std::string_view phototype);
+  // The same with the extension given ("MP4") instead of a phototype's.
+  std::string NextPathAs(std::string_view photoName, std::string_view url, std::string_view extension);
   // Keeps path from being handed out, whether or not a file is there now.
   void Reserve(const std::string& path) { handedOut_.insert(NameKey(path, rules_)); }
 

@@ -31,9 +31,12 @@ std::string_view ImageKind(std::string_view head) {
   return {};
 }
 
-bool IsImageFile(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
+namespace {
+
+// The first bytes of a file (at most 16); empty when it cannot be read.
+std::string FileHead(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return {};
   std::array<char, 16> head{};
   size_t got = 0;
   while (got < head.size()) {
@@ -42,10 +45,11 @@ bool IsImageFile(const std::string& path) {
     got += static_cast<size_t>(n);
   }
   ::close(fd);
-  return !ImageKind(std::string_view(head.data(), got)).empty();
+  return std::string(head.data(), got);
 }
 
-bool LooksLikeImage(const std::string& tempPath, FetchReport& report) {
+// The checks every reply saved as a photo or video must pass before its kind is looked at.
+bool WholeReply(FetchReport& report) {
   if (report.bytes <= 0) {
     report.error = "the reply is empty";
     return false;
@@ -54,6 +58,37 @@ bool LooksLikeImage(const std::string& tempPath, FetchReport& report) {
     report.error = "the reply does not match its announced length";
     return false;
   }
+  return true;
+}
+
+}  // namespace
+
+bool IsImageFile(const std::string& path) {
+  return !ImageKind(FileHead(path)).empty();
+}
+
+bool LooksLikeVideo(const std::string& tempPath, FetchReport& report) {
+  if (!WholeReply(report)) return false;
+  const std::string head = FileHead(tempPath);
+  if (head.size() < 12 || head.compare(4, 4, "ftyp") != 0 || !ImageKind(head).empty()) {
+    report.error = "the reply is not a video" +
+                   (report.contentType.empty() ? std::string() : " (" + report.contentType + ")");
+    return false;
+  }
+  return true;
+}
+
+bool IsPhotoPlaceholder(const std::string& path, long long bytes) {
+  // A GIF's logical screen size stands in bytes 6-9, little-endian.
+  if (bytes <= 0 || bytes > kPlaceholderMaxBytes) return false;
+  const std::string head = FileHead(path);
+  if (ImageKind(head) != "gif" || head.size() < 10) return false;
+  const auto at = [&](size_t i) { return static_cast<unsigned char>(head[i]); };
+  return (at(6) | at(7) << 8) == 96 && (at(8) | at(9) << 8) == 96;
+}
+
+bool LooksLikeImage(const std::string& tempPath, FetchReport& report) {
+  if (!WholeReply(report)) return false;
   if (!IsImageFile(tempPath)) {
     report.error = "the reply is not an image" +
                    (report.contentType.empty() ? std::string() : " (" + report.contentType + ")");

@@ -19,3 +19,11 @@ bool IsImageFile(const std::string& path);
 // announced: an error page answered with 200, an empty body or a cut-off reply saved under a photo's name
 // would report a failure as a success. When not, report.error says why.
 bool LooksLikeImage(const std::string& tempPath, FetchReport& report);
+
+// The same for a video: whole, and an ISO media file (MP4, MOV: an "ftyp" box first) that is no still image.
+bool LooksLikeVideo(const std::string& tempPath, FetchReport& report);
+
+// The album site's stand-in for a photo it will not give without the photo key: a small 96x96 GIF that
+// reads "加密照片". Never a photo of its own: no real photo of an album is that small at that size.
+inline constexpr long long kPlaceholderMaxBytes = 2048;
+bool IsPhotoPlaceholder(const std::string& path, long long bytes);

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "core/addresses.h"
+#include "core/imagecheck.h"
 #include "core/xmldoc.h"
 
 PhotoListSource::Result ClassicPhotoLists::List(const AlbumEntryFields& album) {
@@ -114,7 +115,7 @@ PhotoListSource::Result CurrentPhotoLists::List(const AlbumEntryFields& album) {
       return result;
     }
     for (const CurrentPhoto& photo : page.photos)
-      result.listing.photos.push_back(TPhotoEntry{photo.name, photo.url, photo.phototype});
+      result.listing.photos.push_back(TPhotoEntry{photo.name, photo.url, photo.phototype, photo.video});
     // An entry that cannot be read is one photo lost, not the list: it counts as a failed photo.
     for (int i = 0; i < page.unreadable; ++i) result.listing.photos.push_back(TPhotoEntry{});
     const int got = static_cast<int>(page.photos.size()) + page.unreadable;
@@ -127,4 +128,12 @@ PhotoListSource::Result CurrentPhotoLists::List(const AlbumEntryFields& album) {
   }
   if (result.listing.photos.empty()) result.unusable = "the photo list holds no photo";
   return result;
+}
+
+std::function<bool(const std::string&, FetchReport&)> CurrentPhotoLists::PhotoCheck() const {
+  return [](const std::string& tempPath, FetchReport& report) {
+    if (!IsPhotoPlaceholder(tempPath, report.bytes)) return true;
+    report.error = "the photo host answered its placeholder for a photo without its key (加密照片)";
+    return false;
+  };
 }

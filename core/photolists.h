@@ -22,6 +22,11 @@ class PhotoListSource {
   };
   virtual ~PhotoListSource() = default;
   virtual Result List(const AlbumEntryFields& album) = 0;
+  // A check of the service's own that every photo's reply must pass too (its stand-ins for photos it will
+  // not give); empty: none.
+  virtual std::function<bool(const std::string& tempPath, FetchReport& report)> PhotoCheck() const {
+    return nullptr;
+  }
 };
 
 // The XML service: one photo list per album from the photo-list host (priv "1") or the view-album host,
@@ -66,6 +71,8 @@ class CurrentPhotoLists : public PhotoListSource {
   static constexpr int kBusyTries = 5;
   explicit CurrentPhotoLists(Setup setup);
   Result List(const AlbumEntryFields& album) override;
+  // The "encrypted photo" placeholder is refused: the photo key was missing or stale.
+  std::function<bool(const std::string& tempPath, FetchReport& report)> PhotoCheck() const override;
 
  private:
   Setup setup_;

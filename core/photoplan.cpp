@@ -62,7 +62,9 @@ AlbumPlan PlanAlbumPhotos(const PhotoListing& listing, const std::string& albumF
   for (const TPhotoEntry& listed : listing.photos) {
     const TPhotoEntry* entry = &listed;
     PlannedPhoto photo;
-    photo.statusName = std::string(albumName) + "/" + entry->name + "." + PhotoExtension(entry->phototype);
+    const std::string extension = entry->video ? std::string("MP4") : PhotoExtension(entry->phototype);
+    photo.statusName = std::string(albumName) + "/" + entry->name + "." + extension;
+    photo.video = entry->video;
     photo.url = entry->url;
     if (entry->url.empty()) {
       photo.kind = PlannedPhoto::Kind::kNoAddress;
@@ -124,8 +126,8 @@ AlbumPlan PlanAlbumPhotos(const PhotoListing& listing, const std::string& albumF
     if (records.adopt && records.manifest != nullptr) {
       std::string expected;
       try {
-        expected = asDownloaded.NextPath(entry->name.empty() ? Md5Hex(entry->url) : entry->name, entry->url,
-                                         entry->phototype);
+        expected = asDownloaded.NextPathAs(entry->name.empty() ? Md5Hex(entry->url) : entry->name, entry->url,
+                                           extension);
       } catch (const std::runtime_error&) {
       }
       std::error_code ec;
@@ -154,8 +156,8 @@ AlbumPlan PlanAlbumPhotos(const PhotoListing& listing, const std::string& albumF
       // gets a new name below.
     }
     try {
-      photo.file = namer.NextPath(entry->name.empty() ? Md5Hex(entry->url) : entry->name, entry->url,
-                                  entry->phototype);
+      photo.file =
+          namer.NextPathAs(entry->name.empty() ? Md5Hex(entry->url) : entry->name, entry->url, extension);
       if (records.manifest != nullptr) kept.push_back({entry->url, LastComponent(photo.file)});
     } catch (const std::runtime_error& e) {
       photo.kind = PlannedPhoto::Kind::kRefused;

@@ -29,6 +29,7 @@ struct PlannedPhoto {
   std::string url;
   std::string file;
   std::string reason;  // kNoAddress, kRefused: why it cannot be fetched
+  bool video = false;  // a video: its host wants the site's Referer, and it is checked as a video
 };
 
 struct AlbumPlan {

@@ -89,6 +89,7 @@ struct TPhotoEntry {
   std::string name;       // photo title, trimmed; may be empty
   std::string url;        // address of the image, trimmed; may be empty
   std::string phototype;  // "1", "2", "3" or anything else, trimmed
+  bool video = false;     // a video (only the album site's lists have them): saved as MP4
 };
 
 // The first "pic" child of the top-level "album" element, or no node when the list is not usable (no
