@@ -25,6 +25,7 @@
 #include "core/albumlist.h"
 #include "core/albumpage.h"
 #include "core/currentservice.h"
+#include "core/hosts.h"
 #include "core/photolists.h"
 #include "core/startup.h"
 #include "core/textutil.h"
@@ -90,46 +91,20 @@ CookieJar* g_session = nullptr;
 // main before a command runs.
 std::optional<SiteSession> g_site;
 
-// The host name of a base address ("https://user.qzone.qq.com" gives "user.qzone.qq.com").
-std::string HostName(const std::string& base) {
-  std::string host = base.substr(base.find("://") == std::string::npos ? 0 : base.find("://") + 3);
-  host = host.substr(0, host.find('/'));
-  if (host.rfind('[', 0) != 0) host = host.substr(0, host.find(':'));
-  return host;
-}
-
-// A cookie of `domain` goes to `host`: the same host, or a subdomain of a domain cookie.
-bool CookieReaches(std::string domain, const std::string& host) {
-  if (!domain.empty() && domain[0] == '.') domain.erase(0, 1);
-  return host == domain || (host.size() > domain.size() && host.ends_with("." + domain));
-}
-
 // Exits with kExitSignIn when --service current finds no signed-in session.
 std::optional<SiteSession> ChooseSite(const Options& o, const CookieJar& jar) {
   if (o.service == "classic") return std::nullopt;
-  const char* env = std::getenv("LORVANTA_SITE_HOST");
-  SiteSession site;
-  site.hosts = MakeSiteHosts(!o.siteHost.empty() ? o.siteHost : env != nullptr ? env : "");
-  const std::string host = HostName(site.hosts.listBase);
-  std::string pskey, skey;
-  for (const Cookie& c : jar.All()) {
-    if (!CookieReaches(c.domain, host)) continue;
-    if (c.name == "p_skey") pskey = c.value;
-    if (c.name == "skey") skey = c.value;
-    if ((c.name == "uin" || (c.name == "p_uin" && site.uin.empty())) && !QQFromUinCookie(c.value).empty())
-      site.uin = QQFromUinCookie(c.value);
-  }
-  const std::string& key = !pskey.empty() ? pskey : skey;
-  if (key.empty() || site.uin.empty()) {
+  const SiteHosts hosts = MakeSiteHosts(!o.siteHost.empty() ? o.siteHost : SiteHostOverride());
+  std::optional<SiteSession> site = SiteSignIn(jar.All(), hosts);
+  if (!site) {
     if (o.service == "auto") return std::nullopt;
     std::cerr << "lorvanta-cli: --service current needs a session signed in to the album site ("
-              << Shown(host) << "): give --cookies FILE with its uin and p_skey cookies\n";
+              << Shown(hosts.listBase) << "): give --cookies FILE with its uin and p_skey cookies\n";
     std::exit(kExitSignIn);
   }
-  site.token = RequestToken(key);
   if (o.listPauseSeconds >= 0)
-    site.pauseMinMs = site.pauseMaxMs = static_cast<int>(o.listPauseSeconds * 1000);
-  if (o.busyPauseSeconds >= 0) site.busyPauseMs = static_cast<int>(o.busyPauseSeconds * 1000);
+    site->pauseMinMs = site->pauseMaxMs = static_cast<int>(o.listPauseSeconds * 1000);
+  if (o.busyPauseSeconds >= 0) site->busyPauseMs = static_cast<int>(o.busyPauseSeconds * 1000);
   return site;
 }
 
@@ -298,19 +273,12 @@ int Download(const Options& o, int clientNumber) {
   in.fetchOptions.cookies = g_session;
   std::unique_ptr<CurrentPhotoLists> siteLists;
   if (g_site) {
-    CurrentPhotoLists::Setup setup;
-    setup.hosts = g_site->hosts;
-    setup.hostUin = o.qq;
-    setup.uin = g_site->uin;
-    setup.token = g_site->token;
-    setup.replyFile = replies.Paths().photoListFile;
+    CurrentPhotoLists::Setup setup =
+        CurrentPhotoLists::ForSession(*g_site, o.qq, replies.Paths().photoListFile);
     setup.options.cookies = g_session;
     setup.options.abort = &g_abort;
     setup.retry.retries = o.retries;
     setup.stopRequested = &g_stop;
-    setup.pauseMinMs = g_site->pauseMinMs;
-    setup.pauseMaxMs = g_site->pauseMaxMs;
-    setup.busyPauseMs = g_site->busyPauseMs;
     setup.onBusy = [](int waitMs) {
       std::cerr << "lorvanta-cli: the album site is busy; waiting " << (waitMs + 999) / 1000 << " s\n";
     };

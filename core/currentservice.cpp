@@ -297,3 +297,42 @@ CurrentPhotoPage ReadCurrentPhotoPage(std::string_view text) {
   }
   return page;
 }
+
+namespace {
+
+// The host name of a base address ("https://user.qzone.qq.com:443" gives "user.qzone.qq.com").
+std::string HostName(const std::string& base) {
+  const size_t scheme = base.find("://");
+  std::string host = base.substr(scheme == std::string::npos ? 0 : scheme + 3);
+  host = host.substr(0, host.find('/'));
+  if (host.rfind('[', 0) != 0) host = host.substr(0, host.find(':'));
+  return host;
+}
+
+// A cookie of `domain` goes to `host`: the same host, or a subdomain of a domain cookie.
+bool CookieReaches(std::string_view domain, const std::string& host) {
+  if (!domain.empty() && domain[0] == '.') domain.remove_prefix(1);
+  return !domain.empty() &&
+         (host == domain || (host.size() > domain.size() && host.ends_with("." + std::string(domain))));
+}
+
+}  // namespace
+
+std::optional<SiteSession> SiteSignIn(const std::vector<Cookie>& cookies, const SiteHosts& hosts) {
+  const std::string host = HostName(hosts.listBase);
+  std::string pskey, skey, uin, puin;
+  for (const Cookie& c : cookies) {
+    if (!CookieReaches(c.domain, host)) continue;
+    if (c.name == "p_skey") pskey = c.value;
+    if (c.name == "skey") skey = c.value;
+    if (c.name == "uin") uin = QQFromUinCookie(c.value);
+    if (c.name == "p_uin") puin = QQFromUinCookie(c.value);
+  }
+  const std::string& key = !pskey.empty() ? pskey : skey;
+  SiteSession site;
+  site.hosts = hosts;
+  site.uin = !uin.empty() ? uin : puin;
+  if (key.empty() || site.uin.empty()) return std::nullopt;
+  site.token = RequestToken(key);
+  return site;
+}

@@ -4,11 +4,13 @@
 
 #include <cstdint>
 #include <ctime>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "core/jobhost.h"
+#include "net/cookiejar.h"
 
 // Where the album site's two proxies answer: the album list, and the photo lists.
 struct SiteHosts {
@@ -59,6 +61,10 @@ struct SiteSession {
   int pauseMinMs = 1000, pauseMaxMs = 3000;
   int busyPauseMs = 120000;
 };
+
+// The session's sign-in to the album site at `hosts`, from the cookies that reach its host: the signed-in
+// number (cookie uin, else p_uin) and the token of p_skey (else skey). Nothing when either is missing.
+std::optional<SiteSession> SiteSignIn(const std::vector<Cookie>& cookies, const SiteHosts& hosts);
 
 // A call the service refused: its code (0 = fine), subcode and message.
 struct ServiceStatus {

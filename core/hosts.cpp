@@ -28,6 +28,11 @@ std::string VendorHost() {
   return FromEnvironment("LORVANTA_VENDOR_HOST", kBuiltInVendorHost);
 }
 
+std::string SiteHostOverride() {
+  const char* value = std::getenv("LORVANTA_SITE_HOST");
+  return value != nullptr ? value : "";
+}
+
 std::string BuiltInVendorBase() {
   return "http://" + VendorHost();
 }

@@ -13,3 +13,6 @@ std::string VendorHost();
 
 // "http://" + VendorHost(), without a trailing slash: the initial vendorBase.
 std::string BuiltInVendorBase();
+
+// The album site's host as LORVANTA_SITE_HOST gives it (see MakeSiteHosts); empty: the built-in ones.
+std::string SiteHostOverride();

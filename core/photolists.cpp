@@ -46,6 +46,20 @@ std::string ReadReplyFile(const std::string& path) {
 
 }  // namespace
 
+CurrentPhotoLists::Setup CurrentPhotoLists::ForSession(const SiteSession& site, std::string hostUin,
+                                                       std::string replyFile) {
+  Setup setup;
+  setup.hosts = site.hosts;
+  setup.hostUin = std::move(hostUin);
+  setup.uin = site.uin;
+  setup.token = site.token;
+  setup.replyFile = std::move(replyFile);
+  setup.pauseMinMs = site.pauseMinMs;
+  setup.pauseMaxMs = site.pauseMaxMs;
+  setup.busyPauseMs = site.busyPauseMs;
+  return setup;
+}
+
 CurrentPhotoLists::CurrentPhotoLists(Setup setup) : setup_(std::move(setup)) {
   // The site's own pages send these, and the list calls are refused or throttled without them.
   setup_.options.headers.push_back("Referer: " + std::string(kSiteReferer));

@@ -69,6 +69,9 @@ class CurrentPhotoLists : public PhotoListSource {
     std::function<void(int waitMs)> onBusy;
   };
   static constexpr int kBusyTries = 5;
+  // The setup of a signed-in session for the albums of hostUin: hosts, numbers, token and pauses. The
+  // front end adds the fetch options (the session's cookies), the flags and onBusy.
+  static Setup ForSession(const SiteSession& site, std::string hostUin, std::string replyFile);
   explicit CurrentPhotoLists(Setup setup);
   Result List(const AlbumEntryFields& album) override;
   // The "encrypted photo" placeholder is refused: the photo key was missing or stale.

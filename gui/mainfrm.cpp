@@ -29,7 +29,9 @@
 #include "core/albumpage.h"
 #include "core/albumscripts.h"
 #include "core/albumselection.h"
+#include "core/currentservice.h"
 #include "core/hosts.h"
+#include "core/photolists.h"
 #include "core/qqnumber.h"
 #include "gui/cookiebridge.h"
 #include "gui/webpane.h"
@@ -406,10 +408,18 @@ void Tmainfrm::StartPreview() {
   input.albumListFile = temp_.albumListFile;
   input.fetchAbort = &fetchAbort_;
   input.cookies = cookies_.get();
-  StartOrQueueJob(1, [this, input](int) {
+  // Signed in to the album site in the online pane: the preview goes through the site's own lists.
+  std::shared_ptr<const SiteSession> site = SignedInSite();
+  StartOrQueueJob(1, [this, input, site](int) mutable {
+    input.site = site.get();
     TWindowPreviewHost host(*this);
     RetrieveAlbumList(input, host);
   });
+}
+
+std::shared_ptr<const SiteSession> Tmainfrm::SignedInSite() const {
+  std::optional<SiteSession> site = SiteSignIn(cookies_->All(), MakeSiteHosts(SiteHostOverride()));
+  return site ? std::make_shared<const SiteSession>(std::move(*site)) : nullptr;
 }
 
 bool Tmainfrm::ChooseDownloadFolder(std::string& folder) {
@@ -450,8 +460,22 @@ void Tmainfrm::StartDownload(const std::string& folder) {
   input.fetchOptions.cookies = cookies_.get();
   // Only new photos: no backup, the album root kept, a copy made before adopted, records kept.
   input.update = chkonlynew->isChecked();
-  StartOrQueueJob(2, [this, input](int) {
+  std::shared_ptr<const SiteSession> site = SignedInSite();
+  StartOrQueueJob(2, [this, input, site](int) mutable {
     TWindowDownloadHost host(*this, input.albums);
+    std::unique_ptr<CurrentPhotoLists> siteLists;
+    if (site) {
+      CurrentPhotoLists::Setup setup =
+          CurrentPhotoLists::ForSession(*site, input.qqNumber, input.photoListFile);
+      setup.options.cookies = input.fetchOptions.cookies;
+      setup.options.abort = input.fetchAbort;
+      setup.stopRequested = input.stopRequested;
+      setup.onBusy = [&host](int waitMs) {
+        host.SetStatusText("相册网站繁忙，" + std::to_string((waitMs + 999) / 1000) + " 秒后再试");
+      };
+      siteLists = std::make_unique<CurrentPhotoLists>(std::move(setup));
+      input.photoLists = siteLists.get();
+    }
     const DownloadOutcome outcome = DownloadCheckedAlbums(input, host);
     // A run that was refused before anything changed says why and leaves the window ready to start again.
     std::string refusal;

@@ -35,6 +35,7 @@ class TWebPane;
 class TCookieBridge;
 class CookieJar;
 class AlbumSelection;
+struct SiteSession;
 
 inline constexpr const char* kCaptionOnlyNewPhotos = "只下载新相片";
 inline constexpr const char* kMessageInvalidQQ = "请输入有效的QQ号码！";
@@ -166,6 +167,9 @@ class Tmainfrm : public QMainWindow {
   bool StartOrQueueJob(int mode, std::function<void(int mode)> body);
   bool StartJobWith(int mode, std::function<void(int mode)> body);
   void StartPreview();
+  // The album site's sign-in that the browser profile holds (the online pane is where people sign in);
+  // null: none, the XML service is used.
+  std::shared_ptr<const SiteSession> SignedInSite() const;
   // The folder browser (or chooseFolderHook), starting at `folder`; false when nothing was chosen.
   bool ChooseDownloadFolder(std::string& folder);
   void StartDownload(const std::string& folder);

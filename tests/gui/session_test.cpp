@@ -11,7 +11,9 @@
 #include <QWebEnginePage>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <memory>
+#include <sstream>
 
 #include "gui/mainfrm.h"
 #include "gui/webpane.h"
@@ -25,6 +27,13 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr int kLoadMs = 15000;
+
+std::string Slurp(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream bytes;
+  bytes << in.rdbuf();
+  return bytes.str();
+}
 
 class SessionWindowTest : public ::testing::Test {
  protected:
@@ -60,18 +69,19 @@ class SessionWindowTest : public ::testing::Test {
     win.reset();
     ::setenv("LORVANTA_ROUTE_HOST", TestServer::Instance().HostPort().c_str(), 1);
     ::setenv("LORVANTA_VENDOR_HOST", TestServer::Instance().HostPort().c_str(), 1);
+    ::unsetenv("LORVANTA_SITE_HOST");
   }
 
   void Visit(const std::string& path) {
     Pane(win, "ie")->OpenAddress(QString::fromStdString("http://" + albumd->HostPort() + path), kLoadMs);
   }
   // Fills and sends the sign-in form in the online pane, as a person would.
-  void SignIn() {
+  void SignIn(const std::string& qq = "10060") {
     Visit("/login.php");
     ASSERT_TRUE(Pane(win, "ie")->PageMarkup().contains("id=\"login\""));
-    EvaluateInPage(Pane(win, "ie"),
-                   "document.getElementById('uin').value='10060';"
-                   "document.getElementById('password').value='secret-10060'; true");
+    EvaluateInPage(Pane(win, "ie"), QString::fromStdString("document.getElementById('uin').value='" + qq +
+                                                            "';document.getElementById('password').value='secret-" +
+                                                            qq + "'; true"));
     ASSERT_TRUE(ClickInPage(Pane(win, "ie"), CentreOfElement(Pane(win, "ie"), "submit")));
     ASSERT_TRUE(QTest::qWaitFor([&] { return Pane(win, "ie")->PageMarkup().contains("signedin"); }, kLoadMs))
         << Pane(win, "ie")->CurrentAddress().toStdString() << "\n"
@@ -81,9 +91,9 @@ class SessionWindowTest : public ::testing::Test {
              return all;
            }();
   }
-  void PreviewAndWait() {
+  void PreviewAndWait(const char* qq = "10060") {
     const int before = messages.size();
-    Edit(win, "edtqq")->setText("10060");
+    Edit(win, "edtqq")->setText(qq);
     Button(win, "btnview")->click();
     ASSERT_TRUE(QTest::qWaitFor([&] { return messages.size() > before; }, kLoadMs));
   }
@@ -132,6 +142,31 @@ TEST_F(SessionWindowTest, ASignInInTheOnlinePaneReachesEveryFetch) {
       carried += line.find("p_skey") != std::string::npos;
   }
   EXPECT_EQ(carried, 3);
+}
+
+// Signed in to the album site in the online pane, the window lists and downloads through the site's own
+// calls: no route, no XML list; the original and the video are saved as the command line saves them.
+TEST_F(SessionWindowTest, SignedInToTheAlbumSiteTheWindowUsesItsLists) {
+  ::setenv("LORVANTA_SITE_HOST", ("http://" + albumd->HostPort()).c_str(), 1);
+  SignIn("10080");
+  const size_t before = albumd->LogLines().size();
+  PreviewAndWait("10080");
+  ASSERT_EQ(win->Session().preview().albumEntries.size(), 2u);
+  DownloadAndWait();
+  EXPECT_EQ(win->Session().counters, (DownloadCounters{2, 0, 615, 0}));
+  int route = 0, siteLists = 0;
+  const auto log = albumd->LogLines();
+  for (size_t i = before; i < log.size(); ++i) {
+    route +=
+        log[i].find("/GetRoute") != std::string::npos || log[i].find("fcg_list_photo") != std::string::npos;
+    siteLists += log[i].find("fcg_list_album_v3") != std::string::npos ||
+                 log[i].find("cgi_list_photo") != std::string::npos;
+  }
+  EXPECT_EQ(route, 0);
+  EXPECT_EQ(siteLists, 4) << "one album list, one photo list, and two pages of the large album";
+  const std::string album = sandbox.path().toStdString() + "/dl/10080的相册/周末出游/";
+  EXPECT_EQ(Slurp(album + "花园.JPG"), Slurp(DefaultDataDir() + "/images/meadow.jpg"));
+  EXPECT_EQ(Slurp(album + "小视频.MP4").substr(4, 4), "ftyp");
 }
 
 TEST_F(SessionWindowTest, AfterSigningOutThePrivateAlbumFailsAsTheServiceAnswers) {
