@@ -90,6 +90,7 @@ CookieJar* g_session = nullptr;
 // or by auto when the session holds the site's sign-in cookies (p_skey or skey, and uin). Set once by
 // main before a command runs.
 std::optional<SiteSession> g_site;
+constexpr int kSitePhotoJobs = 4;
 
 // Exits with kExitSignIn when --service current finds no signed-in session.
 std::optional<SiteSession> ChooseSite(const Options& o, const CookieJar& jar) {
@@ -284,6 +285,12 @@ int Download(const Options& o, int clientNumber) {
     };
     siteLists = std::make_unique<CurrentPhotoLists>(std::move(setup));
     in.photoLists = siteLists.get();
+    // The album site has frozen accounts that fetched too eagerly: a handful of photos at once, no more.
+    if (in.parallelFetches > kSitePhotoJobs) {
+      std::cerr << "lorvanta-cli: warning: the album site gets at most " << kSitePhotoJobs
+                << " photo fetches at once (--jobs " << o.jobs << " asked for more)\n";
+      in.parallelFetches = kSitePhotoJobs;
+    }
   }
   std::unique_ptr<RateBudget> budget;
   if (o.rate > 0) {

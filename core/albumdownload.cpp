@@ -1,5 +1,8 @@
 #include "core/albumdownload.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
 #include <filesystem>
 #include <list>
 #include <map>
@@ -334,6 +337,11 @@ void Job::TakeResult(int tag, const FetchReport& report) {
     return;
   }
   if (a.abandoned) return;  // waited for only
+  if (const PlannedPhoto& photo = a.plan.photos[i]; report.ok && photo.taken > 0) {
+    // The time the photo was taken, where the list says, rather than when the server stored it.
+    const struct timespec times[2] = {{0, UTIME_OMIT}, {photo.taken, 0}};
+    ::utimensat(AT_FDCWD, photo.file.c_str(), times, 0);
+  }
   try {
     if (report.ok) a.records->Fetched(a.plan.photos[i], report.bytes);
   } catch (const std::runtime_error& e) {

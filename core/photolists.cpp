@@ -129,7 +129,8 @@ PhotoListSource::Result CurrentPhotoLists::List(const AlbumEntryFields& album) {
       return result;
     }
     for (const CurrentPhoto& photo : page.photos)
-      result.listing.photos.push_back(TPhotoEntry{photo.name, photo.url, photo.phototype, photo.video});
+      result.listing.photos.push_back(
+          TPhotoEntry{photo.name, photo.url, photo.phototype, photo.video, photo.taken});
     // An entry that cannot be read is one photo lost, not the list: it counts as a failed photo.
     for (int i = 0; i < page.unreadable; ++i) result.listing.photos.push_back(TPhotoEntry{});
     const int got = static_cast<int>(page.photos.size()) + page.unreadable;

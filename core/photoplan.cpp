@@ -65,6 +65,7 @@ AlbumPlan PlanAlbumPhotos(const PhotoListing& listing, const std::string& albumF
     const std::string extension = entry->video ? std::string("MP4") : PhotoExtension(entry->phototype);
     photo.statusName = std::string(albumName) + "/" + entry->name + "." + extension;
     photo.video = entry->video;
+    photo.taken = entry->taken;
     photo.url = entry->url;
     if (entry->url.empty()) {
       photo.kind = PlannedPhoto::Kind::kNoAddress;

@@ -28,8 +28,9 @@ struct PlannedPhoto {
   std::string statusName;  // album name + "/" + photo name + "." + extension, the raw names
   std::string url;
   std::string file;
-  std::string reason;  // kNoAddress, kRefused: why it cannot be fetched
-  bool video = false;  // a video: its host wants the site's Referer, and it is checked as a video
+  std::string reason;     // kNoAddress, kRefused: why it cannot be fetched
+  bool video = false;     // a video: its host wants the site's Referer, and it is checked as a video
+  std::time_t taken = 0;  // when it was taken; the file gets this time once written (0: the server's)
 };
 
 struct AlbumPlan {

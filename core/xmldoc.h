@@ -4,6 +4,7 @@
 // holds GBK-only characters, which a strict GB2312 decoder refuses). Text comes out as UTF-8.
 #pragma once
 
+#include <ctime>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -90,6 +91,7 @@ struct TPhotoEntry {
   std::string url;        // address of the image, trimmed; may be empty
   std::string phototype;  // "1", "2", "3" or anything else, trimmed
   bool video = false;     // a video (only the album site's lists have them): saved as MP4
+  std::time_t taken = 0;  // when it was taken (the album site's lists); 0: not known
 };
 
 // The first "pic" child of the top-level "album" element, or no node when the list is not usable (no

@@ -74,6 +74,13 @@ TEST_F(CurrentServiceTest, ASignedInSessionDownloadsThroughTheSite) {
   const fs::path root = to / "10080的相册";
   EXPECT_EQ(Slurp(root / "周末出游" / "花园.JPG"), Slurp(DefaultDataDir() + "/images/meadow.jpg"));
   EXPECT_EQ(Slurp(root / "周末出游" / "小视频.MP4").substr(4, 4), "ftyp");
+  // Each file has the time the photo was taken, else when it was uploaded (the site's time is China's).
+  const std::pair<const char*, long long> times[] = {{"花园.JPG", 1577751000}, {"小视频.MP4", 1577837520}};
+  for (const auto& [file, taken] : times) {
+    struct stat st {};
+    ASSERT_EQ(::stat((root / "周末出游" / file).c_str(), &st), 0) << file;
+    EXPECT_EQ(st.st_mtime, taken) << file;
+  }
   size_t photos = 0;
   for (const auto& e : fs::directory_iterator(root / "大相册")) photos += e.is_regular_file();
   EXPECT_EQ(photos, 612u);
