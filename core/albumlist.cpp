@@ -117,6 +117,19 @@ bool WalkAlbumList(XmlNode node, int clientNumber, PreviewResult& result) {
   return node && passes > kMaxAlbumNodes;
 }
 
+void EndAlbumPage(PreviewOutcome& outcome, PreviewHost& host) {
+  PreviewResult& result = outcome.result;
+  AppendPageLine(result.pageLines, result.qqNumber, "</div>");
+  if (FinishAlbumPage(result.pageLines, result.albumEntries.size())) {
+    host.ShowAlbumPage(result);
+    outcome.end = PreviewOutcome::End::kListed;
+  } else {
+    host.PreviewFailed(result);
+    outcome.end = PreviewOutcome::End::kNoAlbumListed;
+  }
+  host.PreviewDone(result);
+}
+
 PreviewOutcome RetrieveAlbumList(const PreviewInput& input, PreviewHost& host) {
   if (input.site != nullptr) return RetrieveSiteAlbumList(input, host);
   using End = PreviewOutcome::End;
@@ -157,14 +170,6 @@ PreviewOutcome RetrieveAlbumList(const PreviewInput& input, PreviewHost& host) {
   }
 
   result.listCut = WalkAlbumList(node, input.clientNumber, result);
-  AppendPageLine(result.pageLines, result.qqNumber, "</div>");
-  if (FinishAlbumPage(result.pageLines, result.albumEntries.size())) {
-    host.ShowAlbumPage(result);
-    outcome.end = End::kListed;
-  } else {
-    host.PreviewFailed(result);
-    outcome.end = End::kNoAlbumListed;
-  }
-  host.PreviewDone(result);
+  EndAlbumPage(outcome, host);
   return outcome;
 }

@@ -59,6 +59,10 @@ bool WalkAlbumList(XmlNode firstAlbum, int clientNumber, PreviewResult& result);
 // albums the signed-in user may not open left out (and named in result.inaccessibleAlbums).
 PreviewOutcome RetrieveAlbumList(const PreviewInput& input, PreviewHost& host);
 
+// Ends a listed album page: closed and shown when it lists an album (kListed), else PreviewFailed
+// (kNoAlbumListed); then PreviewDone.
+void EndAlbumPage(PreviewOutcome& outcome, PreviewHost& host);
+
 // The AlbumEntry line: id, priv, name, total and desc, each trimmed, joined by "|".
 std::string AlbumEntryLine(std::string_view id, std::string_view priv, std::string_view name,
                            std::string_view total, std::string_view desc);

@@ -1,25 +1,13 @@
 #include "core/currentpreview.h"
 
 #include <filesystem>
-#include <fstream>
 #include <random>
-#include <sstream>
 #include <system_error>
 
 #include "core/albumpage.h"
 #include "core/photolists.h"
 #include "core/textutil.h"
-
-namespace {
-
-std::string ReadReplyFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-}  // namespace
+#include "core/wholefile.h"
 
 PreviewOutcome RetrieveSiteAlbumList(const PreviewInput& input, PreviewHost& host) {
   using End = PreviewOutcome::End;
@@ -59,7 +47,7 @@ PreviewOutcome RetrieveSiteAlbumList(const PreviewInput& input, PreviewHost& hos
       outcome.end = End::kRouteFailed;
       return outcome;
     }
-    const CurrentAlbumPage page = ReadCurrentAlbumPage(ReadReplyFile(input.albumListFile));
+    const CurrentAlbumPage page = ReadCurrentAlbumPage(ReadWholeFile(input.albumListFile));
     if (page.readable && page.status.SignInNeeded() && signInAsked++ == 0) continue;
     if (page.readable && page.status.Busy() && busyWaits < CurrentPhotoLists::kBusyTries) {
       if (!WaitUnlessStopped(site.busyPauseMs << busyWaits++, nullptr, input.fetchAbort)) return outcome;
@@ -94,14 +82,6 @@ PreviewOutcome RetrieveSiteAlbumList(const PreviewInput& input, PreviewHost& hos
       break;
     }
   }
-  AppendPageLine(result.pageLines, result.qqNumber, "</div>");
-  if (FinishAlbumPage(result.pageLines, result.albumEntries.size())) {
-    host.ShowAlbumPage(result);
-    outcome.end = End::kListed;
-  } else {
-    host.PreviewFailed(result);
-    outcome.end = End::kNoAlbumListed;
-  }
-  host.PreviewDone(result);
+  EndAlbumPage(outcome, host);
   return outcome;
 }

@@ -2,14 +2,13 @@
 
 #include <chrono>
 #include <filesystem>
-#include <fstream>
 #include <random>
-#include <sstream>
 #include <system_error>
 #include <thread>
 
 #include "core/addresses.h"
 #include "core/imagecheck.h"
+#include "core/wholefile.h"
 #include "core/xmldoc.h"
 
 PhotoListSource::Result ClassicPhotoLists::List(const AlbumEntryFields& album) {
@@ -34,17 +33,6 @@ PhotoListSource::Result ClassicPhotoLists::List(const AlbumEntryFields& album) {
   }
   return result;
 }
-
-namespace {
-
-std::string ReadReplyFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-}  // namespace
 
 CurrentPhotoLists::Setup CurrentPhotoLists::ForSession(const SiteSession& site, std::string hostUin,
                                                        std::string replyFile) {
@@ -102,7 +90,7 @@ PhotoListSource::Result CurrentPhotoLists::List(const AlbumEntryFields& album) {
     result.report =
         FetchWithRetries(address, setup_.replyFile, setup_.options, setup_.retry, setup_.stopRequested);
     if (!result.report.ok) return result;
-    const CurrentPhotoPage page = ReadCurrentPhotoPage(ReadReplyFile(setup_.replyFile));
+    const CurrentPhotoPage page = ReadCurrentPhotoPage(ReadWholeFile(setup_.replyFile));
     if (!page.readable) {
       result.unusable = "the photo list is no reply of the album service";
       return result;

@@ -6,6 +6,8 @@
 
 #include <cerrno>
 #include <cstring>
+#include <fstream>
+#include <sstream>
 #include <stdexcept>
 
 namespace {
@@ -80,4 +82,11 @@ void SyncFolder(const std::string& folder) {
 bool IsWholeFileTemporary(std::string_view name) {
   return name.size() == kWholeFileTemporaryPrefix.size() + kRandomPart &&
          name.starts_with(kWholeFileTemporaryPrefix);
+}
+
+std::string ReadWholeFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream bytes;
+  bytes << in.rdbuf();
+  return bytes.str();
 }

@@ -30,5 +30,8 @@ void WriteWholeFile(const std::string& path, std::string_view bytes, mode_t mode
 
 void SyncFolder(const std::string& folder);
 
+// The whole of a file as it is; empty when it cannot be read.
+std::string ReadWholeFile(const std::string& path);
+
 // A temporary file of WriteWholeFile, by its name alone: one left behind by a run that was killed.
 bool IsWholeFileTemporary(std::string_view name);
