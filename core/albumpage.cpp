@@ -135,3 +135,29 @@ std::string JoinPageLines(const std::vector<std::string>& lines) {
   for (const auto& line : lines) text.append(line).append(kCrLf);
   return text;
 }
+
+std::string BuiltInClientPage(std::string_view signInAddress, bool onlinePane) {
+  std::string page;
+  const auto line = [&page](std::string_view text) { page.append(text).append("\r\n"); };
+  line("<!DOCTYPE html>");
+  line("<html><head><meta http-equiv=\"Content-Type\" content=\"text/html; charset=gb2312\" />");
+  line("<title>Lorvanta 相册助手</title></head>");
+  line("<body style=\"font-family:sans-serif;margin:16px;\">");
+  line("<h2>Lorvanta 相册助手</h2>");
+  if (!onlinePane) {
+    line("<p>相册网站只向登录的用户显示相册：请先用 QQ 登录，再在上面输入 QQ 号码，点“相册预览”。</p>");
+    line("<p><a id=\"signin\" href=\"" + EscapeHtml(signInAddress) + "\">用 QQ 登录相册网站</a></p>");
+    line("</body></html>");
+    return page;
+  }
+  line("<p>相册网站只向登录的用户显示相册：请先用 QQ 登录，再输入 QQ 号码预览相册。</p>");
+  line("<p><a id=\"signin\" href=\"" + EscapeHtml(signInAddress) + "\">用 QQ 登录相册网站</a></p>");
+  line(
+      "<form id=\"preview\" onsubmit=\"location.hash='TAVRENGOTO:DOWNVELQUAN|'+"
+      "document.getElementById('qq').value;return false;\">");
+  line(
+      "QQ号码：<input id=\"qq\" type=\"text\" size=\"14\" /> <input id=\"go\" type=\"submit\" "
+      "value=\"预览相册\" /></form>");
+  line("</body></html>");
+  return page;
+}

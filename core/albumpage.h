@@ -20,6 +20,12 @@ struct AlbumFields {
 // and goes in unchanged.
 std::string NoticePage(std::string_view qqNumber, std::string_view message);
 
+// The client page of the program's own, for both panes when the vendor's cannot be loaded: a link to
+// QQ's sign-in page (signInAddress) and, in the online pane (onlinePane), a QQ number box whose button
+// sends that pane's link command for a preview of the number; the album pane's page points to the QQ box
+// above it instead.
+std::string BuiltInClientPage(std::string_view signInAddress, bool onlinePane);
+
 // The loading page shown while the album list is being fetched.
 std::string LoadingPage(std::string_view qqNumber);
 

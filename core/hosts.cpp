@@ -28,6 +28,16 @@ std::string VendorHost() {
   return FromEnvironment("LORVANTA_VENDOR_HOST", kBuiltInVendorHost);
 }
 
+std::string SignInPageAddress() {
+  const char* value = std::getenv("LORVANTA_LOGIN_HOST");
+  std::string base = value != nullptr && *value != '\0' ? value : "https://xui.ptlogin2.qq.com";
+  while (!base.empty() && base.back() == '/') base.pop_back();
+  if (base.find("://") == std::string::npos) base = "https://" + base;
+  return base +
+         "/cgi-bin/xlogin?appid=549000912&daid=5&s_url=https%3A%2F%2Fqzs.qq.com%2Fqzone%2Fv5%2Floginsucc.html"
+         "%3Fpara%3Dizone";
+}
+
 std::string SiteHostOverride() {
   const char* value = std::getenv("LORVANTA_SITE_HOST");
   return value != nullptr ? value : "";

@@ -14,5 +14,10 @@ std::string VendorHost();
 // "http://" + VendorHost(), without a trailing slash: the initial vendorBase.
 std::string BuiltInVendorBase();
 
+// QQ's sign-in page for the album site (a QR code or a password), which returns to the site signed in.
+// LORVANTA_LOGIN_HOST ("http://HOST:PORT" for a test server, a bare host meaning https) stands in for its
+// host.
+std::string SignInPageAddress();
+
 // The album site's host as LORVANTA_SITE_HOST gives it (see MakeSiteHosts); empty: the built-in ones.
 std::string SiteHostOverride();

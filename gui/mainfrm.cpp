@@ -435,6 +435,15 @@ bool Tmainfrm::ChooseDownloadFolder(std::string& folder) {
   return true;
 }
 
+void Tmainfrm::PaneLoadFailed(TWebPane& pane, const QString& address) {
+  if (!address.startsWith(Q(ClientPageAddress()))) return;
+  // After the engine's report: a page shown from inside it could be dropped for the failed one.
+  const bool online = &pane == ie;
+  QTimer::singleShot(0, &pane, [&pane, online] {
+    pane.ShowHtmlPage(AlbumPanePage(SplitPageText(BuiltInClientPage(SignInPageAddress(), online))));
+  });
+}
+
 void Tmainfrm::iedownTickBoxChange(const QString& elementId, bool checked) {
   if (selection_) selection_->Set(TickBoxAlbum(elementId.toStdString()), checked);
 }

@@ -145,6 +145,8 @@ class Tmainfrm : public QMainWindow {
   void iedownBeforeNavigate2(const QString& address, bool& cancel);
   void iedownDocumentComplete(const QString& address);
   void iedownTickBoxChange(const QString& elementId, bool checked);
+  // The vendor's client page could not be loaded (its site is gone): the program's own stands in.
+  void PaneLoadFailed(TWebPane& pane, const QString& address);
 
  protected:
   void closeEvent(QCloseEvent* event) override;

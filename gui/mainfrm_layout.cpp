@@ -158,6 +158,8 @@ void Tmainfrm::BuildControls() {
 
   iedown->OnBeforeNavigate2 = [this](const QString& a, bool& cancel) { iedownBeforeNavigate2(a, cancel); };
   iedown->OnDocumentComplete = [this](const QString& a) { iedownDocumentComplete(a); };
+  iedown->OnLoadFailed = [this](const QString& a) { PaneLoadFailed(*iedown, a); };
+  ie->OnLoadFailed = [this](const QString& a) { PaneLoadFailed(*ie, a); };
   iedown->OnTickBoxChange = [this](const QString& id, bool checked) { iedownTickBoxChange(id, checked); };
   ie->OnBeforeNavigate2 = [this](const QString& a, bool& cancel) { ieBeforeNavigate2(a, cancel); };
   ie->OnTitleChange = [this](const QString& t) { ieTitleChange(t); };

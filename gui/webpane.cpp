@@ -188,6 +188,8 @@ TWebPane::TWebPane(QWidget* parent) : QWebEngineView(parent) {
     awaitingStart_ = false;
     loading_ = false;
     emit readyStateChanged();
+    if (!stopped && info.status() == QWebEngineLoadingInfo::LoadFailedStatus && OnLoadFailed)
+      OnLoadFailed(info.url().toString());
     if (!stopped && OnDocumentComplete) OnDocumentComplete(info.url().toString());
   });
   connect(page, &QWebEnginePage::renderProcessTerminated, this, [this] {

@@ -82,6 +82,8 @@ class TWebPane : public QWebEngineView {
   // --- events (main thread) --------------------------------------------------------------------------
   // Every navigation of the pane, same-document fragment links included. Setting cancel stops it.
   std::function<void(const QString& address, bool& cancel)> OnBeforeNavigate2;
+  // A load failed (the host could not be reached, an error status); called before OnDocumentComplete.
+  std::function<void(const QString& address)> OnLoadFailed;
   // A document finished loading (also an error page); not called for a load that was stopped.
   std::function<void(const QString& address)> OnDocumentComplete;
   std::function<void(const QString& title)> OnTitleChange;

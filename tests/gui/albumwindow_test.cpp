@@ -467,6 +467,34 @@ TEST_F(AlbumWindowTest, FromTheClientPageToFilesOnDisk) {
   EXPECT_EQ(QUrl(Pane(win, "iedown")->CurrentAddress()).adjusted(QUrl::RemoveFragment), QUrl(albumPage));
 }
 
+// The vendor's site is gone: both panes show the program's own client page, whose sign-in link leads to
+// QQ's sign-in page and whose number box starts a preview, as the vendor's link command did.
+TEST_F(AlbumWindowTest, WithoutTheVendorSiteBothPanesShowTheBuiltInClientPage) {
+  ::setenv("LORVANTA_VENDOR_HOST", "127.0.0.1:9", 1);  // nothing listens there
+  ::setenv("LORVANTA_LOGIN_HOST", ("http://" + albumd->HostPort()).c_str(), 1);
+  Open(/*keepHomeTimer=*/true);
+  for (const char* pane : {"iedown", "ie"}) {
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return Pane(win, pane)->PageMarkup().contains("id=\"signin\""); }, kLoadMs))
+        << pane << " " << Pane(win, pane)->CurrentAddress().toStdString();
+  }
+  EXPECT_FALSE(Pane(win, "iedown")->PageMarkup().contains("id=\"qq\""))
+      << "the album pane points to the QQ box";
+  TWebPane* online = Pane(win, "ie");
+  EXPECT_EQ(EvaluateInPage(online, "document.getElementById('signin').href").toString().toStdString(),
+            "http://" + albumd->HostPort() +
+                "/cgi-bin/xlogin?appid=549000912&daid=5&s_url=https%3A%2F%2Fqzs.qq.com%2Fqzone%2Fv5%2F"
+                "loginsucc.html%3Fpara%3Dizone");
+  EvaluateInPage(online, "document.getElementById('qq').value='10001'; true");
+  ASSERT_TRUE(ClickInPage(online, CentreOfElement(online, "go")));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Edit(win, "edtqq")->text() == "10001"; }, kLoadMs));
+  ASSERT_TRUE(WaitForMessages(1));
+  EXPECT_EQ(win->Session().preview().albumEntries.size(), 6u);
+  ASSERT_TRUE(ClickInPage(online, CentreOfElement(online, "signin")));
+  EXPECT_TRUE(QTest::qWaitFor([&] { return online->PageMarkup().contains("id=\"login\""); }, kLoadMs));
+  ::unsetenv("LORVANTA_LOGIN_HOST");
+}
+
 TEST_F(AlbumWindowTest, ClosingDuringAStalledPhotoLeavesNoPartialFile) {
   target = root + "/saved";
   fs::create_directories(target);

@@ -325,7 +325,8 @@ void Service::Handle(const httplib::Request& req, httplib::Response& res) {
       CurrentReply reply = current_.Answer(req, path, parts, host);
       SetCookies(res, reply.setCookies);
       send(reply.reply);
-    } else if (path == "/login.php") {
+    } else if (path == "/login.php" || (path == "/cgi-bin/xlogin" && req.method != "POST")) {
+      // QQ's own sign-in page stands at /cgi-bin/xlogin; here both addresses give the one form.
       SignIn(req, res, logged);
     } else if (path == "/logout.php") {
       SignOut(req, res, logged);
