@@ -79,9 +79,10 @@ class SessionWindowTest : public ::testing::Test {
   void SignIn(const std::string& qq = "10060") {
     Visit("/login.php");
     ASSERT_TRUE(Pane(win, "ie")->PageMarkup().contains("id=\"login\""));
-    EvaluateInPage(Pane(win, "ie"), QString::fromStdString("document.getElementById('uin').value='" + qq +
-                                                            "';document.getElementById('password').value='secret-" +
-                                                            qq + "'; true"));
+    EvaluateInPage(
+        Pane(win, "ie"),
+        QString::fromStdString("document.getElementById('uin').value='" + qq +
+                               "';document.getElementById('password').value='secret-" + qq + "'; true"));
     ASSERT_TRUE(ClickInPage(Pane(win, "ie"), CentreOfElement(Pane(win, "ie"), "submit")));
     ASSERT_TRUE(QTest::qWaitFor([&] { return Pane(win, "ie")->PageMarkup().contains("signedin"); }, kLoadMs))
         << Pane(win, "ie")->CurrentAddress().toStdString() << "\n"
