@@ -1,13 +1,8 @@
 #include "core/currentpreview.h"
 
-#include <filesystem>
-#include <random>
-#include <system_error>
-
 #include "core/albumpage.h"
 #include "core/photolists.h"
 #include "core/textutil.h"
-#include "core/wholefile.h"
 
 PreviewOutcome RetrieveSiteAlbumList(const PreviewInput& input, PreviewHost& host) {
   using End = PreviewOutcome::End;
@@ -18,40 +13,37 @@ PreviewOutcome RetrieveSiteAlbumList(const PreviewInput& input, PreviewHost& hos
   AppendPageLine(result.pageLines, result.qqNumber, HeaderLine());
   const SiteSession& site = *input.site;
 
-  FetchOptions options;
-  options.abort = input.fetchAbort;
-  options.cookies = input.cookies;
-  options.headers = {"Referer: " + std::string(kSiteReferer), "Origin: " + std::string(kSiteOrigin)};
-  std::mt19937 random(std::random_device{}());
+  SiteCaller::Setup setup;
+  setup.options.abort = input.fetchAbort;
+  setup.options.cookies = input.cookies;
+  setup.pauseMinMs = site.pauseMinMs;
+  setup.pauseMaxMs = site.pauseMaxMs;
+  setup.busyPauseMs = site.busyPauseMs;
+  SiteCaller calls(std::move(setup));
+  SiteCaller::Tries tries;
 
   int start = 0;
-  int signInAsked = 0;
-  int busyWaits = 0;
-  int calls = 0;
   int n = 0;
   for (;;) {
-    if (calls++ > 0) {
-      std::uniform_int_distribution<int> pause(site.pauseMinMs, std::max(site.pauseMinMs, site.pauseMaxMs));
-      if (!WaitUnlessStopped(pause(random), nullptr, input.fetchAbort)) return outcome;
-    }
-    // An older reply must never stand in for this one.
-    std::error_code ec;
-    std::filesystem::remove(input.albumListFile, ec);
-    const FetchReport report =
-        FetchToFileReport(CurrentAlbumListAddress(site.hosts, site.token, input.qqNumber, site.uin, start,
-                                                  kAlbumPageSize, std::to_string(random() % 1000000000)),
-                          input.albumListFile, options);
-    if (!report.ok) {
+    CurrentAlbumPage page;
+    FetchReport report;
+    const SiteCaller::Answer answer = calls.Call(
+        [&](const std::string& nonce) {
+          return CurrentAlbumListAddress(site.hosts, site.token, input.qqNumber, site.uin, start,
+                                         kAlbumPageSize, nonce);
+        },
+        input.albumListFile,
+        [&page](const std::string& text) {
+          page = ReadCurrentAlbumPage(text);
+          return page.readable ? &page.status : nullptr;
+        },
+        tries, report);
+    if (answer == SiteCaller::Answer::kStopped) return outcome;
+    if (answer == SiteCaller::Answer::kNotFetched) {
       outcome.error = "the album list could not be fetched: " + report.error;
       host.RouteFailed(result);
       outcome.end = End::kRouteFailed;
       return outcome;
-    }
-    const CurrentAlbumPage page = ReadCurrentAlbumPage(ReadWholeFile(input.albumListFile));
-    if (page.readable && page.status.SignInNeeded() && signInAsked++ == 0) continue;
-    if (page.readable && page.status.Busy() && busyWaits < CurrentPhotoLists::kBusyTries) {
-      if (!WaitUnlessStopped(site.busyPauseMs << busyWaits++, nullptr, input.fetchAbort)) return outcome;
-      continue;
     }
     if (!page.readable || !page.status.ok()) {
       outcome.end = !page.readable               ? End::kNoAlbumList

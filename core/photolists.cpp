@@ -1,10 +1,8 @@
 #include "core/photolists.h"
 
-#include <chrono>
+#include <algorithm>
 #include <filesystem>
-#include <random>
 #include <system_error>
-#include <thread>
 
 #include "core/addresses.h"
 #include "core/imagecheck.h"
@@ -48,68 +46,75 @@ CurrentPhotoLists::Setup CurrentPhotoLists::ForSession(const SiteSession& site, 
   return setup;
 }
 
-CurrentPhotoLists::CurrentPhotoLists(Setup setup) : setup_(std::move(setup)) {
+SiteCaller::SiteCaller(Setup setup) : setup_(std::move(setup)) {
   // The site's own pages send these, and the list calls are refused or throttled without them.
   setup_.options.headers.push_back("Referer: " + std::string(kSiteReferer));
   setup_.options.headers.push_back("Origin: " + std::string(kSiteOrigin));
 }
 
-bool WaitUnlessStopped(int ms, const std::atomic<bool>* stop, const std::atomic<bool>* abort) {
-  using Clock = std::chrono::steady_clock;
-  const auto until = Clock::now() + std::chrono::milliseconds(ms);
-  for (;;) {
-    if (stop != nullptr && stop->load(std::memory_order_relaxed)) return false;
-    if (abort != nullptr && abort->load(std::memory_order_relaxed)) return false;
-    const auto now = Clock::now();
-    if (now >= until) return true;
-    std::this_thread::sleep_for(std::min<Clock::duration>(until - now, std::chrono::milliseconds(50)));
-  }
-}
-
-PhotoListSource::Result CurrentPhotoLists::List(const AlbumEntryFields& album) {
-  Result result;
-  std::mt19937 random(std::random_device{}());
-  int start = 0;
-  int signInAsked = 0;
-  int busyWaits = 0;
+SiteCaller::Answer SiteCaller::Call(const std::function<std::string(const std::string& nonce)>& address,
+                                    const std::string& replyFile,
+                                    const std::function<const ServiceStatus*(const std::string& text)>& read,
+                                    Tries& tries, FetchReport& report) {
+  const auto wait = [this](int ms) {
+    return WaitUnlessEnded(ms, setup_.stopRequested, setup_.options.abort);
+  };
   for (;;) {
     if (calls_++ > 0) {
       std::uniform_int_distribution<int> pause(setup_.pauseMinMs,
                                                std::max(setup_.pauseMinMs, setup_.pauseMaxMs));
-      if (!WaitUnlessStopped(pause(random), setup_.stopRequested, setup_.options.abort)) {
-        result.report.aborted = true;
-        result.report.error = "the fetch was stopped";
-        return result;
-      }
+      if (!wait(pause(random_))) return Answer::kStopped;
     }
+    // An older reply must never stand in for this one.
     std::error_code ec;
-    std::filesystem::remove(setup_.replyFile, ec);
-    const std::string address =
-        CurrentPhotoListAddress(setup_.hosts, setup_.token, setup_.hostUin, setup_.uin, album.id, start,
-                                kPhotoPageSize, std::to_string(random() % 1000000000));
-    result.report =
-        FetchWithRetries(address, setup_.replyFile, setup_.options, setup_.retry, setup_.stopRequested);
-    if (!result.report.ok) return result;
-    const CurrentPhotoPage page = ReadCurrentPhotoPage(ReadWholeFile(setup_.replyFile));
+    std::filesystem::remove(replyFile, ec);
+    report = FetchWithRetries(address(std::to_string(random_() % 1000000000)), replyFile, setup_.options,
+                              setup_.retry, setup_.stopRequested);
+    if (!report.ok) return Answer::kNotFetched;
+    const ServiceStatus* status = read(ReadWholeFile(replyFile));
+    if (status != nullptr && status->SignInNeeded() && tries.signInAsked++ == 0) continue;
+    if (status != nullptr && status->Busy() && tries.busyWaits < kBusyTries) {
+      const int ms = setup_.busyPauseMs << tries.busyWaits++;
+      if (setup_.onBusy) setup_.onBusy(ms);
+      if (!wait(ms)) return Answer::kStopped;
+      continue;
+    }
+    return Answer::kReply;
+  }
+}
+
+CurrentPhotoLists::CurrentPhotoLists(Setup setup) : setup_(std::move(setup)), calls_(setup_) {}
+
+PhotoListSource::Result CurrentPhotoLists::List(const AlbumEntryFields& album) {
+  Result result;
+  SiteCaller::Tries tries;
+  int start = 0;
+  for (;;) {
+    CurrentPhotoPage page;
+    const SiteCaller::Answer answer = calls_.Call(
+        [&](const std::string& nonce) {
+          return CurrentPhotoListAddress(setup_.hosts, setup_.token, setup_.hostUin, setup_.uin, album.id,
+                                         start, kPhotoPageSize, nonce);
+        },
+        setup_.replyFile,
+        [&page](const std::string& text) {
+          page = ReadCurrentPhotoPage(text);
+          return page.readable ? &page.status : nullptr;
+        },
+        tries, result.report);
+    if (answer == SiteCaller::Answer::kStopped) {
+      result.report.ok = false;
+      result.report.aborted = true;
+      result.report.error = "the fetch was stopped";
+    }
+    if (answer != SiteCaller::Answer::kReply) return result;
     if (!page.readable) {
       result.unusable = "the photo list is no reply of the album service";
       return result;
     }
-    if (page.status.SignInNeeded() && signInAsked++ == 0) continue;
     if (page.status.SignInNeeded()) {
       result.unusable = std::string(kSignInNeededReason) + page.status.message;
       return result;
-    }
-    if (page.status.Busy() && busyWaits < kBusyTries) {
-      const int wait = setup_.busyPauseMs << busyWaits++;
-      if (setup_.onBusy) setup_.onBusy(wait);
-      if (!WaitUnlessStopped(wait, setup_.stopRequested, setup_.options.abort)) {
-        result.report.ok = false;
-        result.report.aborted = true;
-        result.report.error = "the fetch was stopped";
-        return result;
-      }
-      continue;
     }
     if (!page.status.ok()) {
       result.unusable = "the album service refused the photo list (code " + std::to_string(page.status.code) +

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <functional>
+#include <random>
 #include <string>
 
 #include "core/currentservice.h"
@@ -47,28 +48,59 @@ class ClassicPhotoLists : public PhotoListSource {
   Setup setup_;
 };
 
+// The album site's list calls as a careful browser makes them: one at a time with a pause before every
+// call but the first, the site's Referer and Origin, a refusal for want of a sign-in asked once more (it is
+// sometimes a one-off), and a busy site waited for, longer each time (at most kBusyTries waits).
+class SiteCaller {
+ public:
+  static constexpr int kBusyTries = 5;
+  struct Setup {
+    FetchOptions options;  // with the session's cookies; the site's headers are added
+    RetryPolicy retry;
+    const std::atomic<bool>* stopRequested = nullptr;
+    // The pause before every call but the first, drawn between the two (ms); the first wait on a busy
+    // service (ms), each further one twice as long.
+    int pauseMinMs = 1000, pauseMaxMs = 3000;
+    int busyPauseMs = 120000;
+    // Called with every wait on a busy service (ms), for the front end to say so.
+    std::function<void(int waitMs)> onBusy;
+  };
+  // What one list has asked again so far (kept by the caller across the pages of one list).
+  struct Tries {
+    int signInAsked = 0;
+    int busyWaits = 0;
+  };
+  enum class Answer {
+    kReply,       // `read` has the last reply, whatever its status
+    kNotFetched,  // the reply was not fetched: report says why
+    kStopped,     // a stop ended a wait
+  };
+  explicit SiteCaller(Setup setup);
+  // Fetches address(nonce) into replyFile and gives its text to `read`, which keeps what it read and
+  // returns its status (null: the text is no reply of the site); asks again as that status wants.
+  Answer Call(const std::function<std::string(const std::string& nonce)>& address,
+              const std::string& replyFile,
+              const std::function<const ServiceStatus*(const std::string& text)>& read, Tries& tries,
+              FetchReport& report);
+
+ private:
+  Setup setup_;
+  int calls_ = 0;
+  std::mt19937 random_{std::random_device{}()};
+};
+
 // Today's album site: the signed-in photo list calls, page by page (at most kPhotoPageSize photos a call)
 // until the album's total is in, one call at a time with a pause between calls. A refusal for want of a
 // sign-in is asked once more (it is sometimes a one-off); a busy service is waited for, longer each time.
 class CurrentPhotoLists : public PhotoListSource {
  public:
-  struct Setup {
+  struct Setup : SiteCaller::Setup {
     SiteHosts hosts;
     std::string hostUin;  // whose albums
     std::string uin;      // who is signed in
     std::string token;    // RequestToken of the session's sign-in key
     std::string replyFile;
-    FetchOptions options;  // with the session's cookies
-    RetryPolicy retry;
-    const std::atomic<bool>* stopRequested = nullptr;
-    // The pause before every list call but the first, drawn between the two (ms).
-    int pauseMinMs = 1000, pauseMaxMs = 3000;
-    // The first wait on a busy service (ms); each further one is twice as long, up to kBusyTries waits.
-    int busyPauseMs = 120000;
-    // Called with every wait on a busy service (ms), for the front end to say so.
-    std::function<void(int waitMs)> onBusy;
   };
-  static constexpr int kBusyTries = 5;
   // The setup of a signed-in session for the albums of hostUin: hosts, numbers, token and pauses. The
   // front end adds the fetch options (the session's cookies), the flags and onBusy.
   static Setup ForSession(const SiteSession& site, std::string hostUin, std::string replyFile);
@@ -79,11 +111,8 @@ class CurrentPhotoLists : public PhotoListSource {
 
  private:
   Setup setup_;
-  int calls_ = 0;
+  SiteCaller calls_;
 };
-
-// Waits ms, in steps short enough to notice either flag (each may be null) at once; false when one was set.
-bool WaitUnlessStopped(int ms, const std::atomic<bool>* stop, const std::atomic<bool>* abort);
 
 // The refusal a photo list ends with when the session is not (or no longer) signed in.
 inline constexpr std::string_view kSignInNeededReason = "sign-in needed: ";

@@ -10,7 +10,8 @@ bool IsSet(const std::atomic<bool>* flag) {
   return flag != nullptr && flag->load(std::memory_order_relaxed);
 }
 
-// Waits up to ms, in short steps so a stop or an abort is seen at once; false when one was seen.
+}  // namespace
+
 bool WaitUnlessEnded(long ms, const std::atomic<bool>* stop, const std::atomic<bool>* abort) {
   const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
   while (std::chrono::steady_clock::now() < until) {
@@ -21,8 +22,6 @@ bool WaitUnlessEnded(long ms, const std::atomic<bool>* stop, const std::atomic<b
   }
   return !IsSet(stop) && !IsSet(abort);
 }
-
-}  // namespace
 
 bool IsRetryableFailure(const FetchReport& report) {
   if (report.ok || report.aborted) return false;

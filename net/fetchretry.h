@@ -20,6 +20,10 @@ struct RetryPolicy {
 // Whether another attempt may succeed where this one failed.
 bool IsRetryableFailure(const FetchReport& report);
 
+// Waits up to ms, in short steps so a stop or an abort (either may be null) is seen at once; false when
+// one was seen.
+bool WaitUnlessEnded(long ms, const std::atomic<bool>* stop, const std::atomic<bool>* abort);
+
 // The delay before retry number `retry` (from 0): the grown delay, or the reply's Retry-After when it
 // asks for longer.
 long RetryDelayMs(const RetryPolicy& policy, int retry, const FetchReport& failed);
