@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "cli/foldercommands.h"
+#include "cli/login.h"
 #include "cli/options.h"
 #include "cli/replyfolder.h"
 #include "cli/terminalhost.h"
@@ -449,6 +450,7 @@ int main(int argc, char** argv) {
   signal(SIGPIPE, SIG_IGN);
 
   FetchGlobalInit();
+  if (o.command == "login") return RunLoginCommand(o, g_stop);
   InitXmlLayer();
 
   int clientNumber = o.clientNumber;

@@ -80,6 +80,21 @@ constexpr const char* kVerifyHelp =
     "  -q, --quiet          prints nothing but the findings\n"
     "  -h, --help           this help;  -V, --version  the version\n";
 
+constexpr const char* kLoginHelp =
+    "usage: lorvanta-cli login --cookies-out FILE [--login-host H] [--site-host H]\n"
+    "\n"
+    "Signs in to the album site with QQ: shows a QR code to scan with the QQ app on your phone, waits\n"
+    "for the phone's confirmation (a new code when one expires), checks the session with one album list\n"
+    "call and writes it to FILE (a cookie file, mode 0600) for --cookies of preview and download.\n"
+    "  --cookies-out FILE   where the session is written (needed)\n"
+    "  --login-host H       QQ's sign-in (default: LORVANTA_LOGIN_HOST, else xui.ptlogin2.qq.com and\n"
+    "                       ssl.ptlogin2.qq.com); http://HOST:PORT for a test server\n"
+    "  --site-host H        the album site whose session is checked (as for preview and download)\n"
+    "  --poll-pause SECONDS the pause between two looks at the code's state (default 2)\n"
+    "  -h, --help           this help;  -V, --version  the version\n"
+    "Exit 0 signed in; 3 the sign-in host or the album site could not be reached or read; 6 refused on\n"
+    "the phone, no code confirmed in time, or the site does not take the session; 130 interrupted.\n";
+
 constexpr const char* kCommonHelp =
     "\n"
     "Options of preview and download:\n"
@@ -113,10 +128,11 @@ std::string FullUsage() {
              "       lorvanta-cli download QQ [OPTION]...\n"
              "       lorvanta-cli viewer DIR\n"
              "       lorvanta-cli verify DIR [--json]\n"
+             "       lorvanta-cli login --cookies-out FILE\n"
              "       lorvanta-cli help [COMMAND] | --help | --version\n"
              "\n") +
          kPreviewHelp + "\n" + kDownloadHelp + kCommonHelp + "\n" + kViewerHelp + "\n" + kVerifyHelp + "\n" +
-         kExitHelp;
+         kLoginHelp + "\n" + kExitHelp;
 }
 
 // Options that have no short form get values past any character.
@@ -140,6 +156,8 @@ enum LongOnly : int {
   kSiteHost,
   kListPause,
   kBusyPause,
+  kLoginHost,
+  kPollPause,
 };
 
 struct Command {
@@ -192,6 +210,13 @@ const std::vector<Command>& Commands() {
        "q",
        {{"quiet", no_argument, nullptr, 'q'}, {"json", no_argument, nullptr, kJson}},
        kVerifyHelp},
+      {"login",
+       "",
+       {{"cookies-out", required_argument, nullptr, kCookiesOut},
+        {"login-host", required_argument, nullptr, kLoginHost},
+        {"site-host", required_argument, nullptr, kSiteHost},
+        {"poll-pause", required_argument, nullptr, kPollPause}},
+       kLoginHelp},
   };
   return commands;
 }
@@ -199,7 +224,7 @@ const std::vector<Command>& Commands() {
 // The viewer and the check work on a folder alone: the options of the album services are not theirs.
 std::string CommandHelp(const Command& c) {
   const std::string_view name = c.name;
-  return std::string(c.help) + (name == "viewer" || name == "verify" ? "" : kCommonHelp);
+  return std::string(c.help) + (name == "viewer" || name == "verify" || name == "login" ? "" : kCommonHelp);
 }
 
 const Command* FindCommand(std::string_view name) {
@@ -366,8 +391,10 @@ void Parser::CommandOptions(int argc, char** argv) {
   for (int i = optind; i < argc; ++i) Operand(argv[i]);  // after "--"
 
   const bool listing = o_.command == "preview" || o_.command == "download";
+  const bool login = o_.command == "login";
   if (listing && o_.qq.empty()) Fail("no QQ number given");
-  if (!listing && o_.dir.empty()) Fail("no folder given");
+  if (!listing && !login && o_.dir.empty()) Fail("no folder given");
+  if (login && o_.cookiesOut.empty()) Fail("login needs --cookies-out FILE: where the session is written");
   if (o_.keepDeleted && !o_.update) Fail("--keep-deleted needs --update");
   if (listing && !IsValidQQNumber(o_.qq))
     Fail("not a valid QQ number: at least 5 digits, digits only", false);
@@ -397,14 +424,22 @@ void Parser::Take(int c, const char* value) {
     case kSiteHost:
       o_.siteHost = v;
       return;
+    case kLoginHost:
+      o_.loginHost = v;
+      return;
     case kListPause:
-    case kBusyPause: {
-      const std::string name = c == kListPause ? "--list-pause" : "--busy-pause";
+    case kBusyPause:
+    case kPollPause: {
+      const std::string name = c == kListPause   ? "--list-pause"
+                               : c == kBusyPause ? "--busy-pause"
+                                                 : "--poll-pause";
       char* end = nullptr;
       const double seconds = std::strtod(v.c_str(), &end);
       if (v.empty() || end == nullptr || *end != '\0' || !(seconds >= 0 && seconds <= 3600))
         return Fail(name + " takes seconds from 0 to 3600, not " + v);
-      (c == kListPause ? o_.listPauseSeconds : o_.busyPauseSeconds) = seconds;
+      (c == kListPause   ? o_.listPauseSeconds
+       : c == kBusyPause ? o_.busyPauseSeconds
+                         : o_.pollPauseSeconds) = seconds;
       return;
     }
     case kCookies:
@@ -471,7 +506,7 @@ void Parser::Take(int c, const char* value) {
 }
 
 void Parser::Operand(const std::string& a) {
-  if (operands_++ > 0) return Fail("unexpected argument: " + a);
+  if (operands_++ > 0 || o_.command == "login") return Fail("unexpected argument: " + a);
   if (o_.command == "viewer" || o_.command == "verify") {
     o_.dir = a;
     if (a.empty()) Fail("empty folder name");

@@ -14,7 +14,7 @@ constexpr int kExitSignIn = 6;  // the album site wants a sign-in (none given, o
 constexpr int kExitInterrupted = 130;
 
 struct Options {
-  std::string command;  // preview, download, viewer or verify
+  std::string command;  // preview, download, viewer, verify or login
   std::string qq;
   std::string dir;  // viewer: the album root whose offline viewer is rebuilt; verify: the copy to check
   std::string routeHost;
@@ -28,7 +28,9 @@ struct Options {
   long long rate = 0;
   long long maxPhotoBytes = 256LL * 1024 * 1024;
   std::string service = "auto";  // classic, current or auto (current when the session is signed in)
-  std::string siteHost;  // the album site's hosts (a test server); empty: LORVANTA_SITE_HOST, else built in
+  std::string siteHost;   // the album site's hosts (a test server); empty: LORVANTA_SITE_HOST, else built in
+  std::string loginHost;  // QQ's sign-in hosts (a test server); empty: LORVANTA_LOGIN_HOST, else built in
+  double pollPauseSeconds = -1;  // login: the pause between two looks at the code's state; < 0: 2 s
   double listPauseSeconds = -1;  // the pause between the album site's list calls; < 0: 1-3 s at random
   double busyPauseSeconds = -1;  // the first wait on a busy album site; < 0: two minutes
   std::string cookiesIn;         // a Netscape cookie file whose cookies every request takes

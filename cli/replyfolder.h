@@ -15,6 +15,8 @@ class ReplyFolder {
   ReplyFolder(const ReplyFolder&) = delete;
   ReplyFolder& operator=(const ReplyFolder&) = delete;
   const TTempFilePaths& Paths() const { return paths_; }
+  // A further file of the folder, by its name.
+  std::string File(const std::string& name) const { return path_ + "/" + name; }
 
  private:
   std::string path_;

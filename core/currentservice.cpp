@@ -44,6 +44,14 @@ size_t Utf8Length(std::string_view text, size_t i) {
   return length;
 }
 
+// An address's base as given (a scheme, host and port), a bare host meaning https; empty for none.
+std::string BaseAddress(std::string_view host) {
+  std::string base(TrimBlanks(host));
+  while (!base.empty() && base.back() == '/') base.pop_back();
+  if (!base.empty() && base.find("://") == std::string::npos) base = "https://" + base;
+  return base;
+}
+
 bool IsWordByte(char c) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
 }
@@ -129,11 +137,8 @@ Reply ReadReply(std::string_view text) {
 
 SiteHosts MakeSiteHosts(std::string_view host) {
   SiteHosts hosts;
-  std::string base(TrimBlanks(host));
-  while (!base.empty() && base.back() == '/') base.pop_back();
-  if (base.empty()) return hosts;
-  if (base.find("://") == std::string::npos) base = "https://" + base;
-  hosts.listBase = hosts.photoBase = base;
+  const std::string base = BaseAddress(host);
+  if (!base.empty()) hosts.listBase = hosts.photoBase = base;
   return hosts;
 }
 
@@ -178,6 +183,85 @@ std::string CurrentPhotoListAddress(const SiteHosts& hosts, std::string_view tok
          "&mode=0&idcNum=4&noTopic=0&skipCmtCount=0&singleurl=1&batchId=&outstyle=json&json_esc=1"
          "&question=&answer=" +
          std::string(kCommonQuery) + "&t=" + PercentEncode(nonce);
+}
+
+namespace {
+
+// Where the sign-in returns to: the album site, signed in.
+constexpr std::string_view kSignInReturn = "https://qzs.qq.com/qzone/v5/loginsucc.html?para=izone";
+// The album site's application at QQ's sign-in.
+constexpr std::string_view kSignInApp = "appid=549000912&daid=5";
+
+// The quoted arguments of a call "name('a','b', 'c')"; nothing when the text is not such a call.
+std::optional<std::vector<std::string>> QuotedArguments(std::string_view text, std::string_view name) {
+  size_t at = text.find(name);
+  if (at == std::string_view::npos) return std::nullopt;
+  at += name.size();
+  while (at < text.size() && text[at] == ' ') ++at;
+  if (at >= text.size() || text[at] != '(') return std::nullopt;
+  ++at;
+  std::vector<std::string> arguments;
+  for (;;) {
+    while (at < text.size() && (text[at] == ' ' || text[at] == ',')) ++at;
+    if (at >= text.size()) return std::nullopt;
+    if (text[at] == ')') return arguments;
+    if (text[at] != '\'' && text[at] != '"') return std::nullopt;
+    const char quote = text[at++];
+    std::string value;
+    while (at < text.size() && text[at] != quote) {
+      if (text[at] == '\\' && at + 1 < text.size()) ++at;
+      value += text[at++];
+    }
+    if (at >= text.size()) return std::nullopt;
+    ++at;
+    arguments.push_back(std::move(value));
+  }
+}
+
+}  // namespace
+
+SignInHosts MakeSignInHosts(std::string_view host) {
+  SignInHosts hosts;
+  const std::string base = BaseAddress(host);
+  if (!base.empty()) hosts.pageBase = hosts.qrBase = base;
+  return hosts;
+}
+
+std::string SignInPageAddress(const SignInHosts& hosts) {
+  return hosts.pageBase + "/cgi-bin/xlogin?" + std::string(kSignInApp) +
+         "&s_url=" + PercentEncode(kSignInReturn);
+}
+
+std::string QrCodeAddress(const SignInHosts& hosts, std::string_view nonce) {
+  return hosts.qrBase + "/ptqrshow?appid=549000912&e=2&l=M&s=3&d=72&v=4&t=" + PercentEncode(nonce) +
+         "&daid=5&pt_3rd_aid=0";
+}
+
+std::string QrPollAddress(const SignInHosts& hosts, std::string_view qrsig, long long nowMs) {
+  return hosts.qrBase + "/ptqrlogin?u1=" + PercentEncode(kSignInReturn) +
+         "&ptqrtoken=" + std::to_string(ServiceHash(qrsig, 0)) +
+         "&ptredirect=0&h=1&t=1&g=1&from_ui=1&ptlang=2052&action=0-0-" + std::to_string(nowMs) +
+         "&js_type=1&login_sig=&pt_uistyle=40&aid=549000912&daid=5";
+}
+
+std::optional<QrPoll> ReadQrPoll(std::string_view reply) {
+  // ptuiCB('code', '0', 'address', '0', 'message', 'nickname')
+  const auto arguments = QuotedArguments(reply, "ptuiCB");
+  if (!arguments || arguments->empty() || (*arguments)[0].empty() ||
+      (*arguments)[0].find_first_not_of("0123456789") != std::string::npos)
+    return std::nullopt;
+  const auto argument = [&](size_t i) { return i < arguments->size() ? (*arguments)[i] : std::string(); };
+  QrPoll poll;
+  poll.code = argument(0);
+  poll.address = argument(2);
+  poll.message = argument(4);
+  poll.nickname = argument(5);
+  if (poll.code == "66") poll.state = QrPoll::State::kWaiting;
+  if (poll.code == "67") poll.state = QrPoll::State::kScanned;
+  if (poll.code == "65") poll.state = QrPoll::State::kExpired;
+  if (poll.code == "68") poll.state = QrPoll::State::kRefused;
+  if (poll.code == "0" && !poll.address.empty()) poll.state = QrPoll::State::kSignedIn;
+  return poll;
 }
 
 std::string_view JsonpPayload(std::string_view reply) {

@@ -42,6 +42,9 @@ inline constexpr int kPhotoPageSize = 500;
 // The headers of a browser on the album site, which the list calls and the video hosts expect.
 inline constexpr std::string_view kSiteReferer = "https://user.qzone.qq.com/";
 inline constexpr std::string_view kSiteOrigin = "https://user.qzone.qq.com";
+// A desktop browser's, as the site expects of the pages that call it.
+inline constexpr std::string_view kSiteUserAgent =
+    "Mozilla/5.0 (X11; Linux x86_64) AppleWebKit/537.36 (KHTML, like Gecko) Chrome/120.0.0.0 Safari/537.36";
 
 // The JSON of a JSONP reply: the text between its first "(" and its last ")"; the reply as it is when it
 // holds no such pair.
@@ -65,6 +68,35 @@ struct SiteSession {
 // The session's sign-in to the album site at `hosts`, from the cookies that reach its host: the signed-in
 // number (cookie uin, else p_uin) and the token of p_skey (else skey). Nothing when either is missing.
 std::optional<SiteSession> SiteSignIn(const std::vector<Cookie>& cookies, const SiteHosts& hosts);
+
+// QQ's sign-in for the album site: the page people sign in on (a QR code or a password), and the host of
+// the QR code flow a program runs itself: show the code, wait for the phone, then fetch the address the
+// phone's confirmation gives, whose reply sets the session's cookies.
+struct SignInHosts {
+  std::string pageBase = "https://xui.ptlogin2.qq.com";
+  std::string qrBase = "https://ssl.ptlogin2.qq.com";
+};
+// As MakeSiteHosts: `host` replaces both; empty keeps the built-in ones.
+SignInHosts MakeSignInHosts(std::string_view host);
+// The sign-in page, which returns to the album site signed in.
+std::string SignInPageAddress(const SignInHosts& hosts);
+// A new QR code (a PNG); its reply sets kQrCookie, which every poll of that code carries.
+std::string QrCodeAddress(const SignInHosts& hosts, std::string_view nonce);
+inline constexpr std::string_view kQrCookie = "qrsig";
+// One poll of the code the kQrCookie value `qrsig` belongs to; `nowMs` is the time in milliseconds.
+std::string QrPollAddress(const SignInHosts& hosts, std::string_view qrsig, long long nowMs);
+
+// What a poll says of the code.
+struct QrPoll {
+  enum class State { kWaiting, kScanned, kExpired, kRefused, kSignedIn, kOther };
+  State state = State::kOther;
+  std::string code;     // the service's own code ("66" waiting ...)
+  std::string address;  // kSignedIn: the address whose reply sets the session's cookies
+  std::string message;
+  std::string nickname;
+};
+// Nothing when the reply is no poll answer of the sign-in host.
+std::optional<QrPoll> ReadQrPoll(std::string_view reply);
 
 // A call the service refused: its code (0 = fine), subcode and message.
 struct ServiceStatus {

@@ -2,6 +2,8 @@
 
 #include <cstdlib>
 
+#include "core/currentservice.h"
+
 namespace {
 
 constexpr const char* kBuiltInRouteHost = "route.store.qq.com";
@@ -29,13 +31,12 @@ std::string VendorHost() {
 }
 
 std::string SignInPageAddress() {
+  return SignInPageAddress(MakeSignInHosts(LoginHostOverride()));
+}
+
+std::string LoginHostOverride() {
   const char* value = std::getenv("LORVANTA_LOGIN_HOST");
-  std::string base = value != nullptr && *value != '\0' ? value : "https://xui.ptlogin2.qq.com";
-  while (!base.empty() && base.back() == '/') base.pop_back();
-  if (base.find("://") == std::string::npos) base = "https://" + base;
-  return base +
-         "/cgi-bin/xlogin?appid=549000912&daid=5&s_url=https%3A%2F%2Fqzs.qq.com%2Fqzone%2Fv5%2Floginsucc.html"
-         "%3Fpara%3Dizone";
+  return value != nullptr ? value : "";
 }
 
 std::string SiteHostOverride() {

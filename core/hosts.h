@@ -18,6 +18,8 @@ std::string BuiltInVendorBase();
 // LORVANTA_LOGIN_HOST ("http://HOST:PORT" for a test server, a bare host meaning https) stands in for its
 // host.
 std::string SignInPageAddress();
+// QQ's sign-in host as LORVANTA_LOGIN_HOST gives it (see MakeSignInHosts); empty: the built-in ones.
+std::string LoginHostOverride();
 
 // The album site's host as LORVANTA_SITE_HOST gives it (see MakeSiteHosts); empty: the built-in ones.
 std::string SiteHostOverride();

@@ -241,7 +241,7 @@ bool Configure(CURL* easy, const std::string& url, const FetchOptions& options, 
   set(curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https"));
   set(curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https"));
   set(curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L));
-  set(curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L));
+  set(curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, options.followRedirects ? 1L : 0L));
   set(curl_easy_setopt(easy, CURLOPT_MAXREDIRS, kMaxRedirects));
   set(curl_easy_setopt(easy, CURLOPT_AUTOREFERER, 1L));
   set(curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS,
@@ -464,7 +464,8 @@ void FetchInto(const std::string& url, const std::string& file, const FetchOptio
     return Fail(report, FetchFailure::kHttpStatus,
                 "the server answered " + std::to_string(report.httpStatus));
   }
-  if (report.httpStatus < 200 || report.httpStatus >= 300) {
+  const bool redirectKept = !options.followRedirects && report.httpStatus >= 300 && report.httpStatus < 400;
+  if ((report.httpStatus < 200 || report.httpStatus >= 300) && !redirectKept) {
     // A redirect without a usable target (or an interim answer) is not the resource asked for.
     return Fail(report, FetchFailure::kHttpStatus,
                 "the server answered " + std::to_string(report.httpStatus) + " without the content");

@@ -61,6 +61,9 @@ struct FetchOptions {
   // Further request headers, each "Name: value" (a Referer a host insists on); one holding a line break
   // is left out.
   std::vector<std::string> headers;
+  // false: a redirect is not followed but is itself the reply (a 3xx status counts as success), for an
+  // address whose redirect only carries cookies.
+  bool followRedirects = true;
   // Give the target file the reply's Last-Modified time when it has one.
   bool keepServerTime = true;
   // The bytes reach the disk before the file appears under its name (flushed, then renamed), so a crash

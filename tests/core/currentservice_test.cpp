@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
+#include <tuple>
 #include <utility>
 
 namespace {
@@ -39,6 +41,45 @@ TEST(CurrentService, TokensAndNumbers) {
   for (const char* part :
        {"&hostUin=10001&", "&uin=o1%26x&", "&mode=2&", "&pageStart=30&pageNum=30&", "&t=7"})
     EXPECT_NE(list.find(part), std::string::npos) << part;
+}
+
+// The QR sign-in: the poll carries the code's token (the hash started at 0), and its answers are told
+// apart by their code alone; anything else is no answer.
+TEST(CurrentService, QrSignIn) {
+  const SignInHosts hosts = MakeSignInHosts("http://127.0.0.1:9");
+  EXPECT_EQ(SignInPageAddress(MakeSignInHosts("")).rfind("https://xui.ptlogin2.qq.com/cgi-bin/xlogin?", 0),
+            0u);
+  EXPECT_EQ(QrCodeAddress(MakeSignInHosts(""), "5")
+                .rfind("https://ssl.ptlogin2.qq.com/ptqrshow?appid=549000912&", 0),
+            0u);
+  const std::string poll = QrPollAddress(hosts, "abc", 1700000000123);
+  EXPECT_EQ(poll.rfind("http://127.0.0.1:9/ptqrlogin?u1=https%3A%2F%2Fqzs.qq.com%2F", 0), 0u) << poll;
+  // 0 * 33 + 'a' = 97, * 33 + 'b' = 3299, * 33 + 'c' = 108966
+  for (const char* part : {"&ptqrtoken=108966&", "&action=0-0-1700000000123&", "&aid=549000912&daid=5"})
+    EXPECT_NE(poll.find(part), std::string::npos) << part;
+
+  using State = QrPoll::State;
+  const std::tuple<const char*, State, const char*> answers[] = {
+      {"ptuiCB('66','0','','0','二维码未失效。', '')", State::kWaiting, ""},
+      {"ptuiCB('67','0','','0','二维码认证中。', '')\n", State::kScanned, ""},
+      {"ptuiCB('65','0','','0','二维码已失效。', '')", State::kExpired, ""},
+      {"ptuiCB('68','0','','0','本次登录已被拒绝。', '')", State::kRefused, ""},
+      {"ptuiCB('0','0','https://ptlogin2.qzone.qq.com/check_sig?a=1&b=\\'2','0','登录成功！', '小\\'明')",
+       State::kSignedIn, "https://ptlogin2.qzone.qq.com/check_sig?a=1&b='2"},
+      {"ptuiCB('0','0','','0','登录成功！', '')", State::kOther, ""},
+      {"ptuiCB(\"7\",\"0\",\"\",\"0\",\"提交参数错误，请检查。\",\"\")", State::kOther, ""},
+  };
+  for (const auto& [reply, state, address] : answers) {
+    const std::optional<QrPoll> read = ReadQrPoll(reply);
+    ASSERT_TRUE(read.has_value()) << reply;
+    EXPECT_EQ(read->state, state) << reply;
+    EXPECT_EQ(read->address, address) << reply;
+  }
+  EXPECT_EQ(ReadQrPoll("ptuiCB('0','0','https://x/check_sig','0','登录成功！', '小\\'明')")->nickname,
+            "小'明");
+  for (const char* bad :
+       {"", "<html>busy</html>", "ptuiCB(", "ptuiCB('66','0'", "ptuiCB()", "ptuiCB('x','0')"})
+    EXPECT_FALSE(ReadQrPoll(bad).has_value()) << bad;
 }
 
 // What the service gets wrong is repaired byte for byte; what is right passes unchanged.
