@@ -310,9 +310,16 @@ bool Job::HandOut(AlbumRun& a) {
     tags_[nextTag_] = {&a, i};
     ++a.outstanding;
     const PlannedPhoto& photo = a.plan.photos[i];
-    pool_.Submit(nextTag_++, [this, &photo] {
-      return FetchWithRetries(photo.url, photo.file, photo.video ? videoOptions_ : photoOptions_,
-                              input_.retry, input_.stopRequested);
+    pool_.Submit(nextTag_++, [this, &photo, &album = *a.album] {
+      const FetchOptions& options = photo.video ? videoOptions_ : photoOptions_;
+      const int generation = lists_->KeyGeneration();
+      FetchReport report =
+          FetchWithRetries(photo.url, photo.file, options, input_.retry, input_.stopRequested);
+      // A photo the service would not give for want of something the list hands out is tried once more
+      // after the list has been asked again.
+      if (!report.ok && !report.aborted && !Stopped(input_) && lists_->RenewAfter(album, report, generation))
+        report = FetchWithRetries(photo.url, photo.file, options, input_.retry, input_.stopRequested);
+      return report;
     });
     return true;
   }

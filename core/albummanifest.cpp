@@ -33,6 +33,7 @@ void WritePhoto(JsonWriter& w, const ManifestPhoto& p) {
   if (p.size >= 0) w.Key("size").Number(p.size).Key("fetched").String(UtcTimeText(p.fetched));
   if (!p.md5.empty()) w.Key("md5").String(p.md5);
   if (p.deleted) w.Key("deleted").Boolean(true);
+  if (!p.desc.empty()) w.Key("desc").String(Recorded(p.desc));
   w.End();
 }
 
@@ -85,6 +86,7 @@ ManifestPhoto ParsePhoto(const TqzJSONbase* node) {
   if (const auto* deleted = dynamic_cast<const TqzJSONboolean*>(Field(o, u"deleted")))
     p.deleted = deleted->Value();
   p.md5 = Text(o, u"md5", false, "a photo entry");
+  p.desc = Text(o, u"desc", false, "a photo entry");
   if (!p.md5.empty() &&
       (p.md5.size() != 32 || p.md5.find_first_not_of("0123456789abcdef") != std::string::npos))
     throw ManifestError("a photo entry has a digest that is not 32 hexadecimal digits");

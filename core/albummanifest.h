@@ -35,6 +35,7 @@ struct ManifestPhoto {
   std::time_t fetched = 0;  // 0 with size -1
   bool deleted = false;     // the file was gone and the user asked to leave such photos out
   std::string md5{};        // digest of the file as fetched (PhotoDigest), empty when not known
+  std::string desc{};       // what the photo's owner wrote about it; empty when the list gave nothing
 
   bool operator==(const ManifestPhoto&) const = default;
 };

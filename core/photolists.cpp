@@ -48,6 +48,7 @@ CurrentPhotoLists::Setup CurrentPhotoLists::ForSession(const SiteSession& site, 
 
 SiteCaller::SiteCaller(Setup setup) : setup_(std::move(setup)) {
   // The site's own pages send these, and the list calls are refused or throttled without them.
+  if (setup_.options.userAgent.empty()) setup_.options.userAgent = std::string(kSiteUserAgent);
   setup_.options.headers.push_back("Referer: " + std::string(kSiteReferer));
   setup_.options.headers.push_back("Origin: " + std::string(kSiteOrigin));
 }
@@ -86,6 +87,7 @@ SiteCaller::Answer SiteCaller::Call(const std::function<std::string(const std::s
 CurrentPhotoLists::CurrentPhotoLists(Setup setup) : setup_(std::move(setup)), calls_(setup_) {}
 
 PhotoListSource::Result CurrentPhotoLists::List(const AlbumEntryFields& album) {
+  std::lock_guard<std::mutex> hold(lock_);
   Result result;
   SiteCaller::Tries tries;
   int start = 0;
@@ -123,7 +125,7 @@ PhotoListSource::Result CurrentPhotoLists::List(const AlbumEntryFields& album) {
     }
     for (const CurrentPhoto& photo : page.photos)
       result.listing.photos.push_back(
-          TPhotoEntry{photo.name, photo.url, photo.phototype, photo.video, photo.taken});
+          TPhotoEntry{photo.name, photo.url, photo.phototype, photo.video, photo.taken, photo.desc});
     // An entry that cannot be read is one photo lost, not the list: it counts as a failed photo.
     for (int i = 0; i < page.unreadable; ++i) result.listing.photos.push_back(TPhotoEntry{});
     const int got = static_cast<int>(page.photos.size()) + page.unreadable;
@@ -138,10 +140,40 @@ PhotoListSource::Result CurrentPhotoLists::List(const AlbumEntryFields& album) {
   return result;
 }
 
+namespace {
+constexpr std::string_view kPlaceholderReason =
+    "the photo host answered its placeholder for a photo without its key (加密照片)";
+}  // namespace
+
 std::function<bool(const std::string&, FetchReport&)> CurrentPhotoLists::PhotoCheck() const {
   return [](const std::string& tempPath, FetchReport& report) {
     if (!IsPhotoPlaceholder(tempPath, report.bytes)) return true;
-    report.error = "the photo host answered its placeholder for a photo without its key (加密照片)";
+    report.error = std::string(kPlaceholderReason);
     return false;
   };
+}
+
+bool CurrentPhotoLists::RenewAfter(const AlbumEntryFields& album, const FetchReport& report, int seen) {
+  if (report.ok || report.failure != FetchFailure::kNotImage || report.error != kPlaceholderReason)
+    return false;
+  std::lock_guard<std::mutex> hold(lock_);
+  if (generation_ != seen) return true;  // renewed while this photo was under way
+  // The key comes as a cookie of the list's reply; the session's jar keeps it for the photos.
+  CurrentPhotoPage page;
+  SiteCaller::Tries tries;
+  FetchReport fetched;
+  const SiteCaller::Answer answer = calls_.Call(
+      [&](const std::string& nonce) {
+        return CurrentPhotoListAddress(setup_.hosts, setup_.token, setup_.hostUin, setup_.uin, album.id, 0, 1,
+                                       nonce);
+      },
+      setup_.replyFile,
+      [&page](const std::string& text) {
+        page = ReadCurrentPhotoPage(text);
+        return page.readable ? &page.status : nullptr;
+      },
+      tries, fetched);
+  if (answer != SiteCaller::Answer::kReply || !page.readable || !page.status.ok()) return false;
+  ++generation_;
+  return true;
 }

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <functional>
+#include <mutex>
 #include <random>
 #include <string>
 
@@ -28,6 +29,14 @@ class PhotoListSource {
   virtual std::function<bool(const std::string& tempPath, FetchReport& report)> PhotoCheck() const {
     return nullptr;
   }
+  // Whether a photo of `album` whose fetch failed as `report` says is worth one more try: true once the
+  // service was asked again for what that photo lacked (its photo key). `seen` is KeyGeneration() from
+  // before the fetch, so the photos that met the same spent key at once cost one question, not one each.
+  // Called on fetching threads.
+  virtual bool RenewAfter(const AlbumEntryFields& /*album*/, const FetchReport& /*report*/, int /*seen*/) {
+    return false;
+  }
+  virtual int KeyGeneration() const { return 0; }
 };
 
 // The XML service: one photo list per album from the photo-list host (priv "1") or the view-album host,
@@ -108,10 +117,15 @@ class CurrentPhotoLists : public PhotoListSource {
   Result List(const AlbumEntryFields& album) override;
   // The "encrypted photo" placeholder is refused: the photo key was missing or stale.
   std::function<bool(const std::string& tempPath, FetchReport& report)> PhotoCheck() const override;
+  // A placeholder means the photo key ran out: one call of the album's photo list brings a fresh one.
+  bool RenewAfter(const AlbumEntryFields& album, const FetchReport& report, int seen) override;
+  int KeyGeneration() const override { return generation_; }
 
  private:
   Setup setup_;
+  std::mutex lock_;  // the calls go one at a time, whichever thread asks
   SiteCaller calls_;
+  std::atomic<int> generation_{0};  // photo keys fetched so far by RenewAfter
 };
 
 // The refusal a photo list ends with when the session is not (or no longer) signed in.

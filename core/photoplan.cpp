@@ -10,6 +10,7 @@
 #include "core/imagecheck.h"
 #include "core/textutil.h"
 #include "machine/md5unit.h"
+#include "text/utf8.h"
 
 namespace {
 
@@ -61,6 +62,12 @@ AlbumPlan PlanAlbumPhotos(const PhotoListing& listing, const std::string& albumF
   plan.entryLimitHit = listing.entryLimitHit;
   for (const TPhotoEntry& listed : listing.photos) {
     const TPhotoEntry* entry = &listed;
+    // A record takes the photo's description from the list; a list without descriptions (the XML
+    // services have none) leaves a recorded one as it is.
+    const auto keep = [&](ManifestPhoto record) {
+      if (!entry->desc.empty() && IsValidUtf8(entry->desc)) record.desc = entry->desc;
+      kept.push_back(std::move(record));
+    };
     PlannedPhoto photo;
     const std::string extension = entry->video ? std::string("MP4") : PhotoExtension(entry->phototype);
     photo.statusName = std::string(albumName) + "/" + entry->name + "." + extension;
@@ -98,7 +105,7 @@ AlbumPlan PlanAlbumPhotos(const PhotoListing& listing, const std::string& albumF
             record->size = size;
             record->fetched = records.now;
           }
-          kept.push_back(*record);
+          keep(*record);
           plan.photos.push_back(std::move(photo));
           continue;
         }
@@ -109,7 +116,7 @@ AlbumPlan PlanAlbumPhotos(const PhotoListing& listing, const std::string& albumF
         if (records.keepDeleted && (record->size >= 0 || record->deleted)) {
           photo.kind = PlannedPhoto::Kind::kLeftOut;
           record->deleted = true;
-          kept.push_back(*record);
+          keep(*record);
           plan.photos.push_back(std::move(photo));
           continue;
         }
@@ -117,7 +124,7 @@ AlbumPlan PlanAlbumPhotos(const PhotoListing& listing, const std::string& albumF
         record->size = -1;
         record->fetched = 0;
         record->deleted = false;
-        kept.push_back(*record);
+        keep(*record);
         plan.photos.push_back(std::move(photo));
         continue;
       } else {
@@ -141,7 +148,7 @@ AlbumPlan PlanAlbumPhotos(const PhotoListing& listing, const std::string& albumF
         ManifestPhoto adopted{entry->url, LastComponent(expected),
                               static_cast<long long>(fs::file_size(expected, ec)), records.now};
         adopted.md5 = PhotoDigest(expected);
-        kept.push_back(adopted);
+        keep(adopted);
         plan.photos.push_back(std::move(photo));
         continue;
       }
@@ -149,7 +156,7 @@ AlbumPlan PlanAlbumPhotos(const PhotoListing& listing, const std::string& albumF
         // Missing from that copy: fetched under the name it would have had.
         namer.Reserve(expected);
         photo.file = expected;
-        kept.push_back({entry->url, LastComponent(expected)});
+        keep({entry->url, LastComponent(expected)});
         plan.photos.push_back(std::move(photo));
         continue;
       }
@@ -159,7 +166,7 @@ AlbumPlan PlanAlbumPhotos(const PhotoListing& listing, const std::string& albumF
     try {
       photo.file =
           namer.NextPathAs(entry->name.empty() ? Md5Hex(entry->url) : entry->name, entry->url, extension);
-      if (records.manifest != nullptr) kept.push_back({entry->url, LastComponent(photo.file)});
+      if (records.manifest != nullptr) keep({entry->url, LastComponent(photo.file)});
     } catch (const std::runtime_error& e) {
       photo.kind = PlannedPhoto::Kind::kRefused;
       photo.reason = std::string("no file name can be given: ") + e.what();

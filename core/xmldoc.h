@@ -92,6 +92,7 @@ struct TPhotoEntry {
   std::string phototype;  // "1", "2", "3" or anything else, trimmed
   bool video = false;     // a video (only the album site's lists have them): saved as MP4
   std::time_t taken = 0;  // when it was taken (the album site's lists); 0: not known
+  std::string desc{};     // what its owner wrote about it (the album site's lists); may be empty
 };
 
 // The first "pic" child of the top-level "album" element, or no node when the list is not usable (no

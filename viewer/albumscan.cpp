@@ -128,6 +128,7 @@ void ReadAlbumFolder(const std::string& folderPath, ShownAlbum& album, std::vect
       if (p.deleted || !IsPlainName(p.file) || !named.insert(p.file).second) continue;
       ShownPhoto photo;
       photo.file = p.file;
+      photo.desc = p.desc;
       Probe(folderPath + "/" + p.file, photo);
       album.photos.push_back(std::move(photo));
       latest = std::max(latest, p.fetched);

@@ -43,6 +43,7 @@ ol.grid{list-style:none;margin:0;padding:0;display:grid;grid-template-columns:re
 .view .bar a{color:#fff;text-decoration:none}
 .view .caption{flex:1;min-width:0;text-align:center;overflow:hidden;text-overflow:ellipsis;white-space:nowrap}
 .view .pos{color:#aaa;margin-left:8px}
+.view .pdesc{display:block;white-space:pre-line;overflow-wrap:anywhere;color:#ddd;font-size:14px;max-height:4.5em;overflow-y:auto}
 )css";
 }
 

@@ -14,6 +14,7 @@ struct ShownPhoto {
   long long size = 0;
   long long mtimeNs = 0;
   std::string thumb;  // file name in the thumbnail folder; empty: the placeholder is shown
+  std::string desc;   // what its owner wrote about it (from the manifest); may be empty
 };
 
 struct ShownAlbum {

@@ -211,7 +211,9 @@ std::string AlbumPage(const ShownSite& site, size_t index) {
          "\" alt=\"" + HtmlAttribute(PhotoTitle(p.file)) + "\" loading=\"lazy\"></div>\n<div class=\"bar\">";
     h += NavLink("prev", k > 0 ? "#p" + std::to_string(k) : "", "‹ 上一张");
     h += "<span class=\"caption\">" + Bdi(PhotoTitle(p.file)) + "<span class=\"pos\">" + num + " / " +
-         std::to_string(n) + "</span></span>";
+         std::to_string(n) + "</span>";
+    if (!p.desc.empty()) h += "<span class=\"pdesc\">" + Bdi(p.desc) + "</span>";
+    h += "</span>";
     if (p.present) h += NavLink("orig", PhotoHref(a, p), p.kind.empty() ? "打开文件" : "原图");
     h += NavLink("next", k + 1 < n ? "#p" + std::to_string(k + 2) : "", "下一张 ›");
     h += NavLink("close", "#t" + num, "关闭 ×") + "</div>\n</section>\n";

@@ -25,7 +25,7 @@ AlbumManifest Sample() {
   m.priv = "1";
   m.total = "3";
   m.photos = {{"http://h/1.jpg", "a.JPG", 1234, 1800000000, false, "0123456789abcdef0123456789abcdef"},
-              {"http://h/2.jpg", "b.JPG", -1, 0, false},
+              {"http://h/2.jpg", "b.JPG", -1, 0, false, "", "海边\n\"日落\" 🌅"},
               {"http://h/3.jpg", "c.JPG", 5, 1800000001, true}};
   return m;
 }
