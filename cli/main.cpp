@@ -8,19 +8,24 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <iostream>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "cli/foldercommands.h"
+#include "cli/history.h"
 #include "cli/login.h"
 #include "cli/options.h"
 #include "cli/replyfolder.h"
+#include "cli/runreport.h"
 #include "cli/terminalhost.h"
 #include "core/albumdownload.h"
 #include "core/albumlist.h"
@@ -224,11 +229,27 @@ bool MakeTarget(const std::string& target) {
   return true;
 }
 
-int Download(const Options& o, int clientNumber) {
+// What one account's download came to, for the run's summaries and the history.
+struct AccountResult {
+  std::string json;  // its --json summary
+  std::string albumRoot;
+  long long photosNew = 0;
+  std::map<std::string, long long> failures;  // failed photos and albums by reason
+};
+
+int DownloadAccount(const Options& o, int clientNumber, AccountResult& result) {
   const std::string target = CheckTarget(o.to);
   ReplyFolder replies;
   PreviewOutcome preview = RunPreview(o, replies, clientNumber);
-  if (preview.end != PreviewOutcome::End::kListed) return PreviewFailed(o, preview);
+  if (preview.end != PreviewOutcome::End::kListed) {
+    const int code = PreviewFailed(o, preview);
+    const std::string reason = g_stop ? "interrupted" : PreviewFailureText(preview.end);
+    result.failures[reason] = 1;
+    JsonWriter w;
+    w.Object().Key("qq").String(o.qq).Key("completed").Boolean(false).Key("error").String(reason);
+    result.json = w.Key("exitCode").Number(code).End().Text();
+    return code;
+  }
   if (g_stop) {
     std::cerr << "lorvanta-cli: interrupted\n";
     return kExitInterrupted;
@@ -351,7 +372,7 @@ int Download(const Options& o, int clientNumber) {
       if (r.Incomplete()) w.Key("incomplete").Boolean(true);
       w.End();
     }
-    std::cout << w.End().End().Text() << "\n";
+    result.json = w.End().End().Text();
   } else if (!o.quiet && !refused) {
     if (o.update) {
       std::printf("%s: albums downloaded %d, albums failed %d, photos new %d, already present %d, failed %d",
@@ -378,6 +399,16 @@ int Download(const Options& o, int clientNumber) {
     if (!viewer.empty()) std::printf("browse them: %s\n", Shown(viewer).c_str());
   }
   const bool written = OutputWritten();
+  result.albumRoot = outcome.albumRoot;
+  result.photosNew = c.photosOk;
+  for (const auto& [reason, count] : host.failures) result.failures[reason] += count;
+  // An album the site would not list for want of a sign-in: the session ran out, and the run says so.
+  bool signInNeeded = false;
+  for (const AlbumReport& r : host.reports) {
+    if (r.state != "failed" && r.state != "abandoned") continue;
+    ++result.failures[r.reason.rfind(kSignInNeededReason, 0) == 0 ? "sign-in needed" : "album: " + r.reason];
+    signInNeeded = signInNeeded || r.reason.rfind(kSignInNeededReason, 0) == 0;
+  }
 
   switch (outcome.end) {
     case DownloadOutcome::End::kStopped:
@@ -397,7 +428,62 @@ int Download(const Options& o, int clientNumber) {
     case DownloadOutcome::End::kCompleted:
       break;
   }
+  if (signInNeeded) {
+    std::cerr << "lorvanta-cli: " << o.qq
+              << ": the album site's session ran out during the run; what was fetched is kept. Sign in again"
+                 " (lorvanta-cli login) and run it again to fetch the rest\n";
+    return kExitSignIn;
+  }
   return (c.albumsFailed > 0 || c.photosFailed > 0 || !written) ? kExitSomeFailed : kExitOk;
+}
+
+// Every account of the run, one after another: one that fails does not stop the others, and the run's
+// exit is the worst of theirs. backup notes each in the history.
+int Download(const Options& o, int clientNumber) {
+  const bool several = o.qqs.size() > 1;
+  const std::string historyPath = o.command == "backup" ? DefaultHistoryPath() : std::string();
+  int worst = kExitOk;
+  std::vector<std::string> summaries;
+  std::vector<HistoryEntry> runs;
+  for (size_t i = 0; i < o.qqs.size() && !g_stop; ++i) {
+    Options account = o;
+    account.qq = o.qqs[i];
+    if (several && !o.quiet && !o.json)
+      std::printf("account %s (%zu of %zu)\n", account.qq.c_str(), i + 1, o.qqs.size());
+    const auto start = std::chrono::steady_clock::now();
+    AccountResult result;
+    const int code = DownloadAccount(account, clientNumber, result);
+    worst = WorseExit(worst, code);
+    summaries.push_back(result.json);
+    HistoryEntry run;
+    run.when = std::time(nullptr);
+    run.account = account.qq;
+    run.photosNew = result.photosNew;
+    run.failures = result.failures;
+    run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    run.exitCode = code;
+    run.albumRoot = result.albumRoot;
+    runs.push_back(run);
+    if (!historyPath.empty()) {
+      try {
+        AppendHistory(historyPath, run);
+      } catch (const std::exception& e) {
+        std::cerr << "lorvanta-cli: warning: the history was not written: " << Shown(e.what()) << "\n";
+      }
+    }
+  }
+  if (o.json) {
+    if (several) {
+      std::string all = "[";
+      for (size_t i = 0; i < summaries.size(); ++i) all += (i > 0 ? ",\n" : "") + summaries[i];
+      std::cout << all << "]\n";
+    } else if (!summaries.empty() && !summaries.front().empty()) {
+      std::cout << summaries.front() << "\n";
+    }
+    if (!OutputWritten()) worst = WorseExit(worst, kExitSomeFailed);
+  }
+  NotifyRunEnd(o, runs, worst);
+  return worst;
 }
 
 // The session of the run, from --cookies when given. A file that cannot be read is bad usage; one that
@@ -441,6 +527,7 @@ int main(int argc, char** argv) {
   const Options& o = parsed.options;
   if (o.command == "viewer") return RunViewerCommand(o);
   if (o.command == "verify") return RunVerifyCommand(o);
+  if (o.command == "status") return RunStatusCommand(o);
 
   struct sigaction sa {};
   sa.sa_handler = OnSignal;
@@ -461,7 +548,7 @@ int main(int argc, char** argv) {
   CookieJar session;
   OpenSession(o, session);
   g_session = &session;
-  if (o.command == "preview" || o.command == "download") g_site = ChooseSite(o, session);
+  g_site = ChooseSite(o, session);
   try {
     const int code = o.command == "preview" ? Preview(o, clientNumber) : Download(o, clientNumber);
     return SaveSession(o, session, code);

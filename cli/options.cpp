@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "cli/config.h"
 #include "core/hosts.h"
 #include "core/qqnumber.h"
 
@@ -30,7 +31,7 @@ constexpr const char* kPreviewHelp =
     "  --client-number N    the client number of the album addresses (default: a random one)\n";
 
 constexpr const char* kDownloadHelp =
-    "usage: lorvanta-cli download QQ [-o|--to DIR] [--album ID]... [--skip ID]... [--route-host H]\n"
+    "usage: lorvanta-cli download QQ... [-o|--to DIR] [--album ID]... [--skip ID]... [--route-host H]\n"
     "                                [-j|--jobs N] [--retries N] [--rate LIMIT] [--max-photo-size SIZE]\n"
     "                                [--update [--keep-deleted]] [--write-metadata] [--no-viewer]\n"
     "                                [-q|--quiet] [--json] [--cookies FILE] [--cookies-out FILE]\n"
@@ -38,7 +39,9 @@ constexpr const char* kDownloadHelp =
     "\n"
     "Downloads the albums (all unless --album names some; --skip leaves some out) into\n"
     "DIR/<QQ>的相册/ (default DIR: the current folder), one folder per album; an older copy is\n"
-    "moved aside to a backup name.\n"
+    "moved aside to a backup name. Several QQ numbers (or, without any, the config's accounts) are\n"
+    "downloaded one after another, each into its own folder; one that fails does not stop the others,\n"
+    "and the exit code is the worst of theirs.\n"
     "  -j, --jobs N         fetches up to N photos of an album at once (default 1, at most 32); the\n"
     "                       folder tree is the same for every N\n"
     "  --retries N          tries a photo again up to N times (default 0) after a connection error, a\n"
@@ -80,6 +83,23 @@ constexpr const char* kVerifyHelp =
     "  -q, --quiet          prints nothing but the findings\n"
     "  -h, --help           this help;  -V, --version  the version\n";
 
+constexpr const char* kBackupHelp =
+    "usage: lorvanta-cli backup [QQ...] [OPTION]...\n"
+    "\n"
+    "Brings the copy of every account of the config file (accounts = ...) up to date, as download\n"
+    "--update does: nothing fetched twice, nothing moved aside; refreshes each copy's viewer, prints\n"
+    "one summary per account and appends one line per account to the history\n"
+    "($XDG_STATE_HOME/lorvanta/history.jsonl). Takes the options of download. When it runs without a\n"
+    "terminal (the daily timer), failures and sign-ins needed are told on the desktop (notify = ...).\n"
+    "  --notify WHEN        never, failures (the default) or always\n";
+
+constexpr const char* kStatusHelp =
+    "usage: lorvanta-cli status [--json]\n"
+    "\n"
+    "Prints the last backup of each account from the history: when, photos new, failures, exit code.\n"
+    "  --json               the same as JSON\n"
+    "  -h, --help           this help;  -V, --version  the version\n";
+
 constexpr const char* kLoginHelp =
     "usage: lorvanta-cli login --cookies-out FILE [--login-host H] [--site-host H]\n"
     "\n"
@@ -110,6 +130,11 @@ constexpr const char* kCommonHelp =
     "                       h5.qzone.qq.com); http://HOST:PORT for a test server, a bare host means https\n"
     "  --list-pause SECONDS the pause between the album site's list calls (default: 1 to 3 at random)\n"
     "  --busy-pause SECONDS the first wait when the album site is busy (default 120; it doubles after)\n"
+    "  --max-requests-per-minute N  list calls of the album site a minute, at most (default 20; 0: no\n"
+    "                       limit); photos are not counted\n"
+    "  --config FILE        reads options from FILE (default: $XDG_CONFIG_HOME/lorvanta/lorvanta.conf when\n"
+    "                       it is there): \"key = value\" lines named as the long options (to, jobs,\n"
+    "                       update, cookies, accounts = QQ QQ ...), # comments; the command line wins\n"
     "  -h, --help           this help;  -V, --version  the version\n"
     "A value follows its option as --option=VALUE or --option VALUE (-xVALUE or -x VALUE for a\n"
     "short one); -- ends the options.\n";
@@ -125,14 +150,16 @@ constexpr const char* kExitHelp =
 std::string FullUsage() {
   return std::string(
              "usage: lorvanta-cli preview QQ [OPTION]...\n"
-             "       lorvanta-cli download QQ [OPTION]...\n"
+             "       lorvanta-cli download QQ... [OPTION]...\n"
+             "       lorvanta-cli backup [QQ...] [OPTION]...\n"
+             "       lorvanta-cli status [--json]\n"
              "       lorvanta-cli viewer DIR\n"
              "       lorvanta-cli verify DIR [--json]\n"
              "       lorvanta-cli login --cookies-out FILE\n"
              "       lorvanta-cli help [COMMAND] | --help | --version\n"
              "\n") +
-         kPreviewHelp + "\n" + kDownloadHelp + kCommonHelp + "\n" + kViewerHelp + "\n" + kVerifyHelp + "\n" +
-         kLoginHelp + "\n" + kExitHelp;
+         kPreviewHelp + "\n" + kDownloadHelp + kCommonHelp + "\n" + kBackupHelp + "\n" + kStatusHelp + "\n" +
+         kViewerHelp + "\n" + kVerifyHelp + "\n" + kLoginHelp + "\n" + kExitHelp;
 }
 
 // Options that have no short form get values past any character.
@@ -158,6 +185,9 @@ enum LongOnly : int {
   kBusyPause,
   kLoginHost,
   kPollPause,
+  kConfig,
+  kNotify,
+  kMaxRequests,
 };
 
 struct Command {
@@ -168,43 +198,47 @@ struct Command {
 };
 
 const std::vector<Command>& Commands() {
+  // What every command that asks the album services takes.
+  const std::vector<option> services = {{"route-host", required_argument, nullptr, kRouteHost},
+                                        {"service", required_argument, nullptr, kService},
+                                        {"site-host", required_argument, nullptr, kSiteHost},
+                                        {"list-pause", required_argument, nullptr, kListPause},
+                                        {"busy-pause", required_argument, nullptr, kBusyPause},
+                                        {"max-requests-per-minute", required_argument, nullptr, kMaxRequests},
+                                        {"cookies", required_argument, nullptr, kCookies},
+                                        {"cookies-out", required_argument, nullptr, kCookiesOut},
+                                        {"config", required_argument, nullptr, kConfig}};
+  const auto with = [&services](std::vector<option> own) {
+    own.insert(own.end(), services.begin(), services.end());
+    return own;
+  };
+  const std::vector<option> download = with({{"to", required_argument, nullptr, 'o'},
+                                             {"album", required_argument, nullptr, kAlbum},
+                                             {"skip", required_argument, nullptr, kSkip},
+                                             {"jobs", required_argument, nullptr, 'j'},
+                                             {"retries", required_argument, nullptr, kRetries},
+                                             {"rate", required_argument, nullptr, kRate},
+                                             {"max-photo-size", required_argument, nullptr, kMaxPhotoSize},
+                                             {"update", no_argument, nullptr, kUpdate},
+                                             {"keep-deleted", no_argument, nullptr, kKeepDeleted},
+                                             {"write-metadata", no_argument, nullptr, kWriteMetadata},
+                                             {"no-viewer", no_argument, nullptr, kNoViewer},
+                                             {"quiet", no_argument, nullptr, 'q'},
+                                             {"json", no_argument, nullptr, kJson}});
+  std::vector<option> backup = download;
+  backup.push_back({"notify", required_argument, nullptr, kNotify});
   static const std::vector<Command> commands = {
-      {"preview",
-       "",
-       {{"route-host", required_argument, nullptr, kRouteHost},
-        {"json", no_argument, nullptr, kJson},
-        {"page", required_argument, nullptr, kPage},
-        {"client-number", required_argument, nullptr, kClientNumber},
-        {"service", required_argument, nullptr, kService},
-        {"site-host", required_argument, nullptr, kSiteHost},
-        {"list-pause", required_argument, nullptr, kListPause},
-        {"busy-pause", required_argument, nullptr, kBusyPause},
-        {"cookies", required_argument, nullptr, kCookies},
-        {"cookies-out", required_argument, nullptr, kCookiesOut}},
+      {"preview", "",
+       with({{"json", no_argument, nullptr, kJson},
+             {"page", required_argument, nullptr, kPage},
+             {"client-number", required_argument, nullptr, kClientNumber}}),
        kPreviewHelp},
-      {"download",
-       "o:j:q",
-       {{"to", required_argument, nullptr, 'o'},
-        {"album", required_argument, nullptr, kAlbum},
-        {"skip", required_argument, nullptr, kSkip},
-        {"route-host", required_argument, nullptr, kRouteHost},
-        {"jobs", required_argument, nullptr, 'j'},
-        {"retries", required_argument, nullptr, kRetries},
-        {"rate", required_argument, nullptr, kRate},
-        {"max-photo-size", required_argument, nullptr, kMaxPhotoSize},
-        {"update", no_argument, nullptr, kUpdate},
-        {"keep-deleted", no_argument, nullptr, kKeepDeleted},
-        {"write-metadata", no_argument, nullptr, kWriteMetadata},
-        {"no-viewer", no_argument, nullptr, kNoViewer},
-        {"quiet", no_argument, nullptr, 'q'},
-        {"json", no_argument, nullptr, kJson},
-        {"service", required_argument, nullptr, kService},
-        {"site-host", required_argument, nullptr, kSiteHost},
-        {"list-pause", required_argument, nullptr, kListPause},
-        {"busy-pause", required_argument, nullptr, kBusyPause},
-        {"cookies", required_argument, nullptr, kCookies},
-        {"cookies-out", required_argument, nullptr, kCookiesOut}},
-       kDownloadHelp},
+      {"download", "o:j:q", download, kDownloadHelp},
+      {"backup", "o:j:q", backup, kBackupHelp},
+      {"status",
+       "",
+       {{"json", no_argument, nullptr, kJson}, {"config", required_argument, nullptr, kConfig}},
+       kStatusHelp},
       {"viewer", "q", {{"quiet", no_argument, nullptr, 'q'}}, kViewerHelp},
       {"verify",
        "q",
@@ -215,7 +249,8 @@ const std::vector<Command>& Commands() {
        {{"cookies-out", required_argument, nullptr, kCookiesOut},
         {"login-host", required_argument, nullptr, kLoginHost},
         {"site-host", required_argument, nullptr, kSiteHost},
-        {"poll-pause", required_argument, nullptr, kPollPause}},
+        {"poll-pause", required_argument, nullptr, kPollPause},
+        {"config", required_argument, nullptr, kConfig}},
        kLoginHelp},
   };
   return commands;
@@ -224,7 +259,8 @@ const std::vector<Command>& Commands() {
 // The viewer and the check work on a folder alone: the options of the album services are not theirs.
 std::string CommandHelp(const Command& c) {
   const std::string_view name = c.name;
-  return std::string(c.help) + (name == "viewer" || name == "verify" || name == "login" ? "" : kCommonHelp);
+  const bool services = name == "preview" || name == "download" || name == "backup";
+  return std::string(c.help) + (services ? kCommonHelp : "");
 }
 
 const Command* FindCommand(std::string_view name) {
@@ -251,7 +287,7 @@ class Parser {
  public:
   void Fail(const std::string& message, bool hint = true) {
     if (!error_.empty()) return;
-    error_ = "lorvanta-cli: " + message + "\n";
+    error_ = "lorvanta-cli: " + where_ + message + "\n";
     if (hint)
       error_ += "(try lorvanta-cli " + (command_ ? std::string(command_->name) + " " : "") + "--help)\n";
   }
@@ -266,6 +302,9 @@ class Parser {
   void Help(int argc, char** argv, int next);
   void CommandOptions(int argc, char** argv);
   void Take(int c, const char* value);
+  // The config file (--config, else the default one when it is there), before the command line.
+  void Config(int argc, char** argv);
+  void ConfigEntry(const ConfigLine& line);
   void Operand(const std::string& a);
   void Unknown(const std::string& typed);
   std::string LongName(int val) const;
@@ -274,6 +313,9 @@ class Parser {
   Options& o_ = result_.options;
   const Command* command_ = nullptr;
   std::string out_, error_;
+  std::string where_;  // "FILE:LINE: " while a config line is taken
+  std::vector<std::string> configAccounts_;
+  std::vector<std::string> operandQQs_;
   int operands_ = 0;
 };
 
@@ -317,6 +359,7 @@ ParseResult Parser::Parse(int argc, char** argv) {
          (near.empty() ? "" : " (did you mean " + near + "?)"));
   } else {
     o_.command = command_->name;
+    Config(argc - next, argv + next);
     CommandOptions(argc - next, argv + next);
   }
 
@@ -390,14 +433,114 @@ void Parser::CommandOptions(int argc, char** argv) {
   }
   for (int i = optind; i < argc; ++i) Operand(argv[i]);  // after "--"
 
-  const bool listing = o_.command == "preview" || o_.command == "download";
+  const bool several = o_.command == "download" || o_.command == "backup";
+  const bool listing = o_.command == "preview" || several;
+  const bool folder = o_.command == "viewer" || o_.command == "verify";
   const bool login = o_.command == "login";
+  if (several && !operandQQs_.empty()) o_.qqs = operandQQs_;
+  // An account named twice is backed up once.
+  for (size_t i = 0; i < o_.qqs.size(); ++i) {
+    if (std::find(o_.qqs.begin(), o_.qqs.begin() + static_cast<long>(i), o_.qqs[i]) != o_.qqs.begin() + i)
+      o_.qqs.erase(o_.qqs.begin() + static_cast<long>(i--));
+  }
+  if (several && !o_.qqs.empty()) o_.qq = o_.qqs.front();
+  if (o_.qqs.size() > 1 && (!o_.albums.empty() || !o_.skips.empty()))
+    Fail("--album and --skip name the albums of one account; give one QQ number with them");
+  if (o_.command == "backup" && o_.qqs.empty())
+    Fail("no accounts to back up: name them (lorvanta-cli backup QQ...) or list them in the config file (" +
+         (o_.config.empty() ? DefaultConfigPath() : o_.config) + "): accounts = QQ QQ ...");
+  if (o_.command == "backup") o_.update = true;
   if (listing && o_.qq.empty()) Fail("no QQ number given");
-  if (!listing && !login && o_.dir.empty()) Fail("no folder given");
+  if (folder && o_.dir.empty()) Fail("no folder given");
   if (login && o_.cookiesOut.empty()) Fail("login needs --cookies-out FILE: where the session is written");
   if (o_.keepDeleted && !o_.update) Fail("--keep-deleted needs --update");
-  if (listing && !IsValidQQNumber(o_.qq))
-    Fail("not a valid QQ number: at least 5 digits, digits only", false);
+  for (std::string qq : several ? o_.qqs : std::vector<std::string>{o_.qq}) {
+    if (listing && !IsValidQQNumber(qq))
+      Fail("not a valid QQ number: at least 5 digits, digits only" +
+               (o_.qqs.size() > 1 ? ": " + qq : std::string()),
+           false);
+  }
+}
+
+void Parser::Config(int argc, char** argv) {
+  std::string path;
+  bool given = false;
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view a = argv[i];
+    if (a == "--") break;
+    if (a.rfind("--", 0) != 0) continue;
+    const size_t eq = a.find('=');
+    const std::string_view name = a.substr(2, eq == std::string_view::npos ? std::string_view::npos : eq - 2);
+    // As getopt reads it: "--config", or a prefix of it long enough to be no other option's.
+    if (name.size() < 4 || std::string_view("config").substr(0, name.size()) != name) continue;
+    given = true;
+    if (eq != std::string_view::npos) {
+      path = a.substr(eq + 1);
+    } else if (i + 1 < argc) {
+      path = argv[++i];
+    }
+  }
+  if (!given) path = DefaultConfigPath();
+  if (path.empty()) return;
+  ConfigFile file;
+  try {
+    file = ReadConfigFile(ExpandHome(path), given);
+  } catch (const ConfigError& e) {
+    return Fail(e.what(), false);
+  }
+  o_.config = file.path;
+  for (const ConfigLine& line : file.lines) {
+    where_ = file.path + ":" + std::to_string(line.line) + ": ";
+    ConfigEntry(line);
+    where_.clear();
+  }
+  if (o_.command == "download" || o_.command == "backup") o_.qqs = configAccounts_;
+}
+
+void Parser::ConfigEntry(const ConfigLine& line) {
+  // Options that name one run's choice, not a standing one, are not for the file.
+  static const std::set<std::string> kNotInFile = {"album", "skip",          "page",
+                                                   "json",  "client-number", "config"};
+  const std::string& key = line.key;
+  if (key == "accounts") {
+    configAccounts_.clear();
+    std::string word;
+    for (size_t i = 0; i <= line.value.size(); ++i) {
+      const char c = i < line.value.size() ? line.value[i] : ' ';
+      if (c != ' ' && c != ',' && c != '\t') {
+        word += c;
+        continue;
+      }
+      if (word.empty()) continue;
+      if (!IsValidQQNumber(word)) return Fail("accounts: not a valid QQ number: " + word, false);
+      configAccounts_.push_back(word);
+      word.clear();
+    }
+    return;
+  }
+  std::vector<std::string> known = {"accounts"};
+  const option* mine = nullptr;
+  for (const Command& c : Commands()) {
+    for (const option& o : c.longs) {
+      if (kNotInFile.count(o.name) != 0) continue;
+      known.push_back(o.name);
+      if (&c == command_ && key == o.name) mine = &o;
+    }
+  }
+  if (mine == nullptr) {
+    if (std::find(known.begin(), known.end(), key) != known.end()) return;  // another command's
+    const std::string near = Nearest(key, known);
+    return Fail("unknown key " + key + (near.empty() ? "" : " (did you mean " + near + "?)"), false);
+  }
+  if (mine->has_arg == no_argument) {
+    static const std::set<std::string> kYes = {"true", "yes", "on", "1"}, kNo = {"false", "no", "off", "0"};
+    if (kYes.count(line.value) != 0) return Take(mine->val, nullptr);
+    if (kNo.count(line.value) == 0) Fail(key + " takes true or false, not " + line.value, false);
+    return;  // false is what the command line starts from
+  }
+  const bool names = key == "to" || key == "cookies" || key == "cookies-out";
+  const std::string value = names ? ExpandHome(line.value) : line.value;
+  Take(mine->val, value.c_str());
 }
 
 std::string Parser::LongName(int val) const {
@@ -426,6 +569,17 @@ void Parser::Take(int c, const char* value) {
       return;
     case kLoginHost:
       o_.loginHost = v;
+      return;
+    case kConfig:
+      return;  // read before the rest
+    case kNotify:
+      if (v != "never" && v != "failures" && v != "always")
+        return Fail("--notify takes never, failures or always, not " + v);
+      o_.notify = v;
+      return;
+    case kMaxRequests:
+      o_.maxRequestsPerMinute =
+          CountValue(*this, "--max-requests-per-minute", v, 0, 600, o_.maxRequestsPerMinute);
       return;
     case kListPause:
     case kBusyPause:
@@ -506,7 +660,13 @@ void Parser::Take(int c, const char* value) {
 }
 
 void Parser::Operand(const std::string& a) {
-  if (operands_++ > 0 || o_.command == "login") return Fail("unexpected argument: " + a);
+  if (o_.command == "download" || o_.command == "backup") {
+    if (a.empty()) return Fail("empty QQ number");
+    operandQQs_.push_back(a);
+    return;
+  }
+  if (operands_++ > 0 || o_.command == "login" || o_.command == "status")
+    return Fail("unexpected argument: " + a);
   if (o_.command == "viewer" || o_.command == "verify") {
     o_.dir = a;
     if (a.empty()) Fail("empty folder name");

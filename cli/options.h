@@ -3,6 +3,7 @@
 
 #include <set>
 #include <string>
+#include <vector>
 
 constexpr int kExitOk = 0;
 constexpr int kExitSomeFailed = 1;
@@ -11,11 +12,17 @@ constexpr int kExitNoAlbumList = 3;
 constexpr int kExitManifest = 4;
 constexpr int kExitLocked = 5;  // another run is writing the same album root
 constexpr int kExitSignIn = 6;  // the album site wants a sign-in (none given, or the session expired)
+// How bad an exit is, for a run of several accounts whose exit is its worst account's.
+inline int WorseExit(int a, int b) {
+  return a > b ? a : b;
+}
 constexpr int kExitInterrupted = 130;
 
 struct Options {
-  std::string command;  // preview, download, viewer, verify or login
-  std::string qq;
+  std::string command;           // preview, download, backup, status, viewer, verify or login
+  std::string qq;                // the account at work (preview: the one given)
+  std::vector<std::string> qqs;  // download, backup: every account, in order (operands, else the config's)
+  std::string config;            // the config file read; empty: none
   std::string dir;  // viewer: the album root whose offline viewer is rebuilt; verify: the copy to check
   std::string routeHost;
   std::string to = ".";
@@ -41,6 +48,9 @@ struct Options {
   bool noViewer = false;  // download: leave the offline viewer of the album root as it is
   bool json = false;
   bool quiet = false;
+  std::string notify =
+      "failures";                 // never, failures or always: a desktop note when a run ends off a terminal
+  int maxRequestsPerMinute = -1;  // list calls of the album services; < 0: the default, 0: no budget
 };
 
 // What the arguments asked for: either a command to run (exitCode < 0), or text to print and an exit:
