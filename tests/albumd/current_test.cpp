@@ -389,6 +389,82 @@ TEST(AlbumdCurrentFaults, PhotoKeyUnlocksFriendsOnlyPhotos) {
   EXPECT_EQ(Get(*albumd, "/photos/10080/0/0.jpg").body, ShippedImage("garden.jpg"));
 }
 
+// 10082's keys open 20 photos each; every photo list hands out a new one, and a worn-out key stays worn out.
+TEST(AlbumdCurrentFaults, PhotoKeysWearOutAndAListGivesANewOne) {
+  auto albumd = AlbumdProcess::Start();
+  const Session s = SignIn(*albumd, "10082", "secret-10082");
+  Fetched first;
+  const json list = PhotoList(*albumd, s, "1", "", &first);
+  ASSERT_EQ(list["data"]["photoList"].size(), 50u);
+  const std::string key = PhotoKeyCookie(first);
+  ASSERT_FALSE(key.empty());
+  const std::string placeholder = Get(*albumd, list["data"]["photoList"][0]["url"]).body;  // no key
+  ASSERT_FALSE(IsShippedImage(placeholder));
+  // True when photo p comes as itself; false for the placeholder.
+  auto opens = [&](size_t p, const std::string& cookie) {
+    static const char* const kGenerated[] = {"sky.jpg", "sun.gif", "leaf.png"};
+    Fetched reply = Get(*albumd, list["data"]["photoList"][p]["url"], cookie);
+    EXPECT_EQ(reply.status, 200) << p;
+    EXPECT_TRUE(reply.body == placeholder || reply.body == ShippedImage(kGenerated[p % 3])) << p;
+    return reply.body != placeholder;
+  };
+  for (size_t p = 0; p < 20; ++p) EXPECT_TRUE(opens(p, key)) << "fetch " << p + 1;
+  EXPECT_FALSE(opens(20, key)) << "the 21st fetch with one key";
+  EXPECT_FALSE(opens(0, key)) << "also for a photo it opened before";
+
+  Fetched again;
+  PhotoList(*albumd, s, "1", "", &again);
+  const std::string fresh = PhotoKeyCookie(again);
+  EXPECT_NE(fresh, key);
+  EXPECT_TRUE(opens(20, fresh));
+  EXPECT_TRUE(opens(21, key + "; " + fresh)) << "a worn-out key beside a fresh one";
+
+  // Another friends-only account's key opens none of these photos.
+  const Session other = SignIn(*albumd, "10081", "secret-10081");
+  Fetched theirs;
+  PhotoList(*albumd, other, "5", "", &theirs);
+  ASSERT_FALSE(PhotoKeyCookie(theirs).empty());
+  EXPECT_FALSE(opens(22, PhotoKeyCookie(theirs)));
+}
+
+// 10083's sessions serve 9 requests. A client lists the albums, then each album and its photos in turn:
+// the 10th request, album 2's third photo, is the first refused, and the session stays ended for every
+// call after it. A call the session does not sign in (a wrong g_tk) is not counted.
+TEST(AlbumdCurrentFaults, SessionEndsAfterItsRequests) {
+  auto albumd = AlbumdProcess::Start();
+  const Session s = SignIn(*albumd, "10083", "secret-10083");
+  int requests = 0;
+  auto list = [&](const std::string& target) {
+    ++requests;
+    return Strict(Get(*albumd, target, s.Cookie()));
+  };
+  auto fetch = [&](const std::string& url) {
+    ++requests;
+    return Get(*albumd, url, s.Cookie()).status;
+  };
+  const json albums = list(kAlbumList + Query(s.qq, s.Gtk(), ""));
+  ASSERT_EQ(albums["code"], 0);
+  ASSERT_EQ(albums["data"]["albumList"].size(), 3u);
+  for (size_t a = 0; a < 2; ++a) {
+    const std::string id = albums["data"]["albumList"][a]["id"];
+    const json photos = list(kPhotoList + Query(s.qq, s.Gtk(), "&topicId=" + id));
+    ASSERT_EQ(photos["code"], 0) << "request " << requests;
+    for (const json& photo : photos["data"]["photoList"]) {
+      const long status = fetch(photo["url"]);
+      EXPECT_EQ(status, requests <= 9 ? 200 : 403) << "request " << requests;
+    }
+    EXPECT_EQ(Strict(Get(*albumd, kAlbumList + Query(s.qq, "1", ""), s.Cookie()))["code"], -3000);
+  }
+  EXPECT_EQ(requests, 1 + 1 + 4 + 1 + 5);
+  EXPECT_EQ(list(kAlbumList + Query(s.qq, s.Gtk(), ""))["code"], -3000);
+  EXPECT_NE(Get(*albumd, "/fcgi-bin/fcg_list_photo?uin=10083&albumid=3", s.Cookie())
+                .body.find("<code>-3000</code>"),
+            std::string::npos);
+  // A new sign-in is a new session with requests of its own.
+  const Session again = SignIn(*albumd, "10083", "secret-10083");
+  EXPECT_EQ(Strict(Get(*albumd, kAlbumList + Query(again.qq, again.Gtk(), ""), again.Cookie()))["code"], 0);
+}
+
 TEST_F(AlbumdCurrent, VideosNeedTheAlbumSiteAsReferer) {
   const Session s = SignIn(*albumd_, "10080", "secret-10080");
   json list = PhotoList(*albumd_, s, "1", "");

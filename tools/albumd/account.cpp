@@ -219,6 +219,12 @@ class Parser {
         RequireOneOf(fault, kFaults);
         (fault == "control" ? account_.malformedControl : account_.malformedUndefined) = true;
       }
+    } else if (key == "sessionrequests") {
+      account_.sessionRequests = UseCount(value, "sessionrequests");
+    } else if (key == "photokeyuses") {
+      account_.photoKeyUses = UseCount(value, "photokeyuses");
+    } else if (key == "nickname") {
+      account_.nickname = value;
     } else if (key == "sessionseconds") {
       // At least a second, so that a cookie handed out is never dead on arrival; at most a day.
       if (!ParseInt(value, account_.sessionSeconds) || account_.sessionSeconds < 1 ||
@@ -315,6 +321,13 @@ class Parser {
   int ReplyCount(const std::string& value) {
     int count = 0;
     if (!ParseInt(value, count) || count > 1000) Fail("takes 0..1000 replies");
+    return count;
+  }
+
+  // How many requests a session or a photo key serves; 0 would be none at all, which no account needs.
+  int UseCount(const std::string& value, const std::string& key) {
+    int count = 0;
+    if (!ParseInt(value, count) || count < 1 || count > 1000000) Fail(key + " takes 1..1000000");
     return count;
   }
 

@@ -67,9 +67,13 @@ struct Account {
   bool signinRequired = false;      // private albums are served only within a session
   std::string password;             // empty: nobody can sign in as this account
   int sessionSeconds = 3600;        // how long a session (and its cookies) lasts
+  int sessionRequests = 0;          // a session closes after this many requests it served; 0: never
+  std::string nickname;             // the name a QR sign-in reports; empty: the QQ number
   int busyReplies = 0;              // signed-in album lists that answer "busy" (-10000) first, per run
   int notSignedInReplies = 0;       // then signed-in album lists that answer "not signed in" (-3000) anyway
   bool friendsOnly = false;         // photos are served only with a photo key the photo list hands out
+  int photoKeyUses = 0;             // a photo key opens this many photos, and every photo list hands out
+                                    // a new one; 0: keys open photos for the whole run
   bool malformedControl = false;    // the first album's signed-in photo list: a raw line feed in a name
   bool malformedUndefined = false;  // ... and a bare `undefined` as a value
   std::vector<Album> albums;

@@ -340,7 +340,7 @@ const std::string& VideoBytes() {
 
 }  // namespace
 
-CurrentCalls::CurrentCalls(std::string dataDir, const Sessions& sessions)
+CurrentCalls::CurrentCalls(std::string dataDir, Sessions& sessions)
     : dataDir_(std::move(dataDir)), sessions_(sessions) {}
 
 bool CurrentCalls::Serves(const std::string& path, const std::vector<std::string>& parts) {
@@ -363,7 +363,7 @@ CurrentReply CurrentCalls::Answer(const httplib::Request& req, const std::string
   return out;
 }
 
-std::string CurrentCalls::SignedInUser(const httplib::Request& req) const {
+std::string CurrentCalls::SignedInUser(const httplib::Request& req) {
   const std::string qq = UinNumber(req.get_param_value("uin"));
   if (qq.empty()) return "";
   const auto cookies = CookiesOf(req);
@@ -373,15 +373,15 @@ std::string CurrentCalls::SignedInUser(const httplib::Request& req) const {
   if (!uinCookie) return "";
   const std::string token = req.get_param_value("g_tk");
   for (const auto& [name, value] : cookies) {
-    if (name == kSessionCookie && std::to_string(RequestToken(value)) == token && sessions_.Valid(value, qq))
+    if (name == kSessionCookie && std::to_string(RequestToken(value)) == token && sessions_.Accept(value, qq))
       return qq;
   }
   return "";
 }
 
-bool CurrentCalls::HasSession(const httplib::Request& req, const std::string& qq) const {
+bool CurrentCalls::HasSession(const httplib::Request& req, const std::string& qq) {
   for (const auto& [name, value] : CookiesOf(req)) {
-    if (name == kSessionCookie && sessions_.Valid(value, qq)) return true;
+    if (name == kSessionCookie && sessions_.Accept(value, qq)) return true;
   }
   return false;
 }
@@ -485,20 +485,14 @@ Reply CurrentCalls::PhotoList(const httplib::Request& req, const std::string& ho
                          : std::string("{}")) +
             "}";
   }
-  if (account->friendsOnly) {
-    const std::string photoKey = "k" + std::to_string(start / kPhotosPerKey);
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      photoKeys_.insert(photoKey);
-    }
-    setCookies.push_back(std::string(kPhotoKeyCookie) + "=" + photoKey + "; Path=/");
-  }
+  if (account->friendsOnly)
+    setCookies.push_back(std::string(kPhotoKeyCookie) + "=" + HandOutPhotoKey(*account, start) + "; Path=/");
   return Success(req, "{\"photoList\":" + (count > 0 ? "[" + list + "]" : std::string("null")) +
                           ",\"totalInAlbum\":" + std::to_string(ListedTotal(album)) +
                           ",\"totalInPage\":" + std::to_string(count) + "}");
 }
 
-Reply CurrentCalls::Original(const httplib::Request& req, const std::vector<std::string>& parts) const {
+Reply CurrentCalls::Original(const httplib::Request& req, const std::vector<std::string>& parts) {
   auto ref = FindPhoto(dataDir_, parts);
   if (!ref || ref->Entry().original.empty()) return NotFound();
   if (NeedsSignIn(*ref->account, ref->account->albums[ref->album]) && !HasSession(req, parts[1]))
@@ -516,11 +510,32 @@ Reply CurrentCalls::Video(const httplib::Request& req, const std::vector<std::st
   return {200, "video/mp4", VideoBytes()};
 }
 
-bool CurrentCalls::LacksPhotoKey(const httplib::Request& req, const Account& account) const {
+std::string CurrentCalls::HandOutPhotoKey(const Account& account, size_t start) {
+  const std::string page = "k" + std::to_string(start / kPhotosPerKey);
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (account.photoKeyUses == 0) {
+    photoKeys_.insert(page);
+    return page;
+  }
+  // A key that wears out is new with every list, so a client that lists again has a working one.
+  const std::string key = page + "-" + std::to_string(++keySerial_);
+  countedKeys_[key] = CountedKey{account.qq, account.photoKeyUses};
+  return key;
+}
+
+bool CurrentCalls::LacksPhotoKey(const httplib::Request& req, const Account& account) {
   if (!account.friendsOnly) return false;
   std::lock_guard<std::mutex> lock(mutex_);
   for (const auto& [name, value] : CookiesOf(req)) {
-    if (name == kPhotoKeyCookie && photoKeys_.count(value)) return false;
+    if (name != kPhotoKeyCookie) continue;
+    if (account.photoKeyUses == 0) {
+      if (photoKeys_.count(value)) return false;
+      continue;
+    }
+    auto it = countedKeys_.find(value);
+    if (it == countedKeys_.end() || it->second.qq != account.qq) continue;
+    if (--it->second.usesLeft == 0) countedKeys_.erase(it);
+    return false;
   }
   return true;
 }

@@ -29,7 +29,7 @@ struct CurrentReply {
 
 class CurrentCalls {
  public:
-  CurrentCalls(std::string dataDir, const Sessions& sessions);
+  CurrentCalls(std::string dataDir, Sessions& sessions);
 
   // True for the addresses Answer serves: the two lists, "/originals/..." and "/videos/...".
   static bool Serves(const std::string& path, const std::vector<std::string>& parts);
@@ -38,8 +38,9 @@ class CurrentCalls {
                       const std::vector<std::string>& parts, const std::string& host);
 
   // True when the account serves its photos only with a photo key and the request carries no
-  // qq_photo_key cookie that a photo list of this run has handed out.
-  bool LacksPhotoKey(const httplib::Request& req, const Account& account) const;
+  // qq_photo_key cookie that a photo list of this run has handed out. On an account whose keys open a
+  // limited number of photos the key must be one of its own with uses left, and a false answer uses one.
+  bool LacksPhotoKey(const httplib::Request& req, const Account& account);
   // What such a request gets instead of the photo: a small 96x96 GIF of a padlock, status 200.
   static Reply PhotoKeyPlaceholder();
 
@@ -47,20 +48,31 @@ class CurrentCalls {
   Reply AlbumList(const httplib::Request& req, const std::string& host);
   Reply PhotoList(const httplib::Request& req, const std::string& host, std::vector<std::string>& setCookies);
   // "/originals/QQ/A/P.ext": the original of a photo that has one.
-  Reply Original(const httplib::Request& req, const std::vector<std::string>& parts) const;
+  Reply Original(const httplib::Request& req, const std::vector<std::string>& parts);
   // "/videos/QQ/A/P.mp4": a few bytes of MP4, only for a request from the album site (its Referer).
   Reply Video(const httplib::Request& req, const std::vector<std::string>& parts) const;
-  // The number in `uin` when the request is signed in as it (see above), else "".
-  std::string SignedInUser(const httplib::Request& req) const;
-  bool HasSession(const httplib::Request& req, const std::string& qq) const;
+  // The number in `uin` when the request is signed in as it (see above), else "". Counts against the
+  // session (Sessions::Accept), as does HasSession.
+  std::string SignedInUser(const httplib::Request& req);
+  bool HasSession(const httplib::Request& req, const std::string& qq);
+  // The qq_photo_key a photo list of this account hands out for the page that starts at `start`.
+  std::string HandOutPhotoKey(const Account& account, size_t start);
   // Counts calls per key in this run; returns the count including this one.
   int CountCall(const std::string& key);
 
   std::string dataDir_;
-  const Sessions& sessions_;
+  Sessions& sessions_;
   mutable std::mutex mutex_;
   std::map<std::string, int> calls_;
-  std::set<std::string> photoKeys_;  // every photo key a photo list has handed out
+  std::set<std::string> photoKeys_;  // every photo key a photo list has handed out, for the whole run
+  // The keys of accounts whose keys wear out: the account (QQ) and the photos left, by key; a key goes
+  // when its last photo has been served.
+  struct CountedKey {
+    std::string qq;
+    int usesLeft = 0;
+  };
+  std::map<std::string, CountedKey> countedKeys_;
+  unsigned long keySerial_ = 0;  // makes every counted key unique in this run
 };
 
 }  // namespace albumd

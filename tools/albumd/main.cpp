@@ -1,5 +1,6 @@
 // albumd: an offline stand-in for the QQ album services and the vendor site, for the demo and the tests.
 //   albumd [--listen 127.0.0.1:0] [--data DIR] [--latency-ms N] [--log FILE] [--cookie-log FILE]
+//          [--qr-seconds N]
 // Prints the bound "HOST:PORT" as its first line of output, then serves until SIGINT or SIGTERM.
 #include <httplib.h>
 #include <pthread.h>
@@ -25,7 +26,8 @@
 namespace {
 
 constexpr const char* kUsage =
-    "usage: albumd [--listen HOST:PORT] [--data DIR] [--latency-ms N] [--log FILE] [--cookie-log FILE]\n";
+    "usage: albumd [--listen HOST:PORT] [--data DIR] [--latency-ms N] [--log FILE] [--cookie-log FILE]\n"
+    "              [--qr-seconds N]\n";
 
 // Enough threads that a few stalled photos do not hold up everyone else.
 constexpr size_t kThreads = 48;
@@ -40,6 +42,7 @@ struct Arguments {
   int latencyMs = 0;
   std::string logPath;
   std::string cookieLogPath;
+  int qrSeconds = 120;
 };
 
 [[noreturn]] void Usage(const std::string& message) {
@@ -83,6 +86,9 @@ Arguments ParseArguments(int argc, char** argv) {
       args.logPath = value;
     } else if (option == "--cookie-log") {
       args.cookieLogPath = value;
+    } else if (option == "--qr-seconds") {
+      if (!ParseNumber(value, 86400, args.qrSeconds) || args.qrSeconds < 1)
+        Usage("--qr-seconds takes 1..86400");
     } else {
       Usage("unknown option " + option);
     }
@@ -154,6 +160,7 @@ int main(int argc, char** argv) {
   options.boundHost = bound;
   options.wildcard = args.host == "0.0.0.0";
   options.latencyMs = args.latencyMs;
+  options.qrSeconds = args.qrSeconds;
   albumd::Service service(options, *log, *cookieLog, stopping);
 
   // Requests that albumd answers itself are logged by the service; the logger below catches the rest

@@ -167,7 +167,8 @@ Service::Service(ServiceOptions options, RequestLog& log, CookieLog& cookieLog,
       log_(log),
       cookieLog_(cookieLog),
       stopping_(stopping),
-      current_(options_.dataDir, sessions_) {}
+      current_(options_.dataDir, sessions_),
+      qrSignIn_(options_.dataDir, options_.qrSeconds, sessions_) {}
 
 void Service::LogCookies(const httplib::Request& req) {
   if (!cookieLog_.Enabled()) return;
@@ -176,9 +177,9 @@ void Service::LogCookies(const httplib::Request& req) {
   cookieLog_.Write(req.method.empty() ? "-" : req.method, req.target, req.get_header_value("Host"), names);
 }
 
-bool Service::SignedIn(const httplib::Request& req, const std::string& qq) const {
+bool Service::SignedIn(const httplib::Request& req, const std::string& qq) {
   for (const auto& [name, value] : RequestCookies(req)) {
-    if (name == kSessionCookie && sessions_.Valid(value, qq)) return true;
+    if (name == kSessionCookie && sessions_.Accept(value, qq)) return true;
   }
   return false;
 }
@@ -206,7 +207,8 @@ void Service::SignIn(const httplib::Request& req, httplib::Response& res, size_t
   // a line saying so, and no cookie.
   if (!account || account->password.empty() || field("password") != account->password)
     return send(SignInPage(origin, qq, true));
-  SetCookies(res, SessionCookies(sessions_.Open(qq, account->sessionSeconds), qq, account->sessionSeconds));
+  const std::string token = sessions_.Open(qq, account->sessionSeconds, account->sessionRequests);
+  SetCookies(res, SessionCookies(token, qq, account->sessionSeconds));
   if (!origin.fromClientPage) return send(SignedInPage(qq));
   res.set_header("Location", ClientPageTarget(origin.clientRand, origin.fromClient));
   send({302, "text/plain", "moved\n"});
@@ -324,6 +326,11 @@ void Service::Handle(const httplib::Request& req, httplib::Response& res) {
     } else if (CurrentCalls::Serves(path, parts)) {
       CurrentReply reply = current_.Answer(req, path, parts, host);
       SetCookies(res, reply.setCookies);
+      send(reply.reply);
+    } else if (QrSignIn::Serves(path)) {
+      QrReply reply = qrSignIn_.Answer(req, path, host);
+      SetCookies(res, reply.setCookies);
+      if (!reply.location.empty()) res.set_header("Location", reply.location);
       send(reply.reply);
     } else if (path == "/login.php" || (path == "/cgi-bin/xlogin" && req.method != "POST")) {
       // QQ's own sign-in page stands at /cgi-bin/xlogin; here both addresses give the one form.

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "tools/albumd/current.h"
+#include "tools/albumd/qrsignin.h"
 #include "tools/albumd/signin.h"
 
 namespace httplib {
@@ -29,6 +30,7 @@ struct ServiceOptions {
   std::string boundHost;  // "127.0.0.1:PORT" as bound
   bool wildcard = false;  // bound to every address: hand out the host the client asked for
   int latencyMs = 0;
+  int qrSeconds = 120;  // how long a sign-in QR code lives
 };
 
 class Service {
@@ -41,8 +43,9 @@ class Service {
   void LogCookies(const httplib::Request& req);
 
  private:
-  // True when the request carries a session cookie of a live session for `qq`.
-  bool SignedIn(const httplib::Request& req, const std::string& qq) const;
+  // True when the request carries a session cookie of a live session for `qq`; counts against that
+  // session (Sessions::Accept).
+  bool SignedIn(const httplib::Request& req, const std::string& qq);
   // "/login.php" and "/logout.php"; the reply is left in `res`, its body size in `logged`.
   void SignIn(const httplib::Request& req, httplib::Response& res, size_t& logged);
   void SignOut(const httplib::Request& req, httplib::Response& res, size_t& logged);
@@ -69,6 +72,7 @@ class Service {
   const std::atomic<bool>& stopping_;
   Sessions sessions_;
   CurrentCalls current_;  // the signed-in JSON calls; uses sessions_
+  QrSignIn qrSignIn_;     // the QR code sign-in; opens sessions in sessions_
   std::mutex countMutex_;
   std::map<std::string, int> requestCounts_;
 };

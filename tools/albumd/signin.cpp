@@ -2,29 +2,19 @@
 
 #include <sys/random.h>
 
+#include <algorithm>
 #include <ctime>
 #include <stdexcept>
 
 namespace albumd {
 namespace {
 
-constexpr size_t kTokenBytes = 16;
+constexpr size_t kTokenLength = 32;
+constexpr const char* kHexDigits = "0123456789abcdef";
+constexpr const char* kLettersAndDigits = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
 
 std::string RandomToken() {
-  unsigned char bytes[kTokenBytes];
-  size_t filled = 0;
-  while (filled < sizeof bytes) {
-    ssize_t n = getrandom(bytes + filled, sizeof bytes - filled, 0);
-    if (n < 0) throw std::runtime_error("no random bytes for a session token");
-    filled += static_cast<size_t>(n);
-  }
-  static const char kHex[] = "0123456789abcdef";
-  std::string token;
-  for (unsigned char b : bytes) {
-    token += kHex[b >> 4];
-    token += kHex[b & 0xF];
-  }
-  return token;
+  return RandomText(kTokenLength, kHexDigits);
 }
 
 std::string CookieDate(std::time_t when) {
@@ -67,7 +57,7 @@ std::string FormDecode(const std::string& text) {
 
 }  // namespace
 
-std::string Sessions::Open(const std::string& qq, int seconds) {
+std::string Sessions::Open(const std::string& qq, int seconds, int requests) {
   std::string token = RandomToken();
   const Clock::time_point now = Clock::now();
   std::lock_guard<std::mutex> lock(mutex_);
@@ -75,14 +65,16 @@ std::string Sessions::Open(const std::string& qq, int seconds) {
   for (auto it = sessions_.begin(); it != sessions_.end();) {
     it = it->second.expires <= now ? sessions_.erase(it) : std::next(it);
   }
-  sessions_[token] = Session{qq, now + std::chrono::seconds(seconds)};
+  sessions_[token] = Session{qq, now + std::chrono::seconds(seconds), std::max(requests, 0)};
   return token;
 }
 
-bool Sessions::Valid(const std::string& token, const std::string& qq) const {
+bool Sessions::Accept(const std::string& token, const std::string& qq) {
   std::lock_guard<std::mutex> lock(mutex_);
   auto it = sessions_.find(token);
-  return it != sessions_.end() && it->second.qq == qq && Clock::now() < it->second.expires;
+  if (it == sessions_.end() || it->second.qq != qq || Clock::now() >= it->second.expires) return false;
+  if (it->second.requestsLeft > 0 && --it->second.requestsLeft == 0) sessions_.erase(it);
+  return true;
 }
 
 void Sessions::Close(const std::string& token) {
@@ -96,6 +88,16 @@ std::vector<std::string> SessionCookies(const std::string& token, const std::str
                            "; Expires=" + CookieDate(std::time(nullptr) + seconds);
   return {std::string(kSessionCookie) + "=" + token + tail + "; HttpOnly",
           std::string(kUinCookie) + "=o" + qq + tail};
+}
+
+std::vector<std::string> PtloginCookies(const std::string& token, const std::string& qq, int seconds) {
+  const std::string tail = "; Path=/; Max-Age=" + std::to_string(seconds) +
+                           "; Expires=" + CookieDate(std::time(nullptr) + seconds);
+  const std::string uin = "o" + std::string(qq.size() < 10 ? 10 - qq.size() : 0, '0') + qq;
+  return {std::string(kUinCookie) + "=" + uin + tail, "p_uin=" + uin + tail,
+          "skey=@" + RandomText(9, kLettersAndDigits) + tail,
+          std::string(kSessionCookie) + "=" + token + tail + "; HttpOnly",
+          "pt4_token=" + RandomText(32, kLettersAndDigits) + tail};
 }
 
 std::vector<std::string> ExpiredCookies() {
@@ -147,6 +149,21 @@ uint32_t RequestToken(const std::string& sessionToken) {
   uint32_t h = 5381;
   for (unsigned char c : sessionToken) h = h * 33 + c;
   return h & 0x7FFFFFFF;
+}
+
+std::string RandomText(size_t length, const std::string& alphabet) {
+  std::string bytes(length, '\0');
+  size_t filled = 0;
+  while (filled < length) {
+    ssize_t n = getrandom(bytes.data() + filled, length - filled, 0);
+    if (n < 0) throw std::runtime_error("no random bytes");
+    filled += static_cast<size_t>(n);
+  }
+  // The modulo leans a little towards the first characters unless the alphabet divides 256; nothing
+  // here needs better than that.
+  std::string text;
+  for (unsigned char b : bytes) text += alphabet[b % alphabet.size()];
+  return text;
 }
 
 std::string QueryEscape(const std::string& text) {

@@ -24,10 +24,13 @@ class Sessions {
  public:
   using Clock = std::chrono::steady_clock;
 
-  // A new session for `qq` that lasts `seconds`; returns its token (random, 32 hex digits).
-  std::string Open(const std::string& qq, int seconds);
-  // True when `token` names a session of this albumd for `qq` that has not expired or been closed.
-  bool Valid(const std::string& token, const std::string& qq) const;
+  // A new session for `qq` that lasts `seconds` and, when `requests` is above 0, that many accepted
+  // requests; returns its token (random, 32 hex digits).
+  std::string Open(const std::string& qq, int seconds, int requests = 0);
+  // True when `token` names a session of this albumd for `qq` that has not expired or been closed. A true
+  // answer is a request the session served: it counts against a session limited in requests, and the
+  // last one it allows closes it. So a request asks once, where it decides what to answer.
+  bool Accept(const std::string& token, const std::string& qq);
   // Ends the session `token`, if there is one.
   void Close(const std::string& token);
 
@@ -35,6 +38,7 @@ class Sessions {
   struct Session {
     std::string qq;
     Clock::time_point expires;
+    int requestsLeft = 0;  // 0: not limited
   };
   mutable std::mutex mutex_;
   std::map<std::string, Session> sessions_;
@@ -42,6 +46,10 @@ class Sessions {
 
 // The Set-Cookie values of a sign-in: host-only (no Domain), Path=/, Max-Age and Expires `seconds` ahead.
 std::vector<std::string> SessionCookies(const std::string& token, const std::string& qq, int seconds);
+// The Set-Cookie values of a sign-in on QQ's own sign-in pages (the QR code's one-time address): "uin" and
+// "p_uin" ("o" and the number padded with zeros to 10 digits), "skey" ("@" and 9 random characters),
+// "p_skey" (the session token) and "pt4_token"; attributes as SessionCookies gives them.
+std::vector<std::string> PtloginCookies(const std::string& token, const std::string& qq, int seconds);
 // The Set-Cookie values that make a browser drop both cookies.
 std::vector<std::string> ExpiredCookies();
 
@@ -56,6 +64,9 @@ std::map<std::string, std::string> ParseForm(const std::string& body);
 // The request token ("g_tk") a signed-in list call carries, computed from the session token's bytes:
 // h = 5381, then h = h * 33 + byte for each byte (unsigned 32-bit, wrapping), and the low 31 bits of h.
 uint32_t RequestToken(const std::string& sessionToken);
+
+// `length` random characters from `alphabet` (not empty), from the system's random source.
+std::string RandomText(size_t length, const std::string& alphabet);
 
 // Percent-encodes everything but unreserved characters, for a value put into a query.
 std::string QueryEscape(const std::string& text);

@@ -102,6 +102,10 @@ std::unique_ptr<AlbumdProcess> AlbumdProcess::Start(const Options& options) {
                                    process->cookieLogPath_,
                                    "--latency-ms",
                                    std::to_string(options.latencyMs)};
+  if (options.qrSeconds > 0) {
+    args.push_back("--qr-seconds");
+    args.push_back(std::to_string(options.qrSeconds));
+  }
   std::vector<char*> argv;
   for (std::string& arg : args) argv.push_back(arg.data());
   argv.push_back(nullptr);

@@ -14,6 +14,7 @@ class AlbumdProcess {
   struct Options {
     std::string dataDir;  ///< empty: DefaultDataDir()
     int latencyMs = 0;    ///< delay before every reply
+    int qrSeconds = 0;    ///< how long a sign-in QR code lives; 0: albumd's default
   };
 
   // Starts albumd and waits for its address. Throws std::runtime_error when it does not come up within
