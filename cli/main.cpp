@@ -112,6 +112,8 @@ std::optional<SiteSession> ChooseSite(const Options& o, const CookieJar& jar) {
   if (o.listPauseSeconds >= 0)
     site->pauseMinMs = site->pauseMaxMs = static_cast<int>(o.listPauseSeconds * 1000);
   if (o.busyPauseSeconds >= 0) site->busyPauseMs = static_cast<int>(o.busyPauseSeconds * 1000);
+  if (o.maxRequestsPerMinute == 0) site->budget.reset();
+  if (o.maxRequestsPerMinute > 0) site->budget = std::make_shared<CallBudget>(o.maxRequestsPerMinute);
   return site;
 }
 
@@ -304,6 +306,11 @@ int DownloadAccount(const Options& o, int clientNumber, AccountResult& result) {
     setup.stopRequested = &g_stop;
     setup.onBusy = [](int waitMs) {
       std::cerr << "lorvanta-cli: the album site is busy; waiting " << (waitMs + 999) / 1000 << " s\n";
+    };
+    setup.onPace = [perMinute = g_site->budget ? g_site->budget->CallsPerMinute() : 0](long waitMs) {
+      if (waitMs >= 5000 && perMinute > 0)
+        std::cerr << "lorvanta-cli: waiting " << (waitMs + 999) / 1000 << " s to ask the album site at most "
+                  << perMinute << " times a minute (--max-requests-per-minute)\n";
     };
     siteLists = std::make_unique<CurrentPhotoLists>(std::move(setup));
     in.photoLists = siteLists.get();

@@ -19,6 +19,7 @@ PreviewOutcome RetrieveSiteAlbumList(const PreviewInput& input, PreviewHost& hos
   setup.pauseMinMs = site.pauseMinMs;
   setup.pauseMaxMs = site.pauseMaxMs;
   setup.busyPauseMs = site.busyPauseMs;
+  setup.budget = site.budget;
   SiteCaller calls(std::move(setup));
   SiteCaller::Tries tries;
 

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <ctime>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -11,6 +12,7 @@
 
 #include "core/jobhost.h"
 #include "net/cookiejar.h"
+#include "net/ratebudget.h"
 
 // Where the album site's two proxies answer: the album list, and the photo lists.
 struct SiteHosts {
@@ -54,6 +56,9 @@ std::string_view JsonpPayload(std::string_view reply);
 // replaced by U+FFFD, and a bare `undefined` read as null. Text that is fine comes back unchanged.
 std::string RepairJson(std::string_view json);
 
+// List calls a minute the album site is asked at most by default: a person browsing albums.
+inline constexpr int kSiteCallsPerMinute = 20;
+
 // A signed-in session of the album site, as the jobs use it.
 struct SiteSession {
   SiteHosts hosts;
@@ -63,6 +68,8 @@ struct SiteSession {
   // service (ms), each further one twice as long.
   int pauseMinMs = 1000, pauseMaxMs = 3000;
   int busyPauseMs = 120000;
+  // The list calls a minute, shared by the preview and every photo list of the session; null: no budget.
+  std::shared_ptr<CallBudget> budget = std::make_shared<CallBudget>(kSiteCallsPerMinute);
 };
 
 // The session's sign-in to the album site at `hosts`, from the cookies that reach its host: the signed-in

@@ -43,6 +43,7 @@ CurrentPhotoLists::Setup CurrentPhotoLists::ForSession(const SiteSession& site, 
   setup.pauseMinMs = site.pauseMinMs;
   setup.pauseMaxMs = site.pauseMaxMs;
   setup.busyPauseMs = site.busyPauseMs;
+  setup.budget = site.budget;
   return setup;
 }
 
@@ -66,6 +67,8 @@ SiteCaller::Answer SiteCaller::Call(const std::function<std::string(const std::s
                                                std::max(setup_.pauseMinMs, setup_.pauseMaxMs));
       if (!wait(pause(random_))) return Answer::kStopped;
     }
+    if (setup_.budget && !setup_.budget->Take(setup_.stopRequested, setup_.options.abort, setup_.onPace))
+      return Answer::kStopped;
     // An older reply must never stand in for this one.
     std::error_code ec;
     std::filesystem::remove(replyFile, ec);
@@ -89,6 +92,13 @@ CurrentPhotoLists::CurrentPhotoLists(Setup setup) : setup_(std::move(setup)), ca
 PhotoListSource::Result CurrentPhotoLists::List(const AlbumEntryFields& album) {
   std::lock_guard<std::mutex> hold(lock_);
   Result result;
+  if (!signedOut_.empty()) {
+    // The session has run out: the site is not asked again for every album left (that is how accounts get
+    // frozen); each is named instead, and what was fetched stays.
+    result.report.ok = true;
+    result.unusable = signedOut_;
+    return result;
+  }
   SiteCaller::Tries tries;
   int start = 0;
   for (;;) {
@@ -115,7 +125,7 @@ PhotoListSource::Result CurrentPhotoLists::List(const AlbumEntryFields& album) {
       return result;
     }
     if (page.status.SignInNeeded()) {
-      result.unusable = std::string(kSignInNeededReason) + page.status.message;
+      result.unusable = signedOut_ = std::string(kSignInNeededReason) + page.status.message;
       return result;
     }
     if (!page.status.ok()) {
@@ -158,6 +168,7 @@ bool CurrentPhotoLists::RenewAfter(const AlbumEntryFields& album, const FetchRep
     return false;
   std::lock_guard<std::mutex> hold(lock_);
   if (generation_ != seen) return true;  // renewed while this photo was under way
+  if (!signedOut_.empty()) return false;
   // The key comes as a cookie of the list's reply; the session's jar keeps it for the photos.
   CurrentPhotoPage page;
   SiteCaller::Tries tries;

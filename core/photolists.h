@@ -71,6 +71,8 @@ class SiteCaller {
     // service (ms), each further one twice as long.
     int pauseMinMs = 1000, pauseMaxMs = 3000;
     int busyPauseMs = 120000;
+    std::shared_ptr<CallBudget> budget;       // the calls a minute; null: no budget
+    std::function<void(long waitMs)> onPace;  // told of every wait the budget asks for
     // Called with every wait on a busy service (ms), for the front end to say so.
     std::function<void(int waitMs)> onBusy;
   };
@@ -126,6 +128,7 @@ class CurrentPhotoLists : public PhotoListSource {
   std::mutex lock_;  // the calls go one at a time, whichever thread asks
   SiteCaller calls_;
   std::atomic<int> generation_{0};  // photo keys fetched so far by RenewAfter
+  std::string signedOut_;           // the refusal once the site has said the session is gone
 };
 
 // The refusal a photo list ends with when the session is not (or no longer) signed in.

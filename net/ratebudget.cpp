@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <thread>
 
+#include "net/fetchretry.h"
+
 RateBudget::RateBudget(long long bytesPerSecond)
     : rate_(std::max(1LL, bytesPerSecond)), next_(std::chrono::steady_clock::now()) {}
 
@@ -23,5 +25,30 @@ void RateBudget::Take(long long bytes, const std::atomic<bool>* abort) {
     if (abort != nullptr && abort->load(std::memory_order_relaxed)) return;
     std::this_thread::sleep_for(
         std::min<Clock::duration>(until - Clock::now(), std::chrono::milliseconds(50)));
+  }
+}
+
+CallBudget::CallBudget(int callsPerMinute) : perMinute_(callsPerMinute < 1 ? 1 : callsPerMinute) {}
+
+bool CallBudget::Take(const std::atomic<bool>* stop, const std::atomic<bool>* abort,
+                      const std::function<void(long ms)>& waited) {
+  using Clock = std::chrono::steady_clock;
+  for (;;) {
+    long waitMs = 0;
+    {
+      std::lock_guard<std::mutex> hold(mutex_);
+      const Clock::time_point now = Clock::now();
+      while (!calls_.empty() && now - calls_.front() >= std::chrono::minutes(1)) calls_.pop_front();
+      if (static_cast<int>(calls_.size()) < perMinute_) {
+        calls_.push_back(now);
+        return true;
+      }
+      waitMs = static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                     calls_.front() + std::chrono::minutes(1) - now)
+                                     .count()) +
+               1;
+    }
+    if (waited) waited(waitMs);
+    if (!WaitUnlessEnded(waitMs, stop, abort)) return false;
   }
 }

@@ -7,9 +7,12 @@
 #include <sys/wait.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "core/hosts.h"
@@ -143,7 +146,9 @@ TEST(Options, BadUsageIsExitTwoWithAMessageThatNamesTheSlip) {
       {{"download", "10001", "--rate", "5x"}, "--rate takes bytes per second"},
       {{"download", "10001", "--max-photo-size", "65g"}, "--max-photo-size takes a size"},
       {{"preview", "10001", "--client-number", "x"}, "--client-number takes a whole number"},
-      {{"download", "10001", "10002"}, "unexpected argument: 10002"},
+      {{"preview", "10001", "10002"}, "unexpected argument: 10002"},
+      {{"download", "10001", "10002", "--album", "5"}, "--album and --skip name the albums of one account"},
+      {{"download", "10001", "1234"}, "not a valid QQ number: at least 5 digits, digits only: 1234"},
       {{"download"}, "no QQ number given"},
       {{"download", ""}, "empty QQ number"},
       {{"download", "10001", "--keep-deleted"}, "--keep-deleted needs --update"},
@@ -166,6 +171,68 @@ TEST(Options, BadUsageIsExitTwoWithAMessageThatNamesTheSlip) {
   EXPECT_EQ(Parse({"download", "1234"}).error.find("--help"), std::string::npos);
   EXPECT_NE(Parse({"download", "10001", "--jbos"}).error.find("(try lorvanta-cli download --help)"),
             std::string::npos);
+}
+
+// The config file: every key lands where its option does and the command line wins over it; a bad line or
+// an unknown key is exit 2 naming the file and the line.
+TEST(Options, ConfigFileKeysAndTheirErrors) {
+  TestFolder dir;
+  const std::string home = std::getenv("HOME") ? std::getenv("HOME") : "";
+  int files = 0;
+  const auto write = [&](const std::string& text) {
+    const std::string path = (dir.Dir() / ("c" + std::to_string(files++) + ".conf")).string();
+    std::ofstream(path) << text;
+    return path;
+  };
+  const std::string every = write(
+      "# every key a standing choice may have\n"
+      "to = ~/Pictures\njobs = 4\nupdate = true\nretries = 2\nrate = 2M\ncookies = ~/c.txt\n"
+      "route-host = 127.0.0.1:9\n  accounts = 10001, 10002 10001\nservice = classic\nsite-host = http://h:1\n"
+      "max-requests-per-minute = 10\nnotify = always\nkeep-deleted = yes\nwrite-metadata = false\n"
+      "; another comment\n\n");
+  ParseResult r = Parse({"backup", "--config", every});
+  ASSERT_TRUE(r.Run()) << r.error;
+  const Options& o = r.options;
+  EXPECT_EQ(o.to, home + "/Pictures");
+  EXPECT_EQ(o.cookiesIn, home + "/c.txt");
+  EXPECT_EQ(o.qqs, (std::vector<std::string>{"10001", "10002"}));
+  EXPECT_EQ(o.qq, "10001");
+  EXPECT_EQ(std::make_tuple(o.jobs, o.update, o.retries, o.rate, o.keepDeleted, o.writeMetadata),
+            std::make_tuple(4, true, 2, 2LL * 1024 * 1024, true, false));
+  EXPECT_EQ(std::make_tuple(o.routeHost, o.service, o.siteHost, o.maxRequestsPerMinute, o.notify, o.config),
+            std::make_tuple(std::string("127.0.0.1:9"), std::string("classic"), std::string("http://h:1"), 10,
+                            std::string("always"), every));
+
+  // The command line wins; operands stand for the accounts.
+  r = Parse({"download", "10003", "--config=" + every, "--jobs", "2", "--to", "/x"});
+  ASSERT_TRUE(r.Run()) << r.error;
+  EXPECT_EQ(r.options.qqs, std::vector<std::string>{"10003"});
+  EXPECT_EQ(std::make_tuple(r.options.jobs, r.options.to, r.options.update), std::make_tuple(2, "/x", true));
+  // A command takes the keys that are its options and leaves the others' alone.
+  r = Parse({"preview", "10001", "--conf", every});
+  ASSERT_TRUE(r.Run()) << r.error;
+  EXPECT_EQ(std::make_tuple(r.options.routeHost, r.options.jobs), std::make_tuple("127.0.0.1:9", 1));
+
+  const std::pair<std::string, std::string> bad[] = {
+      {"jobs = 99\n", ":1: --jobs takes a whole number from 1 to 32"},
+      {"# c\ntto = x\n", ":2: unknown key tto (did you mean to?)"},
+      {"update\n", ":1: not a \"key = value\" line: update"},
+      {"[main]\nto = x\n", ":1: sections are not used"},
+      {"to = x\nupdate = maybe\n", ":2: update takes true or false, not maybe"},
+      {"accounts = 10001 12a\n", ":1: accounts: not a valid QQ number: 12a"},
+      {"album = 5\n", ":1: unknown key album"},  // one run's choice, not a standing one
+      {"notify = sometimes\n", ":1: --notify takes never, failures or always"},
+  };
+  for (const auto& [text, says] : bad) {
+    const std::string path = write(text);
+    r = Parse({"backup", "10001", "--config", path});
+    EXPECT_EQ(r.exitCode, kExitUsage) << text;
+    EXPECT_NE(r.error.find("lorvanta-cli: " + path + says), std::string::npos) << text << r.error;
+  }
+  r = Parse({"backup", "--config", (dir.Dir() / "none.conf").string()});
+  EXPECT_NE(r.error.find("none.conf: cannot be read"), std::string::npos) << r.error;
+  r = Parse({"backup", "--config", write("# nothing\n")});
+  EXPECT_NE(r.error.find("no accounts to back up"), std::string::npos) << r.error;
 }
 
 TEST(Options, HelpAndVersionWinAndHelpNamesTheCommand) {
