@@ -452,6 +452,7 @@ int Download(const Options& o, int clientNumber) {
   int worst = kExitOk;
   std::vector<std::string> summaries;
   std::vector<HistoryEntry> runs;
+  bool signedOut = false;  // the album site's session ran out: it is not asked again in this run
   for (size_t i = 0; i < o.qqs.size() && !g_stop; ++i) {
     Options account = o;
     account.qq = o.qqs[i];
@@ -459,7 +460,24 @@ int Download(const Options& o, int clientNumber) {
       std::printf("account %s (%zu of %zu)\n", account.qq.c_str(), i + 1, o.qqs.size());
     const auto start = std::chrono::steady_clock::now();
     AccountResult result;
-    const int code = DownloadAccount(account, clientNumber, result);
+    int code = kExitSignIn;
+    if (signedOut) {
+      std::cerr << "lorvanta-cli: " << account.qq
+                << ": sign-in needed: the album site's session ran out earlier in this run; not asked\n";
+      result.failures["sign-in needed"] = 1;
+      JsonWriter w;
+      w.Object()
+          .Key("qq")
+          .String(account.qq)
+          .Key("completed")
+          .Boolean(false)
+          .Key("error")
+          .String("sign-in needed");
+      result.json = w.Key("exitCode").Number(code).End().Text();
+    } else {
+      code = DownloadAccount(account, clientNumber, result);
+      signedOut = g_site && code == kExitSignIn;
+    }
     worst = WorseExit(worst, code);
     summaries.push_back(result.json);
     HistoryEntry run;
