@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "core/imagecheck.h"
 #include "tests/support/testfolder.h"
 #include "tools/albumd/testing/albumdprocess.h"
 
@@ -142,6 +143,27 @@ TEST_F(CurrentServiceTest, NoSignInIsNamed) {
   const size_t before = albumd_->LogLines().size();
   EXPECT_EQ(Cli("preview", "10080", "").code, 0) << "no session: the XML lists";
   EXPECT_EQ(Logged("fcg_list_album_v3", before), 0u);
+}
+
+// Photo keys that wear out: a photo answered with the placeholder is fetched again once a new photo list
+// call has brought a fresh key, one call for the photos that met the spent key together, so every photo is
+// saved and none of them is the placeholder.
+TEST_F(CurrentServiceTest, ASpentPhotoKeyIsRenewedAndThePhotoFetchedAgain) {
+  const std::string jar = SignIn("10082");
+  const fs::path to = sandbox_.Dir() / "out";
+  const size_t before = albumd_->LogLines().size();
+  const Outcome r = Cli("download", "10082", "--cookies " + jar + " --to " + to.string() + " -j 4 -q");
+  EXPECT_EQ(r.code, 0) << r.err;
+  size_t photos = 0;
+  for (const auto& entry : fs::directory_iterator(to / "10082的相册" / "好友五十张")) {
+    if (entry.path().filename().string()[0] == '.') continue;
+    ++photos;
+    EXPECT_FALSE(IsPhotoPlaceholder(entry.path().string(), static_cast<long long>(entry.file_size())))
+        << entry.path();
+  }
+  EXPECT_EQ(photos, 50u);
+  // 50 photos at 20 a key: the listing and two renewals.
+  EXPECT_EQ(Logged("cgi_list_photo", before), 3u);
 }
 
 }  // namespace
