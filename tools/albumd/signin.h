@@ -40,7 +40,7 @@ class Sessions {
     Clock::time_point expires;
     int requestsLeft = 0;  // 0: not limited
   };
-  mutable std::mutex mutex_;
+  std::mutex mutex_;
   std::map<std::string, Session> sessions_;
 };
 
