@@ -130,6 +130,9 @@ PreviewOutcome RunPreview(const Options& o, const ReplyFolder& replies, int clie
   in.fetchAbort = &g_stop;
   in.cookies = g_session;
   if (g_site) in.site = &*g_site;
+  in.onBusy = [](int waitMs) {
+    std::cerr << "lorvanta-cli: the album site is busy; waiting " << (waitMs + 999) / 1000 << " s\n";
+  };
   PreviewHost quiet;  // the outcome holds everything the terminal shows
   PreviewOutcome outcome = RetrieveAlbumList(in, quiet);
   for (const std::string& name : outcome.result.inaccessibleAlbums) {

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -29,6 +30,8 @@ struct PreviewInput {
   CookieJar* cookies = nullptr;
   // Today's album site instead of the route and XML calls; null: those.
   const SiteSession* site = nullptr;
+  // Told of every wait on a busy album site (ms), on the job's thread, for the front end to say so.
+  std::function<void(int waitMs)> onBusy;
 };
 
 struct PreviewOutcome {

@@ -20,6 +20,7 @@ PreviewOutcome RetrieveSiteAlbumList(const PreviewInput& input, PreviewHost& hos
   setup.pauseMaxMs = site.pauseMaxMs;
   setup.busyPauseMs = site.busyPauseMs;
   setup.budget = site.budget;
+  setup.onBusy = input.onBusy;
   SiteCaller calls(std::move(setup));
   SiteCaller::Tries tries;
 

@@ -21,6 +21,8 @@
 #include <QUrl>
 #include <QVBoxLayout>
 #include <QWebEngineProfile>
+#include <algorithm>
+#include <chrono>
 #include <exception>
 #include <utility>
 
@@ -36,12 +38,21 @@
 #include "gui/cookiebridge.h"
 #include "gui/webpane.h"
 #include "gui/windowhosts.h"
+#include "machine/desktopnote.h"
 #include "machine/machineinfo.h"
 #include "net/cookiejar.h"
 #include "text/gbk.h"
 #include "viewer/downloadnotes.h"
 
 namespace {
+
+// A download this long is worth a desktop note when it ends unwatched.
+constexpr auto kLongDownload = std::chrono::seconds(30);
+
+// The status bar's word while the album site asks to wait.
+std::string BusySiteText(int waitMs) {
+  return "相册网站繁忙，" + std::to_string((waitMs + 999) / 1000) + " 秒后再试";
+}
 
 QString Q(const std::string& text) {
   return QString::fromStdString(text);
@@ -412,6 +423,10 @@ void Tmainfrm::StartPreview() {
   std::shared_ptr<const SiteSession> site = SignedInSite();
   StartOrQueueJob(1, [this, input, site](int) mutable {
     input.site = site.get();
+    input.onBusy = [this](int waitMs) {
+      const QString text = Q(BusySiteText(waitMs));
+      CallOnMainThread([this, text] { SetStatusPanel(0, text); });
+    };
     TWindowPreviewHost host(*this);
     RetrieveAlbumList(input, host);
   });
@@ -471,6 +486,7 @@ void Tmainfrm::StartDownload(const std::string& folder) {
   input.update = chkonlynew->isChecked();
   std::shared_ptr<const SiteSession> site = SignedInSite();
   StartOrQueueJob(2, [this, input, site](int) mutable {
+    const auto started = std::chrono::steady_clock::now();
     TWindowDownloadHost host(*this, input.albums);
     std::unique_ptr<CurrentPhotoLists> siteLists;
     if (site) {
@@ -479,9 +495,7 @@ void Tmainfrm::StartDownload(const std::string& folder) {
       setup.options.cookies = input.fetchOptions.cookies;
       setup.options.abort = input.fetchAbort;
       setup.stopRequested = input.stopRequested;
-      setup.onBusy = [&host](int waitMs) {
-        host.SetStatusText("相册网站繁忙，" + std::to_string((waitMs + 999) / 1000) + " 秒后再试");
-      };
+      setup.onBusy = [&host](int waitMs) { host.SetStatusText(BusySiteText(waitMs)); };
       siteLists = std::make_unique<CurrentPhotoLists>(std::move(setup));
       input.photoLists = siteLists.get();
     }
@@ -504,6 +518,14 @@ void Tmainfrm::StartDownload(const std::string& folder) {
     if (!fetchAbort_) ViewerAfterDownload(outcome, host.Notes());
     if (outcome.end != DownloadOutcome::End::kCompleted) return;
     const std::string summary = DownloadSummary(input.qqNumber, outcome.counters);
+    // A long download that ended while the user was in another window is told on the desktop too.
+    bool unwatched = false;
+    CallOnMainThread([&] { unwatched = !isActiveWindow(); });
+    if (unwatched && std::chrono::steady_clock::now() - started >= kLongDownload) {
+      std::string body = summary;
+      body.erase(std::remove(body.begin(), body.end(), '\r'), body.end());
+      SendDesktopNote("Lorvanta：" + std::string(kSummaryCaption), body);
+    }
     CallOnMainThread([&] {
       host.FlushNow();
       if (AskOpenFolder(summary)) OpenFolderWithDesktop(outcome.albumRoot);

@@ -70,9 +70,17 @@ TEST_F(CurrentServiceTest, ASignedInSessionDownloadsThroughTheSite) {
   const std::string jar = SignIn("10080");
   const fs::path to = sandbox_.Dir() / "out";
   const size_t before = albumd_->LogLines().size();
-  const Outcome r = Cli("download", "10080", "--cookies " + jar + " --to " + to.string() + " -q");
+  const Outcome r =
+      Cli("download", "10080", "--cookies " + jar + " --to " + to.string() + " -q --write-metadata");
   EXPECT_EQ(r.code, 0) << r.err;
   const fs::path root = to / "10080的相册";
+  // The photo's description is recorded, and shown in the viewer as text, never as markup.
+  EXPECT_NE(Slurp(root / "周末出游" / ".lorvanta-album.json").find("\"desc\":\"春天的花园 <b>&</b>\""),
+            std::string::npos);
+  const std::string page = Slurp(root / ".lorvanta-viewer" / "album-0001.html");
+  EXPECT_NE(page.find("<span class=\"pdesc\"><bdi>春天的花园 &lt;b&gt;&amp;&lt;/b&gt;</bdi></span>"),
+            std::string::npos)
+      << page.substr(0, 2000);
   EXPECT_EQ(Slurp(root / "周末出游" / "花园.JPG"), Slurp(DefaultDataDir() + "/images/meadow.jpg"));
   EXPECT_EQ(Slurp(root / "周末出游" / "小视频.MP4").substr(4, 4), "ftyp");
   // Each file has the time the photo was taken, else when it was uploaded (the site's time is China's).
@@ -83,7 +91,8 @@ TEST_F(CurrentServiceTest, ASignedInSessionDownloadsThroughTheSite) {
     EXPECT_EQ(st.st_mtime, taken) << file;
   }
   size_t photos = 0;
-  for (const auto& e : fs::directory_iterator(root / "大相册")) photos += e.is_regular_file();
+  for (const auto& e : fs::directory_iterator(root / "大相册"))
+    photos += e.is_regular_file() && e.path().filename().string()[0] != '.';
   EXPECT_EQ(photos, 612u);
   EXPECT_EQ(Logged("cgi_list_photo", before), 3u) << "one list for album 1, two pages for album 2";
   EXPECT_EQ(Logged("pageStart=500", before), 1u);

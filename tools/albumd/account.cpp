@@ -308,6 +308,8 @@ class Parser {
         Fail("dribble takes 1..10000000 bytes per second");
     } else if (key == "original") {
       photo.original = value;
+    } else if (key == "desc") {
+      photo.desc = value;
     } else if (key == "video") {
       static const char* const kYesNo[] = {"yes", "no"};
       RequireOneOf(value, kYesNo);

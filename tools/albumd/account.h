@@ -40,6 +40,7 @@ struct Photo {
   int dribbleRate = 2;                    // bytes per second of a dribbled reply
   std::string original;                   // the original uploaded beside it (an image file); empty: none
   bool video = false;                     // the signed-in photo list names it a video
+  std::string desc;                       // what the signed-in photo list says of it
 };
 
 struct Album {

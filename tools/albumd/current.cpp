@@ -470,7 +470,8 @@ Reply CurrentCalls::PhotoList(const httplib::Request& req, const std::string& ho
     list += "{\"name\":" +
             (malformed && account->malformedControl && p == 0 ? JsonTextWithRawLineFeed(photo.name)
                                                               : JsonText(photo.name)) +
-            ",\"desc\":" + (malformed && account->malformedUndefined && p == 1 ? "undefined" : "\"\"") +
+            ",\"desc\":" +
+            (malformed && account->malformedUndefined && p == 1 ? "undefined" : JsonText(photo.desc)) +
             ",\"url\":" + JsonText(url) + ",\"raw\":" + JsonText(raw) +
             ",\"raw_upload\":" + (raw.empty() ? "0" : "1") + ",\"origin_url\":\"\"" +
             ",\"pre\":" + JsonText(album.cover.empty() ? url : CoverAddress(host, *account, index)) +
