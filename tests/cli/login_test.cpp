@@ -109,6 +109,14 @@ class LoginTest : public ::testing::Test {
     ADD_FAILURE() << "no code number " << n << " on the screen:\n" << Slurp(out_) << Slurp(err_);
     return "";
   }
+  // True once the program has said `text`.
+  bool AwaitText(const std::string& text) {
+    for (int i = 0; i < 200; ++i) {
+      if (Slurp(out_).find(text) != std::string::npos) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return false;
+  }
   // The phone, pressed: "scan", "confirm" or "refuse".
   void Press(const std::string& address, const std::string& qq, const std::string& action) {
     const std::string command =
@@ -152,10 +160,10 @@ TEST_F(LoginTest, ThePhoneConfirmsTheCodeOnTheScreenAndTheSessionIsWritten) {
   ASSERT_NE(second, "");
   EXPECT_NE(first, second);
   Press(second, "10080", "scan");
+  EXPECT_TRUE(AwaitText("Scanned: confirm the sign-in on the phone."));
   Press(second, "10080", "confirm");
   ASSERT_EQ(AwaitExit(), 0) << Slurp(out_) << Slurp(err_);
-  EXPECT_NE(Slurp(out_).find("Signed in as 10080"), std::string::npos) << Slurp(out_);
-  EXPECT_NE(Slurp(out_).find("Scanned"), std::string::npos);
+  EXPECT_NE(Slurp(out_).find("Signed in as 10080 (周末摄影师)"), std::string::npos) << Slurp(out_);
 
   struct stat st {};
   ASSERT_EQ(::stat(cookies.c_str(), &st), 0);
