@@ -1,7 +1,11 @@
 #include "cli/foldercommands.h"
 
+#include <unistd.h>
+
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <iostream>
 #include <memory>
 #include <vector>
@@ -82,7 +86,23 @@ int RunVerifyCommand(const Options& o) {
   bool held = false;
   const auto locks = ReadLocks(o.dir, "verify", held);
   if (held) return kExitLocked;
-  const VerifyReport r = VerifyCopy(o.dir);
+  // A long check shows how far it has come on a terminal: a line redrawn at most four times a second.
+  const bool live = !o.quiet && ::isatty(STDERR_FILENO) == 1;
+  const auto start = std::chrono::steady_clock::now();
+  auto drawn = start;
+  bool lineShown = false;
+  const auto progress = [&](long long photos, long long bytes) {
+    const auto now = std::chrono::steady_clock::now();
+    if (now - drawn < std::chrono::milliseconds(250)) return;
+    drawn = now;
+    const double seconds = std::chrono::duration<double>(now - start).count();
+    std::cerr << "\rverify: " << photos << " photos, " << HumanBytes(static_cast<double>(bytes)) << " read ("
+              << HumanBytes(seconds > 0 ? bytes / seconds : 0) << "/s)\x1b[K" << std::flush;
+    lineShown = true;
+  };
+  const VerifyReport r =
+      VerifyCopy(o.dir, live ? std::function<void(long long, long long)>(progress) : nullptr);
+  if (lineShown) std::cerr << "\r\x1b[K" << std::flush;
   if (o.json) {
     JsonWriter w;
     w.Object().Key("dir").String(o.dir).Key("good").Boolean(r.Good()).Key("albums").Number(r.albums);

@@ -61,6 +61,8 @@ class Job {
     photoOptions_.durable = true;
     // The flush runs beside the next photo's transfer (the pool's placing thread), not in its way.
     photoOptions_.deferPlacing = true;
+    // The records' digest comes from the bytes as they arrive, never from reading the photo back.
+    photoOptions_.digest = true;
     photoOptions_.accept = [outer = options_.accept](const std::string& temp, FetchReport& report) {
       return LooksLikeImage(temp, report) && (!outer || outer(temp, report));
     };
@@ -350,7 +352,7 @@ void Job::TakeResult(int tag, const FetchReport& report) {
     ::utimensat(AT_FDCWD, photo.file.c_str(), times, 0);
   }
   try {
-    if (report.ok) a.records->Fetched(a.plan.photos[i], report.bytes);
+    if (report.ok) a.records->Fetched(a.plan.photos[i], report.bytes, report.md5);
   } catch (const std::runtime_error& e) {
     a.abandoned = true;
     a.reason = e.what();

@@ -17,7 +17,7 @@
 #include "core/wholefile.h"
 #include "json/jsonwriter.h"
 #include "json/qzjson.h"
-#include "machine/md5unit.h"
+#include "net/digest.h"
 
 namespace {
 
@@ -284,10 +284,5 @@ void ManifestJournal::Append(const std::string& line) {
 }
 
 std::string PhotoDigest(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return {};
-  std::ostringstream bytes;
-  bytes << in.rdbuf();
-  if (in.bad()) return {};
-  return Md5Hex(bytes.str());
+  return FileMd5Hex(path);
 }

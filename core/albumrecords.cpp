@@ -43,12 +43,12 @@ void AlbumRecords::Begin() {
     recordOf_.emplace(std::make_pair(manifest_.photos[r].url, manifest_.photos[r].file), r);
 }
 
-void AlbumRecords::Fetched(const PlannedPhoto& photo, long long bytes) {
+void AlbumRecords::Fetched(const PlannedPhoto& photo, long long bytes, const std::string& digest) {
   ++fetched_;
   if (!journal_) return;
   const std::string file = LastComponent(photo.file);
   const std::time_t now = now_();
-  const std::string md5 = PhotoDigest(photo.file);
+  const std::string md5 = digest.empty() ? PhotoDigest(photo.file) : digest;
   if (pending_.empty()) pendingSince_ = now;
   pending_.push_back({photo.url, file, md5, bytes, now});
   if (auto it = recordOf_.find({photo.url, file}); it != recordOf_.end()) {

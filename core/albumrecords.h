@@ -43,7 +43,8 @@ class AlbumRecords {
   // when either cannot be written.
   void Begin();
   // A photo of the plan was written with this many bytes. Throws std::runtime_error.
-  void Fetched(const PlannedPhoto& photo, long long bytes);
+  // md5: the digest taken while the photo was written; empty: read from the file.
+  void Fetched(const PlannedPhoto& photo, long long bytes, const std::string& md5 = {});
   // The folder flushed, then the manifest written whole again and the journal gone. Throws
   // std::runtime_error.
   void Finish();

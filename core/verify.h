@@ -4,6 +4,7 @@
 // and so is an album that holds fewer photos than the album service listed for it.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -33,8 +34,11 @@ struct VerifyReport {
   bool Good() const { return albums > 0 && findings.empty() && errors.empty(); }
 };
 
-// dir: an album folder, an album root, or a folder holding album roots. Never writes.
-VerifyReport VerifyCopy(const std::string& dir);
+// dir: an album folder, an album root, or a folder holding album roots. Never writes. onProgress, when
+// given, is told the photos and bytes whose digests were read so far (from the reading threads, one at a
+// time).
+VerifyReport VerifyCopy(const std::string& dir,
+                        const std::function<void(long long photos, long long bytes)>& onProgress = nullptr);
 
 // "missing", "wrong-size", "not-image", "changed", "unrecorded", "incomplete".
 const char* VerifyKindWord(VerifyFinding::Kind kind);

@@ -21,6 +21,7 @@
 #include <thread>
 #include <vector>
 
+#include "net/digest.h"
 namespace {
 
 constexpr long kMaxRedirects = 10;
@@ -121,6 +122,7 @@ struct Transfer {
   long long lastModified = -1;
   long retryAfterSeconds = -1;
   std::vector<std::string> setCookies;  // Set-Cookie values of the final response
+  std::unique_ptr<Md5Digest> digest;    // of the body as written, when asked for
 };
 
 size_t OnBody(char* data, size_t size, size_t count, void* user) {
@@ -142,6 +144,7 @@ size_t OnBody(char* data, size_t size, size_t count, void* user) {
     done += static_cast<size_t>(n);
   }
   transfer->bytes += static_cast<long long>(total);
+  if (transfer->digest) transfer->digest->Update(data, total);
   if (transfer->budget != nullptr) transfer->budget->Take(static_cast<long long>(total), transfer->abort);
   return total;
 }
@@ -404,6 +407,7 @@ void FetchInto(const std::string& url, const std::string& file, const FetchOptio
   transfer.abort = options.abort;
   transfer.maxBytes = options.maxBytes;
   transfer.budget = options.rateBudget;
+  if (options.digest) transfer.digest = std::make_unique<Md5Digest>();
   char errorBuffer[CURL_ERROR_SIZE] = {};
   CURL* easy = handles.easy();
   if (!Configure(easy, url, options, transfer, errorBuffer)) {
@@ -492,6 +496,7 @@ void FetchInto(const std::string& url, const std::string& file, const FetchOptio
     return Fail(report, FailureOfErrno(error), "cannot write " + tempPath + ": " + SystemError(error));
   }
   fd = -1;
+  if (transfer.digest) report.md5 = transfer.digest->Hex();
   if (options.accept && !options.accept(tempPath, report)) {
     return Fail(report, FetchFailure::kNotImage,
                 report.error.empty() ? "the reply was rejected" : report.error);

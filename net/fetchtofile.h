@@ -34,6 +34,7 @@ struct FetchReport {
   bool aborted = false;                        ///< ended because the caller's abort flag was set
   bool timedOut = false;                       ///< ended by the connect, low-speed or total time limit
   FetchFailure failure = FetchFailure::kNone;  ///< kNone when ok
+  std::string md5;                             ///< FetchOptions::digest: of the body as written, when ok
   // With FetchOptions::deferPlacing, a reply that is complete and accepted waits in its temporary file:
   // ok is true, and this step (flushing it when durable, giving it its name) must still be called on the
   // report, on any thread; it sets ok and the failure as the placing went.
@@ -61,6 +62,8 @@ struct FetchOptions {
   // Further request headers, each "Name: value" (a Referer a host insists on); one holding a line break
   // is left out.
   std::vector<std::string> headers;
+  // Take the MD5 digest of the body while it is written (FetchReport::md5), so nobody reads it back for it.
+  bool digest = false;
   // false: a redirect is not followed but is itself the reply (a 3xx status counts as success), for an
   // address whose redirect only carries cookies.
   bool followRedirects = true;

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "core/albummanifest.h"
+#include "machine/md5unit.h"
 #include "tests/support/testfolder.h"
 #include "tools/albumd/testing/albumdprocess.h"
 
@@ -124,6 +125,13 @@ TEST_F(UpdateTest, SecondRunFetchesOnlyWhatIsNewAndAddsNewAlbums) {
   EXPECT_NE(first.out.find("photos new 5, already present 0, failed 0"), std::string::npos) << first.out;
   const auto before = Photos(Root("30001"));
   ASSERT_EQ(before.size(), 5u);
+  // The digest recorded while each photo arrived is the digest of the file it became.
+  for (const char* album : {"一", "二"}) {
+    const auto manifest = ReadAlbumManifest((Root("30001") / album).string());
+    ASSERT_TRUE(manifest.has_value()) << album;
+    for (const ManifestPhoto& p : manifest->photos)
+      EXPECT_EQ(p.md5, Md5Hex(before.at(std::string(album) + "/" + p.file))) << p.file;
+  }
   const int requestsBefore = PhotoRequests();
 
   // Nothing changed: no photo is asked for.

@@ -20,6 +20,8 @@
 #include <thread>
 #include <vector>
 
+#include "machine/md5unit.h"
+#include "net/digest.h"
 #include "tests/support/testfolder.h"
 
 namespace fs = std::filesystem;
@@ -224,14 +226,31 @@ TEST_F(Fetch, EmptyReplyGivesAnEmptyFile) {
   EXPECT_EQ(fs::file_size(Target("empty.txt")), 0u);
 }
 
-TEST_F(Fetch, FollowsRedirects) {
-  for (const char* path : {"/moved", "/moved-twice"}) {
+// The digest taken while the bytes arrive is the file's, also behind redirects (whose bodies are not the
+// photo's), and agrees with the separate digest of the machine unit.
+TEST_F(Fetch, FollowsRedirectsAndDigestsWhatIsWritten) {
+  FetchOptions options;
+  options.digest = true;
+  for (const char* path : {"/photo.jpg", "/moved", "/moved-twice"}) {
     fs::remove(Target());
-    const FetchReport report = FetchToFileReport(Url(path), Target());
+    const FetchReport report = FetchToFileReport(Url(path), Target(), options);
     ASSERT_TRUE(report.ok) << path << ": " << report.error;
     EXPECT_EQ(report.httpStatus, 200) << path;
     EXPECT_EQ(ReadFile(Target()), photo_) << path;
+    EXPECT_EQ(report.md5, Md5Hex(photo_)) << path;
+    EXPECT_EQ(FileMd5Hex(Target()), report.md5) << path;
   }
+  // Block and padding edges of the digest, against the other implementation.
+  for (size_t size : {0u, 1u, 55u, 56u, 64u, 1000003u, (1u << 20) + 3u}) {
+    std::string bytes(size, '\0');
+    for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>(i * 131 + (i >> 9));
+    EXPECT_EQ(Md5HexOf(bytes), Md5Hex(bytes)) << size;
+    WriteFile(Target("blob.bin"), bytes);
+    long long read = -1;
+    EXPECT_EQ(FileMd5Hex(Target("blob.bin"), &read), Md5Hex(bytes)) << size;
+    EXPECT_EQ(read, static_cast<long long>(size));
+  }
+  EXPECT_EQ(FileMd5Hex(Target("none.bin")), "");
 }
 
 // Every failure leaves the folder as it was: no target when there was none, the older file untouched when
