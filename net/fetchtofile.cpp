@@ -25,6 +25,7 @@
 namespace {
 
 constexpr long kMaxRedirects = 10;
+constexpr size_t kWriteBlock = 256 * 1024;
 // How often the transfer loop looks at the abort flag while the network is quiet.
 constexpr int kAbortPollMs = 50;
 constexpr const char* kBuiltInUserAgent = "Mozilla/5.0 (compatible; Lorvanta/0.1)";
@@ -123,7 +124,27 @@ struct Transfer {
   long retryAfterSeconds = -1;
   std::vector<std::string> setCookies;  // Set-Cookie values of the final response
   std::unique_ptr<Md5Digest> digest;    // of the body as written, when asked for
+  // The body gathered for one write: the library hands it over 16 KiB at a time, and a write per piece
+  // costs more than the copy.
+  std::vector<char> pending;
 };
+
+// Writes what has gathered; false (the failure noted) when the disk refuses it.
+bool WritePending(Transfer& transfer) {
+  size_t done = 0;
+  while (done < transfer.pending.size()) {
+    const ssize_t n = ::write(transfer.fd, transfer.pending.data() + done, transfer.pending.size() - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      transfer.writeFailed = true;
+      transfer.writeErrno = errno;
+      return false;
+    }
+    done += static_cast<size_t>(n);
+  }
+  transfer.pending.clear();
+  return true;
+}
 
 size_t OnBody(char* data, size_t size, size_t count, void* user) {
   auto* transfer = static_cast<Transfer*>(user);
@@ -132,17 +153,9 @@ size_t OnBody(char* data, size_t size, size_t count, void* user) {
     transfer->tooLarge = true;  // a reply without Content-Length that goes on and on
     return 0;
   }
-  size_t done = 0;
-  while (done < total) {
-    const ssize_t n = ::write(transfer->fd, data + done, total - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      transfer->writeFailed = true;
-      transfer->writeErrno = errno;
-      return 0;  // makes the transfer fail with a write error
-    }
-    done += static_cast<size_t>(n);
-  }
+  transfer->pending.insert(transfer->pending.end(), data, data + total);
+  // A failed write makes the transfer fail with a write error.
+  if (transfer->pending.size() >= kWriteBlock && !WritePending(*transfer)) return 0;
   transfer->bytes += static_cast<long long>(total);
   if (transfer->digest) transfer->digest->Update(data, total);
   if (transfer->budget != nullptr) transfer->budget->Take(static_cast<long long>(total), transfer->abort);
@@ -408,6 +421,7 @@ void FetchInto(const std::string& url, const std::string& file, const FetchOptio
   transfer.maxBytes = options.maxBytes;
   transfer.budget = options.rateBudget;
   if (options.digest) transfer.digest = std::make_unique<Md5Digest>();
+  transfer.pending.reserve(kWriteBlock + CURL_MAX_WRITE_SIZE);
   char errorBuffer[CURL_ERROR_SIZE] = {};
   CURL* easy = handles.easy();
   if (!Configure(easy, url, options, transfer, errorBuffer)) {
@@ -447,6 +461,7 @@ void FetchInto(const std::string& url, const std::string& file, const FetchOptio
     curl_easy_setopt(easy, CURLOPT_SHARE, nullptr);
   }
   handles.keptSocket = code == CURLE_OK ? transfer.keptSocket : CURL_SOCKET_BAD;
+  if (code == CURLE_OK && !transfer.writeFailed) WritePending(transfer);
 
   if (transfer.abortSeen || code == CURLE_ABORTED_BY_CALLBACK) {
     report.aborted = true;
