@@ -61,8 +61,9 @@ class Job {
     photoOptions_.durable = true;
     // The flush runs beside the next photo's transfer (the pool's placing thread), not in its way.
     photoOptions_.deferPlacing = true;
-    // The records' digest comes from the bytes as they arrive, never from reading the photo back.
-    photoOptions_.digest = true;
+    // The records' digest comes from the bytes as they arrive, never from reading the photo back; without
+    // records nobody needs it.
+    photoOptions_.digest = input.update || input.writeManifest;
     photoOptions_.accept = [outer = options_.accept](const std::string& temp, FetchReport& report) {
       return LooksLikeImage(temp, report) && (!outer || outer(temp, report));
     };
