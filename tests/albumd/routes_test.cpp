@@ -147,14 +147,26 @@ TEST_F(AlbumdRoutes, AlbumViewPagesHaveTitlesAndEscapeNames) {
   EXPECT_EQ(hostile.body.find("<b>粗</b>"), std::string::npos);
 }
 
-TEST_F(AlbumdRoutes, GeneratedAccountHasFiftyAlbumsOfTwoHundredPhotos) {
-  XmlDoc albums = ReadXml(Fetch(Url("/fcgi-bin/fcg_list_album?uin=20000&refer=portal")).body, "album");
-  ASSERT_TRUE(albums.ok);
-  ASSERT_EQ(albums.items.size(), 50u);
-  XmlDoc photos = Photos("20000", albums.items[49].fields.at("id"));
-  ASSERT_EQ(photos.items.size(), 200u);
-  Fetched last = Fetch(photos.items[199].fields.at("url"));
-  EXPECT_TRUE(HasImageMagic(last.body, photos.items[199].fields.at("phototype")));
+TEST_F(AlbumdRoutes, GeneratedAccountsHaveTheirAlbumsOfTwoHundredPhotos) {
+  const struct {
+    std::string qq;
+    size_t albums;
+  } cases[] = {{"20000", 50}, {"20100", 500}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.qq);
+    XmlDoc albums =
+        ReadXml(Fetch(Url("/fcgi-bin/fcg_list_album?uin=" + c.qq + "&refer=portal")).body, "album");
+    ASSERT_TRUE(albums.ok);
+    ASSERT_EQ(albums.items.size(), c.albums);
+    // The last album: every album of a generated account is made alike, so its end shows the whole.
+    const XmlItem& album = albums.items.back();
+    EXPECT_EQ(album.fields.at("id"), "g" + std::to_string(c.albums));
+    EXPECT_EQ(album.fields.at("name"), "生成相册" + std::to_string(c.albums));
+    XmlDoc photos = Photos(c.qq, album.fields.at("id"));
+    ASSERT_EQ(photos.items.size(), 200u);
+    Fetched last = Fetch(photos.items[199].fields.at("url"));
+    EXPECT_TRUE(HasImageMagic(last.body, photos.items[199].fields.at("phototype")));
+  }
 }
 
 // Every list albumd serves must be well-formed, whatever the names hold, except the ones that are
