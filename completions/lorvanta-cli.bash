@@ -11,14 +11,19 @@ _lorvanta_cli() {
     cword=$COMP_CWORD
   fi
 
-  local commands="preview download viewer verify help"
+  local commands="preview download backup status viewer verify login help"
   local common="--help --version"
-  local listing="--route-host --cookies --cookies-out --json"
-  local command="" i
+  # What every command that asks the album services takes (preview, download, backup).
+  local services="--route-host --service --site-host --list-pause --busy-pause --max-requests-per-minute
+    --cookies --cookies-out --config"
+  local download="--to -o --album --skip --jobs -j --retries --rate --max-photo-size --update --keep-deleted
+    --write-metadata --no-viewer --quiet -q --json"
+  local command="" at=0 i
   for ((i = 1; i < cword; i++)); do
     case ${words[i]} in
-      preview | download | viewer | verify | help)
+      preview | download | backup | status | viewer | verify | login | help)
         command=${words[i]}
+        at=$i
         break
         ;;
     esac
@@ -29,11 +34,21 @@ _lorvanta_cli() {
       COMPREPLY=($(compgen -d -- "$cur"))
       return
       ;;
-    --cookies | --cookies-out | --page)
+    --cookies | --cookies-out | --page | --config)
       COMPREPLY=($(compgen -f -- "$cur"))
       return
       ;;
-    --route-host | --album | --skip | --jobs | -j | --retries | --rate | --max-photo-size | --client-number)
+    --service)
+      COMPREPLY=($(compgen -W "classic current auto" -- "$cur"))
+      return
+      ;;
+    --notify)
+      COMPREPLY=($(compgen -W "never failures always" -- "$cur"))
+      return
+      ;;
+    --route-host | --site-host | --login-host | --album | --skip | --jobs | -j | --retries | --rate | \
+      --max-photo-size | --client-number | --list-pause | --busy-pause | --poll-pause | \
+      --max-requests-per-minute)
       return  # a value of the user's own
       ;;
   esac
@@ -47,14 +62,24 @@ _lorvanta_cli() {
       fi
       ;;
     help)
-      COMPREPLY=($(compgen -W "preview download viewer verify" -- "$cur"))
+      ((cword == at + 1)) &&
+        COMPREPLY=($(compgen -W "preview download backup status viewer verify login" -- "$cur"))
       ;;
     preview)
-      [[ $cur == -* ]] && COMPREPLY=($(compgen -W "$common $listing --page --client-number" -- "$cur"))
+      [[ $cur == -* ]] && COMPREPLY=($(compgen -W "$common $services --json --page --client-number" -- "$cur"))
       ;;
     download)
-      [[ $cur == -* ]] && COMPREPLY=($(compgen -W "$common $listing --to -o --album --skip --jobs -j --retries
-        --rate --max-photo-size --update --keep-deleted --write-metadata --no-viewer --quiet -q" -- "$cur"))
+      [[ $cur == -* ]] && COMPREPLY=($(compgen -W "$common $services $download" -- "$cur"))
+      ;;
+    backup)
+      [[ $cur == -* ]] && COMPREPLY=($(compgen -W "$common $services $download --notify" -- "$cur"))
+      ;;
+    status)
+      [[ $cur == -* ]] && COMPREPLY=($(compgen -W "$common --json --config" -- "$cur"))
+      ;;
+    login)
+      [[ $cur == -* ]] &&
+        COMPREPLY=($(compgen -W "$common --cookies-out --login-host --site-host --poll-pause --config" -- "$cur"))
       ;;
     viewer | verify)
       if [[ $cur == -* ]]; then
