@@ -94,7 +94,7 @@ constexpr const char* kBackupHelp =
     "  --notify WHEN        never, failures (the default) or always\n";
 
 constexpr const char* kStatusHelp =
-    "usage: lorvanta-cli status [--json]\n"
+    "usage: lorvanta-cli status [--json] [--config FILE]\n"
     "\n"
     "Prints the last backup of each account from the history: when, photos new, failures, exit code.\n"
     "  --json               the same as JSON\n"
@@ -111,13 +111,14 @@ constexpr const char* kLoginHelp =
     "                       ssl.ptlogin2.qq.com); http://HOST:PORT for a test server\n"
     "  --site-host H        the album site whose session is checked (as for preview and download)\n"
     "  --poll-pause SECONDS the pause between two looks at the code's state (default 2)\n"
+    "  --config FILE        reads these options from FILE (see download --help)\n"
     "  -h, --help           this help;  -V, --version  the version\n"
     "Exit 0 signed in; 3 the sign-in host or the album site could not be reached or read; 6 refused on\n"
     "the phone, no code confirmed in time, or the site does not take the session; 130 interrupted.\n";
 
 constexpr const char* kCommonHelp =
     "\n"
-    "Options of preview and download:\n"
+    "Options of preview, download and backup:\n"
     "  --route-host H       the album route service (default: LORVANTA_ROUTE_HOST, else the built-in one)\n"
     "  --cookies FILE       sends the cookies of a Netscape cookie file (cookies.txt, as browsers' export\n"
     "                       add-ons, curl and wget write it) to the hosts they belong to, so a signed-in\n"
