@@ -155,31 +155,32 @@ void ReadAlbumFolder(const std::string& folderPath, ShownAlbum& album, std::vect
     if (photo.present && !photo.kind.empty()) album.photos.push_back(std::move(photo));
   }
   album.copied = latest > 0 ? latest : st.st_mtim.tv_sec;
+  album.photoCount = album.photos.size();
   FillBlank(album.name, LastComponent(folderPath));
 }
 
-std::vector<ShownAlbum> ScanAlbums(const std::string& root, const std::vector<ViewerAlbum>& listOrder,
+std::vector<ShownAlbum> ListAlbums(const std::string& root, std::vector<ViewerAlbum> listOrder,
                                    std::vector<std::string>& notes) {
   std::vector<ShownAlbum> albums;
   std::set<std::string> claimed;
   const std::string rootNoSlash = root.substr(0, root.size() - 1);
-  for (const ViewerAlbum& listed : listOrder) {
+  for (ViewerAlbum& listed : listOrder) {
     ShownAlbum a;
-    a.name = listed.name;
-    a.desc = listed.desc;
-    a.priv = listed.priv;
-    a.total = listed.total;
+    a.name = std::move(listed.name);
+    a.desc = std::move(listed.desc);
+    a.priv = std::move(listed.priv);
+    a.total = std::move(listed.total);
     a.failed = listed.failed;
-    a.failureReason = listed.failureReason;
+    a.failureReason = std::move(listed.failureReason);
     const std::string folder = FolderInRoot(root, listed.folder);
     if (IsPlainName(folder) && folder != kViewerFolder) {
       a.folder = folder;
+      a.photoOrder = std::move(listed.photoOrder);
       claimed.insert(folder);
     } else if (!folder.empty() && folder != rootNoSlash) {
       notes.push_back(listed.folder + ": not a folder of the album root " + root +
                       "; its album is shown without photos");
     }
-    if (!a.folder.empty()) ReadAlbumFolder(root + a.folder, a, notes, listed.photoOrder);
     albums.push_back(std::move(a));
   }
   for (const std::string& name : VisibleNames(rootNoSlash)) {
@@ -187,7 +188,6 @@ std::vector<ShownAlbum> ScanAlbums(const std::string& root, const std::vector<Vi
     if (claimed.count(name) != 0 || !IsOwnFolder(root + name)) continue;
     ShownAlbum a;
     a.folder = name;
-    ReadAlbumFolder(root + a.folder, a, notes);
     albums.push_back(std::move(a));
   }
   return albums;

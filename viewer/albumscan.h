@@ -8,18 +8,19 @@
 #include "viewer/model.h"
 #include "viewer/viewer.h"
 
-// The albums to show under root (ends in "/"): listOrder first (each folder reduced to its plain name in
-// root), then every other album folder of root sorted by name (NaturalLess). Folders whose name begins
-// with "." are not albums. A listed album's photoOrder orders a folder without a manifest. Never throws for
-// what it finds; a folder or manifest that cannot be read adds a line to notes.
-std::vector<ShownAlbum> ScanAlbums(const std::string& root, const std::vector<ViewerAlbum>& listOrder,
+// The albums to show under root (ends in "/"), without their photos yet (ReadAlbumFolder reads them, one
+// album at a time): listOrder first (each folder reduced to its plain name in root, its photoOrder kept
+// for ReadAlbumFolder), then every other album folder of root sorted by name (NaturalLess). Folders whose
+// name begins with "." are not albums. Never throws for what it finds; a listed folder that is not one of
+// root's adds a line to notes.
+std::vector<ShownAlbum> ListAlbums(const std::string& root, std::vector<ViewerAlbum> listOrder,
                                    std::vector<std::string>& notes);
 
 // The photos of one album folder (a full path, no trailing "/"), with their state on disk, into album.
 // With a manifest: its photos in its order (those left out on purpose skipped). Without one: the image
 // files of `order` that are there, in that order. Then the image files not named so far, by name
 // (NaturalLess). Also fills the fields album lacks (name, desc, priv, total, copied) from the manifest or
-// the folder.
+// the folder, and photoCount. A folder or manifest that cannot be read adds a line to notes.
 void ReadAlbumFolder(const std::string& folderPath, ShownAlbum& album, std::vector<std::string>& notes,
                      const std::vector<std::string>& order = {});
 

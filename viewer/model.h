@@ -1,6 +1,6 @@
 // What the viewer shows, as read from the album root: the albums in the order shown and, per album, its
 // photos in the order shown. Filled by the folder reader (albumscan.h) and the thumbnail step, read by the
-// page writer (pages.h).
+// page writer (pages.h), one album at a time.
 #pragma once
 
 #include <ctime>
@@ -25,6 +25,12 @@ struct ShownAlbum {
   std::string failureReason;
   std::time_t copied = 0;  // when its photos were fetched (the latest), else the folder's time; 0 unknown
   std::vector<ShownPhoto> photos;
+  // How many photos it shows. A build keeps only the first (the cover) once the album's page is written,
+  // so that a copy of many albums is never held in memory whole; this count stays.
+  size_t photoCount = 0;
+  // The order of its photos that the album list kept, for a folder without a manifest; dropped once the
+  // folder is read.
+  std::vector<std::string> photoOrder;
 };
 
 struct ShownSite {

@@ -59,8 +59,8 @@ bool AllDigits(const std::string& s) {
 }
 
 std::string CountText(const ShownAlbum& a) {
-  std::string t = std::to_string(a.photos.size()) + " 张照片";
-  if (AllDigits(a.total) && std::stoul(a.total) != a.photos.size()) t += "（相册共 " + a.total + " 张）";
+  std::string t = std::to_string(a.photoCount) + " 张照片";
+  if (AllDigits(a.total) && std::stoul(a.total) != a.photoCount) t += "（相册共 " + a.total + " 张）";
   return t;
 }
 
@@ -156,7 +156,7 @@ std::string AlbumPageName(size_t index) {
 
 std::string EntryPage(const ShownSite& site) {
   size_t photos = 0;
-  for (const ShownAlbum& a : site.albums) photos += a.photos.size();
+  for (const ShownAlbum& a : site.albums) photos += a.photoCount;
   std::string h = Head(site.title, kFromRoot, false);
   h += "<body class=\"entry\">\n<header class=\"top\">\n<h1>" + Bdi(site.title) + "</h1>\n";
   h += "<p class=\"meta\">" + std::to_string(site.albums.size()) + " 个相册 · " + std::to_string(photos) +

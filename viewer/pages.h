@@ -22,7 +22,8 @@ extern const char kViewerPolicy[];
 extern const char kViewerGenerator[];
 
 // index.html: every album in order with its cover (the first photo's thumbnail), name, description, photo
-// count, privacy marker, date of the copy, and failure.
+// count, privacy marker, date of the copy, and failure. Of an album's photos it reads only the first: the
+// count is photoCount.
 std::string EntryPage(const ShownSite& site);
 
 // The page of site.albums[index]: the album's photos as a grid in order, and for each photo a large view

@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <map>
 #include <set>
 #include <thread>
 
@@ -72,16 +71,36 @@ void PrepareFolders(const std::string& viewerDir, const std::string& thumbDir) {
   MakeFolder(thumbDir);
 }
 
-// Names the thumbnail of every readable photo of album (p.thumb) and adds its source to sources, once per
-// photo file however often the file is shown.
-void AddThumbnailSources(const std::string& root, ShownAlbum& album, int edge,
-                         std::vector<ThumbnailSource>& sources, std::map<std::string, size_t>& sourceOf) {
+// What making an album's thumbnails came to.
+struct AlbumThumbnails {
+  int made = 0, reused = 0;
+};
+
+// Names the thumbnail of every readable photo of album (p.thumb) and makes those that are not made yet;
+// a photo libvips cannot read loses its name, so the pages show the placeholder. Within an album every
+// photo file is shown once (ReadAlbumFolder), so every name is made once. The names go into keep when
+// one is given.
+AlbumThumbnails ShowThumbnails(const std::string& root, const std::string& thumbDir, ShownAlbum& album,
+                               int edge, int threads, const std::atomic<bool>* cancel,
+                               ShownThumbnails* keep) {
+  std::vector<ThumbnailSource> sources;
+  std::vector<ShownPhoto*> shown;  // the photo of each source
   for (ShownPhoto& p : album.photos) {
     if (!p.present || p.kind.empty()) continue;
     p.thumb = ThumbnailName(album.folder, p.file, p.size, p.mtimeNs, edge);
-    if (sourceOf.emplace(p.thumb, sources.size()).second)
-      sources.push_back({root + album.folder + "/" + p.file, p.thumb});
+    sources.push_back({root + album.folder + "/" + p.file, p.thumb});
+    shown.push_back(&p);
   }
+  AlbumThumbnails result;
+  if (sources.empty()) return result;
+  const std::vector<ThumbnailState> states = MakeThumbnails(thumbDir, sources, threads, edge, cancel);
+  for (size_t i = 0; i < sources.size(); ++i) {
+    if (keep != nullptr) keep->Add(sources[i].name);
+    if (states[i] == ThumbnailState::kMade) ++result.made;
+    if (states[i] == ThumbnailState::kReused) ++result.reused;
+    if (states[i] == ThumbnailState::kUnreadable) shown[i]->thumb.clear();
+  }
+  return result;
 }
 
 // Where the viewer of an album root goes, once CheckPlace has found it free or the viewer's own.
@@ -126,43 +145,45 @@ ViewerReport BuildViewer(const std::string& albumRoot, const std::vector<ViewerA
   while (rootName.size() > 1 && rootName.back() == '/') rootName.pop_back();
   site.title = LastComponent(rootName);
   site.copyTime = options.copyTime > 0 ? options.copyTime : std::time(nullptr);
-  // What a download listed is kept for later builds, which have no download to ask: the albums in the
-  // service's order, their texts, and their photos' order.
-  const std::string listFile = viewerDir + std::string(kListFile);
-  const std::vector<ViewerAlbum> list = MergeViewerList(root, listOrder, ReadViewerList(listFile));
-  WriteWholeFile(listFile, ViewerListBytes(list));
-  site.albums = ScanAlbums(root, list, report.notes);
-
-  const int edge = ThumbnailEdge(options);
-  std::vector<ThumbnailSource> sources;
-  std::map<std::string, size_t> sourceOf;
-  for (ShownAlbum& a : site.albums) AddThumbnailSources(root, a, edge, sources, sourceOf);
-  const std::vector<ThumbnailState> states =
-      MakeThumbnails(thumbDir, sources, ThreadCount(options.threads), edge);
-  std::set<std::string> keep;
-  for (size_t i = 0; i < sources.size(); ++i) {
-    keep.insert(sources[i].name);
-    if (states[i] == ThumbnailState::kMade) ++report.thumbnailsMade;
-    if (states[i] == ThumbnailState::kReused) ++report.thumbnailsReused;
+  {
+    // What a download listed is kept for later builds, which have no download to ask: the albums in the
+    // service's order, their texts, and their photos' order.
+    const std::string listFile = viewerDir + std::string(kListFile);
+    std::vector<ViewerAlbum> list = MergeViewerList(root, listOrder, ReadViewerList(listFile));
+    WriteWholeFile(listFile, ViewerListBytes(list));
+    site.albums = ListAlbums(root, std::move(list), report.notes);
   }
-  for (ShownAlbum& a : site.albums) {
-    for (ShownPhoto& p : a.photos) {
-      if (!p.thumb.empty() && states[sourceOf.at(p.thumb)] == ThumbnailState::kUnreadable) p.thumb.clear();
-      if (p.thumb.empty()) ++report.placeholders;
-      ++report.photos;
-    }
-  }
-  report.albums = static_cast<int>(site.albums.size());
 
   // Everything a page points to is in place before the page; index.html comes last, its temporary file in
   // the viewer folder so that nothing but index.html itself ever appears in the root.
   WriteWholeFile(viewerDir + std::string(kStyleFile), StyleSheet());
   WriteWholeFile(viewerDir + std::string(kScriptFile), KeyboardScript());
   WriteWholeFile(viewerDir + std::string(kPlaceholderFile), PlaceholderPicture());
+
+  // One album at a time: its photos read, their thumbnails made, its page written, and then all but its
+  // cover let go, so that the memory a build takes does not grow with the copy.
+  const int edge = ThumbnailEdge(options);
+  const int threads = ThreadCount(options.threads);
+  ShownThumbnails keep;
   for (size_t i = 0; i < site.albums.size(); ++i) {
+    ShownAlbum& a = site.albums[i];
+    if (!a.folder.empty()) ReadAlbumFolder(root + a.folder, a, report.notes, a.photoOrder);
+    std::vector<std::string>().swap(a.photoOrder);
+    const AlbumThumbnails thumbs = ShowThumbnails(root, thumbDir, a, edge, threads, nullptr, &keep);
+    report.thumbnailsMade += thumbs.made;
+    report.thumbnailsReused += thumbs.reused;
+    for (const ShownPhoto& p : a.photos) {
+      if (p.thumb.empty()) ++report.placeholders;
+      ++report.photos;
+    }
     WriteWholeFile(viewerDir + AlbumPageName(i), AlbumPage(site, i));
     ++report.pages;
+    if (a.photos.size() > 1) {
+      a.photos.resize(1);
+      a.photos.shrink_to_fit();
+    }
   }
+  report.albums = static_cast<int>(site.albums.size());
   WriteWholeFile(report.entryPage, EntryPage(site), 0644, viewerDir);
   ++report.pages;
 
@@ -184,11 +205,7 @@ int MakeAlbumThumbnails(const std::string& albumRoot, const std::string& folder,
   ReadAlbumFolder(place.root + folder, album, notes);
   if (!album.folderPresent) return 0;
   PrepareFolders(place.viewerDir, place.thumbDir);
-  const int edge = ThumbnailEdge(options);
-  std::vector<ThumbnailSource> sources;
-  std::map<std::string, size_t> sourceOf;
-  AddThumbnailSources(place.root, album, edge, sources, sourceOf);
-  const std::vector<ThumbnailState> states =
-      MakeThumbnails(place.thumbDir, sources, ThreadCount(options.threads), edge, cancel);
-  return static_cast<int>(std::count(states.begin(), states.end(), ThumbnailState::kMade));
+  return ShowThumbnails(place.root, place.thumbDir, album, ThumbnailEdge(options),
+                        ThreadCount(options.threads), cancel, nullptr)
+      .made;
 }

@@ -56,6 +56,8 @@ struct ViewerReport {
 // first and in this order, failed ones as failed; every other album folder of the root follows, sorted
 // by name. With an empty listOrder every album folder of the root is shown, sorted by name (a folder
 // whose name begins with "." is not an album). Thumbnails are made only for photos that have none yet.
+// Albums are read, given their thumbnails and written one at a time, so the memory a build takes hardly
+// grows with the copy.
 //
 // Throws std::runtime_error, naming the path and the reason, when albumRoot is not a folder or the
 // pages cannot be written there, or when an index.html or .lorvanta-viewer that the viewer did not make

@@ -248,15 +248,6 @@ TEST(Viewer, ThumbnailsAreMadeOnceAndFollowChangedPhotos) {
   EXPECT_GT(ImageSize(emptied).first, 0);
 }
 
-TEST(Viewer, ThumbnailsAreTurnedUprightByTheirExifOrientation) {
-  ScratchRoot scratch;
-  WriteBytes(scratch.path() + "album/turned.jpg", JpegBytes(64, 32, 6));
-  BuildViewer(scratch.path(), {}, {});
-  const std::vector<std::string> thumbs = FilesBelow(scratch.path() + ".lorvanta-viewer/thumbs");
-  ASSERT_EQ(thumbs.size(), 1u);
-  EXPECT_EQ(ImageSize(scratch.path() + ".lorvanta-viewer/thumbs/" + thumbs[0]), std::make_pair(32, 64));
-}
-
 TEST(Viewer, PhotosThatAreMissingOrNotImagesGetThePlaceholderAndAreNotTriedAgain) {
   ScratchRoot scratch;
   const std::string album = scratch.path() + "album";
