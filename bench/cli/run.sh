@@ -12,12 +12,16 @@
 #   lorvanta-cli download --jobs J   beside the same command of an earlier build (--baseline CLI), plain and
 #                                    with --update: what a change costs (the durable writes: at most 5 %)
 #
+# or, with --scale, only the 100,000-photo account (20100: 500 albums of 200 photos) through the program's
+# own steps: a download, --update with nothing new, verify, and the viewer's build (then its rebuild), each
+# with its wall time, CPU time and peak memory; the viewer's build must stay under 100 MB.
+#
 # and the peak memory of every lorvanta-cli run (GNU time's "Maximum resident set size"). The photo
 # addresses come from the photo lists, read with curl, so the tools fetch exactly what the program fetches.
 # Prints photos/s, the ratios and whether each target is met; exit status 1 when a download went wrong.
 #
 # usage: bench/cli/run.sh [--build DIR] [--qq QQ] [--albums N] [--latency-ms N] [--jobs J] [--retries N]
-#                         [--runs N] [--baseline CLI] [--keep]
+#                         [--runs N] [--baseline CLI] [--keep] [--scale]
 #   --build DIR     build folder with cli/lorvanta-cli and tools/albumd/albumd (default: build-bench, else build)
 #   --qq QQ         account (default 20000: 50 albums of 200 photos)
 #   --albums N      only the first N albums, for a shorter run
@@ -27,6 +31,8 @@
 #   --runs N        measure every pair N times, alternating which tool goes first (default 1)
 #   --baseline CLI  another lorvanta-cli (an earlier build) to measure this one against
 #   --keep          keep the work folder (downloads, urls.txt, albumd's log)
+#   --scale         the 100,000-photo account instead (latency 0 unless --latency-ms; --jobs for the
+#                   download; the other options do not apply); needs about 1 GB of disk
 # wget, aria2c and GNU time come with LORVANTA_WITH_EXTRAS=1 scripts/install-deps; a missing one is skipped.
 set -euo pipefail
 
@@ -41,6 +47,8 @@ retries=""
 runs=1
 keep=0
 baseline=""
+scale=0
+latency_given=0
 
 die() { echo "run.sh: $*" >&2; exit 2; }
 number() { [[ "$2" =~ ^[0-9]+$ ]] || die "$1 takes a whole number"; }
@@ -49,16 +57,19 @@ while [ $# -gt 0 ]; do
     --build) build=${2:?--build needs a value}; shift 2 ;;
     --qq) qq=${2:?--qq needs a value}; number "$1" "$qq"; shift 2 ;;
     --albums) albums=${2:?--albums needs a value}; number "$1" "$albums"; shift 2 ;;
-    --latency-ms) latency=${2:?--latency-ms needs a value}; number "$1" "$latency"; shift 2 ;;
+    --latency-ms) latency=${2:?--latency-ms needs a value}; number "$1" "$latency"; latency_given=1; shift 2 ;;
     --jobs) jobs=${2:?--jobs needs a value}; number "$1" "$jobs"; shift 2 ;;
     --retries) retries=${2:?--retries needs a value}; number "$1" "$retries"; shift 2 ;;
     --runs) runs=${2:?--runs needs a value}; number "$1" "$runs"; [ "$runs" -ge 1 ] || die "--runs must be at least 1"; shift 2 ;;
     --baseline) baseline=${2:?--baseline needs a value}; [ -x "$baseline" ] || die "no program $baseline"; shift 2 ;;
     --keep) keep=1; shift ;;
+    --scale) scale=1; shift ;;
     -h|--help) sed -n '2,/^set -euo/p' "${BASH_SOURCE[0]}" | sed '$d; s/^# \{0,1\}//'; exit 0 ;;
     *) die "unknown argument: $1 (try --help)" ;;
   esac
 done
+# The scale run measures the program at size, not the network: no delay unless one is asked for.
+[ "$scale" = 1 ] && [ "$latency_given" = 0 ] && latency=0
 if [ -z "$build" ]; then
   build=$repo/build-bench
   [ -x "$build/cli/lorvanta-cli" ] || build=$repo/build
@@ -97,6 +108,100 @@ for _ in $(seq 100); do
   sleep 0.05
 done
 [ -n "$host" ] || die "albumd printed no address"
+
+# --- --scale: the 100,000-photo account ------------------------------------------------------------------
+# A block of its own (its own measuring too), run instead of everything below: the account's copy is made
+# by a full download that writes the manifests (--write-metadata), so that --update has them to go by and
+# verify has them to check; the viewer is built by `lorvanta-cli viewer`, as for a copy made without it.
+scale_run() {
+  local sqq=20100 folder=$work/scale
+  local sroot="$folder/${sqq}的相册"
+  local extra=() s_fail=0 s_summary=()
+  if cli_has --max-requests-per-minute; then extra+=(--max-requests-per-minute 0); fi
+  if [ -n "$retries" ] && cli_has --retries; then extra+=(--retries "$retries"); fi
+  # scale_step NAME CMD...: runs CMD, sets s_status, s_secs, s_cpu (user + system, "" without GNU time),
+  # s_rss_kb and s_photo_requests (the photos albumd served meanwhile).
+  scale_step() {
+    local name=$1 before start end
+    shift
+    before=$(wc -l <"$log")
+    start=$(date +%s.%N)
+    set +e
+    if [ -n "$gnutime" ]; then
+      "$gnutime" -v -o "$work/$name.time" "$@" >"$work/$name.out" 2>"$work/$name.err"
+    else
+      "$@" >"$work/$name.out" 2>"$work/$name.err"
+    fi
+    s_status=$?
+    set -e
+    end=$(date +%s.%N)
+    s_secs=$(awk -v a="$start" -v b="$end" 'BEGIN{printf "%.2f", b - a}')
+    s_photo_requests=$(tail -n +"$((before + 1))" "$log" | grep -c '^GET /photos/' || true)
+    s_cpu="" s_rss_kb=""
+    if [ -n "$gnutime" ]; then
+      s_cpu=$(awk -F': *' '/User time/{u=$2} /System time/{s=$2} END{printf "%.2f", u + s}' "$work/$name.time")
+      s_rss_kb=$(sed -n 's/.*Maximum resident set size (kbytes): *//p' "$work/$name.time")
+    fi
+  }
+  scale_line() { # WHAT
+    printf '  %-32s %8s s wall' "$1" "$s_secs"
+    [ -n "$s_cpu" ] && printf '  %8s s CPU  peak RSS %6.1f MB' "$s_cpu" "$(awk -v k="$s_rss_kb" 'BEGIN{print k/1024}')"
+    printf '\n'
+  }
+  scale_fail() { echo "  FAILED: $*"; s_fail=$((s_fail + 1)); }
+
+  echo "scale: account $sqq (500 albums of 200 photos); albumd $host, latency $latency ms per reply; --jobs $jobs"
+  mkdir -p "$folder"
+  scale_step scale-download "$cli" download "$sqq" --to "$folder" --route-host "$host" --quiet --json \
+    --no-viewer --write-metadata --jobs "$jobs" "${extra[@]}"
+  local ok
+  ok=$(grep -o '"photosOk":[0-9]*' "$work/scale-download.out" | head -1 | cut -d: -f2)
+  [ "$s_status" = 0 ] || scale_fail "the download ended with status $s_status: $(head -3 "$work/scale-download.err")"
+  [ "${ok:-0}" = 100000 ] || scale_fail "the download saved ${ok:-0} of 100000 photos"
+  scale_line "download (${ok:-0} photos)"
+
+  scale_step scale-update "$cli" download "$sqq" --to "$folder" --route-host "$host" --quiet --json \
+    --no-viewer --update --jobs "$jobs" "${extra[@]}"
+  [ "$s_status" = 0 ] || scale_fail "--update ended with status $s_status: $(head -3 "$work/scale-update.err")"
+  scale_line "--update, nothing new"
+  s_summary+=("--update with nothing new fetched $s_photo_requests photos; target none: $([ "$s_photo_requests" = 0 ] && echo met || echo "NOT met")")
+
+  scale_step scale-verify "$cli" verify "$sroot" --quiet
+  [ "$s_status" = 0 ] || scale_fail "verify found problems in the copy: $(head -3 "$work/scale-verify.out")"
+  scale_line "verify"
+
+  scale_step scale-viewer "$cli" viewer "$sroot"
+  [ "$s_status" = 0 ] || scale_fail "the viewer's build ended with status $s_status: $(head -3 "$work/scale-viewer.err")"
+  [ -f "$sroot/index.html" ] || scale_fail "the viewer's build left no index.html"
+  grep -q 'thumbnails made 100000,' "$work/scale-viewer.out" ||
+    scale_fail "the viewer's build did not make 100000 thumbnails: $(grep thumbnails "$work/scale-viewer.out")"
+  scale_line "viewer build (100000 thumbnails)"
+  if [ -n "$s_rss_kb" ]; then
+    local mb
+    mb=$(awk -v k="$s_rss_kb" 'BEGIN{printf "%.1f", k/1024}')
+    s_summary+=("viewer build of 100,000 photos: $s_secs s wall, $s_cpu s CPU, peak RSS $mb MB; target under 100 MB: $(awk -v m="$mb" 'BEGIN{print (m < 100 ? "met" : "NOT met")}')")
+  else
+    s_summary+=("viewer build of 100,000 photos: $s_secs s wall; peak RSS not measured: GNU time is not installed (Debian package time)")
+  fi
+
+  scale_step scale-viewer-again "$cli" viewer "$sroot"
+  [ "$s_status" = 0 ] || scale_fail "the viewer's rebuild ended with status $s_status"
+  grep -q 'thumbnails made 0,' "$work/scale-viewer-again.out" || scale_fail "the viewer's rebuild made thumbnails again"
+  scale_line "viewer rebuild (nothing to make)"
+
+  echo "summary"
+  for s in "${s_summary[@]}"; do echo "  $s"; done
+  [ "$keep" = 1 ] || rm -rf "${folder:?}"
+  if [ "$s_fail" -gt 0 ]; then
+    echo "$s_fail step(s) went wrong: the figures above are not comparable" >&2
+    return 1
+  fi
+}
+if [ "$scale" = 1 ]; then
+  scale_status=0
+  scale_run || scale_status=$?
+  exit "$scale_status"
+fi
 
 # --- the photo addresses, from the photo lists -----------------------------------------------------------
 "$cli" preview "$qq" --route-host "$host" --json >"$work/preview.json" || die "the preview of $qq failed"
