@@ -3,7 +3,9 @@
 // Makes a copy of N albums x M photos (default 50 x 200, photos 1600 x 1200 JPEGs made with libvips; a
 // handful of distinct pictures hard-linked under every name, so the disk holds little while every photo
 // is still decoded on its own), every other album with a manifest as `--update` writes it, the others
-// without, as the window leaves them. Then:
+// without, as the window leaves them. A --width and --height of at most 360 give photos that already fit
+// the thumbnail's box, which are made without libvips' thumbnail pipeline (bench/cli/run.sh --scale builds
+// the viewer of 100,000 such photos through the command line). Then:
 //   1. a first build, which makes every thumbnail: thumbnails per second, and the peak memory;
 //   2. a second build over the unchanged copy, which must make none;
 //   3. when chromium is installed, the entry page and the first album page opened from disk in headless
