@@ -28,12 +28,16 @@ int OnEntry(void* user, const char* section, const char* name, const char* value
 
 }  // namespace
 
-std::string DefaultConfigPath() {
-  const char* xdg = std::getenv("XDG_CONFIG_HOME");
-  if (xdg != nullptr && *xdg == '/') return std::string(xdg) + "/lorvanta/lorvanta.conf";
+std::string XdgFile(const char* variable, const char* homeFallback, const char* name) {
+  const char* base = std::getenv(variable);
+  if (base != nullptr && *base == '/') return std::string(base) + "/lorvanta/" + name;
   const char* home = std::getenv("HOME");
-  if (home != nullptr && *home != '\0') return std::string(home) + "/.config/lorvanta/lorvanta.conf";
+  if (home != nullptr && *home != '\0') return std::string(home) + "/" + homeFallback + "/lorvanta/" + name;
   return {};
+}
+
+std::string DefaultConfigPath() {
+  return XdgFile("XDG_CONFIG_HOME", ".config", "lorvanta.conf");
 }
 
 ConfigFile ReadConfigFile(const std::string& path, bool required) {

@@ -31,5 +31,9 @@ std::string DefaultConfigPath();
 // that cannot be read, a line that is not "key = value", and a "[section]" (the file has none).
 ConfigFile ReadConfigFile(const std::string& path, bool required);
 
+// A file of ours under an XDG base folder: $variable/lorvanta/name when the variable holds an absolute
+// path, else ~/homeFallback/lorvanta/name; empty when neither says where.
+std::string XdgFile(const char* variable, const char* homeFallback, const char* name);
+
 // "~/x" with the home folder, for values that name files; anything else as it is.
 std::string ExpandHome(const std::string& path);

@@ -13,6 +13,7 @@
 #include <memory>
 #include <stdexcept>
 
+#include "cli/config.h"
 #include "core/albummanifest.h"
 #include "json/jsonwriter.h"
 #include "json/qzjson.h"
@@ -43,11 +44,7 @@ bool Number(const TqzJSONbase* node, long double& out) {
 }  // namespace
 
 std::string DefaultHistoryPath() {
-  const char* state = std::getenv("XDG_STATE_HOME");
-  if (state != nullptr && *state == '/') return std::string(state) + "/lorvanta/history.jsonl";
-  const char* home = std::getenv("HOME");
-  if (home != nullptr && *home != '\0') return std::string(home) + "/.local/state/lorvanta/history.jsonl";
-  return {};
+  return XdgFile("XDG_STATE_HOME", ".local/state", "history.jsonl");
 }
 
 std::string HistoryLine(const HistoryEntry& e) {

@@ -89,6 +89,11 @@ const char* PreviewFailureText(PreviewOutcome::End end) {
   return "";
 }
 
+// A busy album site, waited for: said on the terminal, in the preview and the download alike.
+void SayBusy(int waitMs) {
+  std::cerr << "lorvanta-cli: the album site is busy; waiting " << (waitMs + 999) / 1000 << " s\n";
+}
+
 // The run's session: every request takes its cookies, and cookies that replies set stay for the run.
 CookieJar* g_session = nullptr;
 
@@ -130,9 +135,7 @@ PreviewOutcome RunPreview(const Options& o, const ReplyFolder& replies, int clie
   in.fetchAbort = &g_stop;
   in.cookies = g_session;
   if (g_site) in.site = &*g_site;
-  in.onBusy = [](int waitMs) {
-    std::cerr << "lorvanta-cli: the album site is busy; waiting " << (waitMs + 999) / 1000 << " s\n";
-  };
+  in.onBusy = SayBusy;
   PreviewHost quiet;  // the outcome holds everything the terminal shows
   PreviewOutcome outcome = RetrieveAlbumList(in, quiet);
   for (const std::string& name : outcome.result.inaccessibleAlbums) {
@@ -307,9 +310,7 @@ int DownloadAccount(const Options& o, int clientNumber, AccountResult& result) {
     setup.options.abort = &g_abort;
     setup.retry.retries = o.retries;
     setup.stopRequested = &g_stop;
-    setup.onBusy = [](int waitMs) {
-      std::cerr << "lorvanta-cli: the album site is busy; waiting " << (waitMs + 999) / 1000 << " s\n";
-    };
+    setup.onBusy = SayBusy;
     setup.onPace = [perMinute = g_site->budget ? g_site->budget->CallsPerMinute() : 0](long waitMs) {
       if (waitMs >= 5000 && perMinute > 0)
         std::cerr << "lorvanta-cli: waiting " << (waitMs + 999) / 1000 << " s to ask the album site at most "
